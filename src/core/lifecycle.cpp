@@ -1,0 +1,80 @@
+#include "core/commands.h"
+#include "core/drive.h"
+#include "core/main_loop.h"
+#include "core/player.h"
+#include "database/database.h"
+#include "database/disc_id.h"
+#include "ui/player_screen.h"
+#include "ui/terminal.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+PlayerState player;
+
+void handle_quit_signal(int)
+{
+    player.quit = 1;
+}
+
+int parse_drive_number(int argc, char **argv)
+{
+    if (argc < 2)
+        return 0;
+    return static_cast<int>(strtol(argv[1], nullptr, 0));
+}
+
+// Start-up failures come before the terminal is taken over, so a plain line on
+// standard error is all the user needs.
+[[noreturn]] __attribute__((format(printf, 1, 2))) static void fail_start(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    exit(1);
+}
+
+static void start_up(int argc, char **argv)
+{
+    signal(SIGTERM, handle_quit_signal);
+    signal(SIGINT, handle_quit_signal);
+    player.play_mode = MODE_NORMAL;
+
+    int drive_number = parse_drive_number(argc, argv);
+    int init_result = drive_init();
+    if (init_result != 0)
+        fail_start("Error: %s.\n", strerror(init_result));
+    if (drive_count() < 1)
+        fail_start("No CDROM devices available\n");
+    player.cdrom = drive_open(drive_number);
+    if (player.cdrom == nullptr)
+        fail_start("Could not open drive: %s\n", drive_error());
+
+    drive_refresh(player.cdrom);
+    load_database(player, *player.cdrom);
+    remember_loaded_disc(*player.cdrom);
+    start_terminal();
+    draw_player_screen(player);
+    player.disc_id = compute_disc_id(*player.cdrom);
+}
+
+static void shut_down()
+{
+    stop_terminal();
+    if (player.db.dirty)
+        save_database(player.db, *player.cdrom);
+    drive_close(player.cdrom);
+}
+
+int run_player(int argc, char **argv)
+{
+    start_up(argc, argv);
+    if (!player.quit)
+        run_main_loop();
+    shut_down();
+    return 0;
+}

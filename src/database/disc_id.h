@@ -1,0 +1,23 @@
+// Disc identity: the disc id and length computed from a drive's table of
+// contents, and the path of the disc's file under ~/.kel.
+#pragma once
+
+#include <SDL_cdrom.h>
+
+#include <cinttypes>
+#include <cstdint>
+
+inline constexpr int DATABASE_PATH_SIZE = 1024;
+
+// Path of the file of the disc id last passed to build_database_path.
+extern char database_path[DATABASE_PATH_SIZE];
+
+// Sum of the tracks' lengths in frames, lead-out excluded; 0 without tracks.
+int32_t disc_length_frames(const SDL_CD &drive);
+
+// The xmcd disc id, formed in 32 bits and widened with sign extension.
+uint64_t compute_disc_id(const SDL_CD &drive);
+
+// Fills database_path with "$HOME/.kel/<id>"; exits with status 1 when no home
+// directory can be found.
+void build_database_path(uint64_t disc_id);

@@ -1,0 +1,29 @@
+// Screen geometry and the drawing primitives the full-screen views share:
+// rectangles, dividers that join a frame with tees, and labels cut with dots.
+#pragma once
+
+#include <curses.h>
+
+// A half-open area: rows top..bottom-1, columns left..right-1. height and
+// width are stored as set, never clamped, so they may be negative.
+struct Rect {
+    int top;
+    int left;
+    int bottom;
+    int right;
+    int height;
+    int width;
+};
+
+// Stores the four edges and the height and width they give.
+void set_rect(Rect &rect, int top, int left, int bottom, int right);
+
+// A horizontal line of length cells from (row, col) with a tee at each end.
+void draw_hdivider(WINDOW *window, int row, int col, int length);
+
+// A vertical line of length cells from (row, col) with a tee at each end.
+void draw_vdivider(WINDOW *window, int row, int col, int length);
+
+// Prints text at (row, col) in at most width cells, counted in bytes; a text
+// that does not fit ends in dots.
+void draw_clipped(WINDOW *window, int row, int col, const char *text, int width);

@@ -1,0 +1,47 @@
+#include "ui/terminal.h"
+
+#include <curses.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+void set_idle_input_mode()
+{
+    cbreak();
+    noecho();
+    leaveok(stdscr, TRUE);
+    keypad(stdscr, TRUE);
+    halfdelay(5);
+}
+
+void start_terminal()
+{
+    // initscr exits by itself on a terminal it cannot use; newterm returns
+    // NULL instead, so the failure can be reported as mivo's own.
+    SCREEN *screen = newterm(nullptr, stdout, stdin);
+    if (screen == nullptr) {
+        fputs("Error: Could not start ncurses\n", stderr);
+        exit(1);
+    }
+    set_term(screen);
+    if (has_colors()) {
+        start_color();
+        for (short i = 0; i <= 7; i++)
+            init_pair(i, i, COLOR_BLACK);
+    }
+    set_idle_input_mode();
+}
+
+void stop_terminal()
+{
+    wclear(stdscr);
+    wrefresh(stdscr);
+    wmove(stdscr, 0, 0);
+    endwin();
+}
+
+int read_key(int tenths)
+{
+    halfdelay(tenths);
+    return wgetch(stdscr);
+}

@@ -1,0 +1,16 @@
+// The terminal: curses start-up and shut-down, the idle input mode, and the
+// timed key read that paces the main loop.
+#pragma once
+
+// Starts curses in the idle input mode; exits with status 1 when it cannot.
+void start_terminal();
+
+// Blanks the screen and gives the terminal back.
+void stop_terminal();
+
+// Waits at most tenths/10 seconds for a key; ERR when none came.
+int read_key(int tenths);
+
+// Puts the terminal back in the idle input mode: half-delay of half a second,
+// no echo, keypad and leaveok on.
+void set_idle_input_mode();

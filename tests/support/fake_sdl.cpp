@@ -1,0 +1,133 @@
+#include "fake_sdl.h"
+
+#include <SDL.h>
+
+FakeSdl fake_sdl;
+
+void reset_fake_sdl()
+{
+    fake_sdl = FakeSdl{};
+    fake_sdl.reported.status = CD_TRAYEMPTY;
+}
+
+void insert_fake_disc(const std::vector<unsigned> &lengths, unsigned first_offset)
+{
+    SDL_CD &r = fake_sdl.reported;
+    r = SDL_CD{};
+    r.status = CD_STOPPED;
+    r.numtracks = static_cast<int>(lengths.size());
+    unsigned offset = first_offset;
+    for (size_t i = 0; i < lengths.size(); i++) {
+        r.track[i].id = static_cast<Uint8>(i + 1);
+        r.track[i].type = SDL_AUDIO_TRACK;
+        r.track[i].length = lengths[i];
+        r.track[i].offset = offset;
+        offset += lengths[i];
+    }
+    r.track[lengths.size()].offset = offset;
+}
+
+std::vector<RecordedCall> calls_of(CdCall kind)
+{
+    std::vector<RecordedCall> out;
+    for (const RecordedCall &c : fake_sdl.calls)
+        if (c.call == kind)
+            out.push_back(c);
+    return out;
+}
+
+static void record(CdCall call, int a = 0, int b = 0, int c = 0, int d = 0)
+{
+    fake_sdl.calls.push_back(RecordedCall{call, {a, b, c, d}});
+}
+
+extern "C" {
+
+int SDL_Init(Uint32)
+{
+    record(CdCall::Init);
+    return fake_sdl.init_result;
+}
+
+void SDL_Quit(void) { record(CdCall::Quit); }
+
+char *SDL_GetError(void) { return fake_sdl.error_text.data(); }
+
+int SDL_CDNumDrives(void)
+{
+    record(CdCall::NumDrives);
+    return fake_sdl.num_drives;
+}
+
+SDL_CD *SDL_CDOpen(int drive)
+{
+    record(CdCall::Open, drive);
+    if (fake_sdl.open_fails)
+        return nullptr;
+    fake_sdl.opened_drive = drive;
+    fake_sdl.handle = SDL_CD{};
+    fake_sdl.handle.id = 1000 + drive;
+    return &fake_sdl.handle;
+}
+
+CDstatus SDL_CDStatus(SDL_CD *cd)
+{
+    record(CdCall::Status);
+    if (fake_sdl.before_status)
+        fake_sdl.before_status(fake_sdl);
+    int id = cd->id;
+    *cd = fake_sdl.reported;
+    cd->id = id;
+    return cd->status;
+}
+
+int SDL_CDPlayTracks(SDL_CD *, int start_track, int start_frame, int ntracks, int nframes)
+{
+    record(CdCall::Play, start_track, start_frame, ntracks, nframes);
+    SDL_CD &r = fake_sdl.reported;
+    if (fake_sdl.simulate && fake_sdl.play_result == 0 && r.status > CD_TRAYEMPTY &&
+        start_track >= 0 && start_track < r.numtracks) {
+        r.status = CD_PLAYING;
+        r.cur_track = start_track;
+        r.cur_frame = start_frame;
+    }
+    return fake_sdl.play_result;
+}
+
+int SDL_CDPause(SDL_CD *)
+{
+    record(CdCall::Pause);
+    if (fake_sdl.simulate && fake_sdl.reported.status == CD_PLAYING)
+        fake_sdl.reported.status = CD_PAUSED;
+    return 0;
+}
+
+int SDL_CDResume(SDL_CD *)
+{
+    record(CdCall::Resume);
+    if (fake_sdl.simulate && fake_sdl.reported.status == CD_PAUSED)
+        fake_sdl.reported.status = CD_PLAYING;
+    return 0;
+}
+
+int SDL_CDStop(SDL_CD *)
+{
+    record(CdCall::Stop);
+    if (fake_sdl.simulate && fake_sdl.reported.status > CD_STOPPED)
+        fake_sdl.reported.status = CD_STOPPED;
+    return 0;
+}
+
+int SDL_CDEject(SDL_CD *)
+{
+    record(CdCall::Eject);
+    if (fake_sdl.simulate) {
+        fake_sdl.reported = SDL_CD{};
+        fake_sdl.reported.status = CD_TRAYEMPTY;
+    }
+    return 0;
+}
+
+void SDL_CDClose(SDL_CD *) { record(CdCall::Close); }
+
+} // extern "C"

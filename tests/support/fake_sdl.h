@@ -1,0 +1,49 @@
+// A stand-in for SDL 1.2's CD-ROM calls, linked into the tests in place of the
+// real library: the drive reports what the test sets, and every call is kept.
+#pragma once
+
+#include <SDL_cdrom.h>
+
+#include <string>
+#include <vector>
+
+enum class CdCall { Init, NumDrives, Open, Status, Play, Pause, Resume, Stop, Eject, Close, Quit };
+
+struct RecordedCall {
+    CdCall call;
+    int args[4];  // Open: drive; Play: track, frame, ntracks, nframes
+
+    bool operator==(const RecordedCall &) const = default;
+};
+
+struct FakeSdl {
+    int init_result = 0;
+    int num_drives = 1;
+    bool open_fails = false;
+    std::string error_text = "fake drive error";
+
+    // What the drive reports at the next status refresh; id is kept per handle.
+    SDL_CD reported{};
+    // Called at the start of every status refresh, so a test can script a drive
+    // that changes between two refreshes of one turn.
+    void (*before_status)(FakeSdl &) = nullptr;
+    // When set, play, pause, resume, stop and eject change reported as a drive would.
+    bool simulate = true;
+    int play_result = 0;
+
+    std::vector<RecordedCall> calls;
+    SDL_CD handle{};
+    int opened_drive = -1;
+};
+
+extern FakeSdl fake_sdl;
+
+// Back to a fresh fake: one drive, nothing in it, no calls recorded.
+void reset_fake_sdl();
+
+// Puts a disc of the given track lengths (frames) into the fake drive, stopped,
+// the first track starting at first_offset.
+void insert_fake_disc(const std::vector<unsigned> &lengths, unsigned first_offset = 150);
+
+// The recorded calls of one kind.
+std::vector<RecordedCall> calls_of(CdCall kind);
