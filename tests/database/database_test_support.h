@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-namespace dbtest {
+namespace dbtest
+{
 
 // A disc whose tracks start at the given frame offsets, the lead-out at
 // leadout; each track's length runs to the next start.
@@ -94,15 +95,13 @@ inline std::filesystem::path test_data(const std::string &name)
 }
 
 // The player state is large; tests keep theirs on the heap.
-inline std::unique_ptr<PlayerState> fresh_state()
-{
-    return std::make_unique<PlayerState>();
-}
+inline std::unique_ptr<PlayerState> fresh_state() { return std::make_unique<PlayerState>(); }
 
 // Every test gets a home directory of its own under /tmp as HOME, so the
 // user's real database is never touched; the old HOME comes back afterwards.
-class TempHomeTest : public ::testing::Test {
-protected:
+class TempHomeTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         const char *old = getenv("HOME");

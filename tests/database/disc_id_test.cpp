@@ -11,7 +11,8 @@
 
 using namespace dbtest;
 
-namespace {
+namespace
+{
 
 TEST(DiscId, IsComputedFromTheTableOfContents)
 {
@@ -32,10 +33,11 @@ TEST(DiscId, IsComputedFromTheTableOfContents)
         {"1234 s adds 10", {1234 * 75}, 1300 * 75, 0x0a004201},
         {"seconds run into the top byte", {0}, 70000u * 75, 0x01117001},
         {"lead-out before the first track wraps", {750}, 0, 0xfffffffffffff601},
-        {"sum 255 gives top byte 0", {69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75,
-                                      69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75,
-                                      69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75},
-         100 * 75, 0x00001f11},
+        {"sum 255 gives top byte 0",
+         {69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75,
+          69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75, 69 * 75},
+         100 * 75,
+         0x00001f11},
     };
     for (const Case &c : cases) {
         SDL_CD cd = make_disc(c.offsets, c.leadout);
@@ -110,7 +112,9 @@ TEST(DiscLength, SumsTheTrackLengthsWithoutTheLeadOut)
     }
 }
 
-class DatabasePath : public TempHomeTest {};
+class DatabasePath : public TempHomeTest
+{
+};
 
 TEST_F(DatabasePath, FollowsHomeWhenItIsSet)
 {

@@ -8,13 +8,17 @@
 
 using namespace dbtest;
 
-namespace {
+namespace
+{
 
 // Names a field: entry and whether it is the extended data.
 struct Field {
     int entry;
     bool ext;
-    bool operator<(const Field &o) const { return std::pair(entry, ext) < std::pair(o.entry, o.ext); }
+    bool operator<(const Field &o) const
+    {
+        return std::pair(entry, ext) < std::pair(o.entry, o.ext);
+    }
 };
 
 constexpr Field DISC_TITLE{DISC_ENTRY, false};
@@ -27,8 +31,9 @@ std::string text_of(const DiscDatabase &db, Field f)
     return f.ext ? db.entries[f.entry].ext : db.entries[f.entry].title;
 }
 
-class Load : public TempHomeTest {
-protected:
+class Load : public TempHomeTest
+{
+  protected:
     // A disc of ten tracks, so that indices up to 9 are its own.
     SDL_CD disc = make_disc({150, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000}, 10000);
 };
@@ -51,18 +56,22 @@ TEST_F(Load, ReadsTheFieldsOfSmallFiles)
           {title(9), "Ten"},
           {DISC_EXT, "year"},
           {ext(9), "last"}}},
-        {"continued lines join", "DTITLE=Abc\nTTITLE2=x\nDTITLE=def\nTTITLE2=y\n",
+        {"continued lines join",
+         "DTITLE=Abc\nTTITLE2=x\nDTITLE=def\nTTITLE2=y\n",
          {{DISC_TITLE, "Abcdef"}, {title(2), "xy"}}},
         {"no index is track 0", "TTITLE=Intro\nEXTT=x\n", {{title(0), "Intro"}, {ext(0), "x"}}},
-        {"index as strtoul reads it", "TTITLE 3=a\nTTITLE+3=b\nTTITLE007=c\nEXTT\t4=d\n",
+        {"index as strtoul reads it",
+         "TTITLE 3=a\nTTITLE+3=b\nTTITLE007=c\nEXTT\t4=d\n",
          {{title(3), "ab"}, {title(7), "c"}, {ext(4), "d"}}},
         {"indices that do not count",
          "TTITLE-1=x\nTTITLE99=x\nTTITLE3 =x\nTTITLE4294967296=x\n"
          "TTITLE99999999999999999999999=x\nEXTT99=x\nTTITLE3x=x\n",
          {}},
-        {"indices beyond the disc up to 98", "TTITLE98=y\nEXTT42=z\n",
+        {"indices beyond the disc up to 98",
+         "TTITLE98=y\nEXTT42=z\n",
          {{title(98), "y"}, {ext(42), "z"}}},
-        {"case, first column and exact keyword", "dtitle=x\n DTITLE=x\nDTITLEX=x\nEXTD x\nExtT1=x\n",
+        {"case, first column and exact keyword",
+         "dtitle=x\n DTITLE=x\nDTITLEX=x\nEXTD x\nExtT1=x\n",
          {}},
         {"escapes",
          "DTITLE=a\\\\nb\nEXTD=a\\nb\nTTITLE0=a\\qb\nTTITLE1=a\\tb\nTTITLE2=abc\\\n"
@@ -73,19 +82,26 @@ TEST_F(Load, ReadsTheFieldsOfSmallFiles)
           {title(1), "a\tb"},
           {title(2), "abcdef"},
           {title(3), "\\\\"}}},
-        {"carriage returns stay", "DTITLE=abc\r\nTTITLE0=\r\n",
+        {"carriage returns stay",
+         "DTITLE=abc\r\nTTITLE0=\r\n",
          {{DISC_TITLE, "abc\r"}, {title(0), "\r"}}},
         {"# inside a value", "DTITLE=a#b\nTTITLE0=#\n", {{DISC_TITLE, "a#b"}, {title(0), "#"}}},
-        {"last line without newline", "TTITLE0=one\nDTITLE=abc", {{title(0), "one"}, {DISC_TITLE, "ab"}}},
-        {"bytes as they are", "DTITLE=Die \xc4rzte / M\xe4nner\nTTITLE0=\xe3\x83\x9e\xe3\x82\xaf\n",
+        {"last line without newline",
+         "TTITLE0=one\nDTITLE=abc",
+         {{title(0), "one"}, {DISC_TITLE, "ab"}}},
+        {"bytes as they are",
+         "DTITLE=Die \xc4rzte / M\xe4nner\nTTITLE0=\xe3\x83\x9e\xe3\x82\xaf\n",
          {{DISC_TITLE, "Die \xc4rzte / M\xe4nner"}, {title(0), "\xe3\x83\x9e\xe3\x82\xaf"}}},
         {"253 characters read whole", "DTITLE=" + x253 + "\n", {{DISC_TITLE, x253}}},
-        {"254 characters lose the last", "DTITLE=" + x253 + "b\nTTITLE0=next\n",
+        {"254 characters lose the last",
+         "DTITLE=" + x253 + "b\nTTITLE0=next\n",
          {{DISC_TITLE, x253}, {title(0), "next"}}},
         {"the rest of a long line is a line of its own",
          "EXTD=" + std::string(249, 'e') + "DTITLE=zz\n" + "TTITLE1=" + std::string(300, 't') +
              "\n",
-         {{DISC_EXT, std::string(248, 'e')}, {DISC_TITLE, "zz"}, {title(1), std::string(245, 't')}}},
+         {{DISC_EXT, std::string(248, 'e')},
+          {DISC_TITLE, "zz"},
+          {title(1), std::string(245, 't')}}},
     };
     for (const Case &c : cases) {
         write_file(file_of(disc), c.file);
@@ -146,7 +162,8 @@ TEST_F(Load, ClearsOnlyTheDiscsOwnEntries)
             if (has_file && e == 1)
                 want_title = "new";
             EXPECT_EQ(std::string(state->db.entries[e].title), want_title) << e;
-            EXPECT_EQ(std::string(state->db.entries[e].ext), own ? "" : "old ext " + std::to_string(e))
+            EXPECT_EQ(std::string(state->db.entries[e].ext),
+                      own ? "" : "old ext " + std::to_string(e))
                 << e;
         }
         EXPECT_EQ(state->db.dirty, 1);

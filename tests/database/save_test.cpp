@@ -11,10 +11,12 @@
 
 using namespace dbtest;
 
-namespace {
+namespace
+{
 
-class Save : public TempHomeTest {
-protected:
+class Save : public TempHomeTest
+{
+  protected:
     SDL_CD two = make_disc({150, 15150}, 30150);
 };
 
@@ -97,8 +99,7 @@ TEST_F(Save, HeaderOfUnusualTablesOfContents)
          "# xmcd CD Database Entry\n#\n# Track frame offsets:\n#\n# Disc length: 0 seconds\n"
          "# Submitted via: mivo 1.0.0\n#\nDISCID=00000000\nDTITLE=\nEXTD=\nPLAYORDER=\n"},
         {"16-digit id, negative length",
-         make_disc({29925, 36675, 43425, 50175, 56925, 63675, 70425}, 90000),
-         "ffffffff93032107",
+         make_disc({29925, 36675, 43425, 50175, 56925, 63675, 70425}, 90000), "ffffffff93032107",
          "# xmcd CD Database Entry\n#\n# Track frame offsets:\n# 29925\n# 36675\n# 43425\n"
          "# 50175\n# 56925\n# 63675\n# 70425\n#\n# Disc length: -28632575 seconds\n"
          "# Submitted via: mivo 1.0.0\n#\nDISCID=ffffffff93032107\nDTITLE=\nTTITLE0=\n"
@@ -133,9 +134,9 @@ TEST(WriteField, BreaksAfter61Or62EscapedCharacters)
         {"TTITLE", 5, p59 + "\\more", "TTITLE5=" + p59 + "\\\\\nTTITLE5=more\n"},
         {"EXTT", 12, p59 + "\nx", "EXTT12=" + p59 + "\\n\nEXTT12=x\n"},
         {"TTITLE", 0, std::string(255, 'w'),
-         "TTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" +
-             std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" +
-             std::string(11, 'w') + "\n"},
+         "TTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
+             "\nTTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
+             "\nTTITLE0=" + std::string(11, 'w') + "\n"},
         {"TTITLE", 98, std::string(124, '\\'),
          "TTITLE98=" + std::string(62, '\\') + "\nTTITLE98=" + std::string(62, '\\') +
              "\nTTITLE98=" + std::string(62, '\\') + "\nTTITLE98=" + std::string(62, '\\') +
@@ -294,8 +295,7 @@ TEST_F(Save, FullDiskLeavesTheOldFileIntact)
     SDL_CD full = make_disc(offsets, 150 + MAX_DB_TRACKS * 3000);
     for (rlim_t limit : {rlim_t{100}, rlim_t{5000}}) {
         write_file(file_of(full), old_contents);
-        EXPECT_EXIT(save_under_size_limit(full, limit), ::testing::ExitedWithCode(0), "")
-            << limit;
+        EXPECT_EXIT(save_under_size_limit(full, limit), ::testing::ExitedWithCode(0), "") << limit;
         EXPECT_EQ(read_file(file_of(full)), old_contents) << limit;
         EXPECT_EQ(files_in(kel()), std::vector<std::string>{id_text(compute_disc_id(full))})
             << limit;
