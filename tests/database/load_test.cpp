@@ -218,6 +218,7 @@ TEST_F(Load, ReadsStoredEntriesAsTheyStand)
          "Bonus DVD\nQuinlan Road Limited  QRCD101Dred: 2004\nLimited Edition with"},
         {"a10b600c", title(1), "Killers\r"},
         {"4510fd16", title(1), "What 'bout my star? @Formo\r"},
+        {"4510fd16", title(2), "\xe3\x82\xa2\xe3\x82\xa4\xe3\x83\xa2\r"},
         {"940c700b", title(6), "Spieluhr (Ein Kleiner Mensch  Mix)"},
     };
     for (const Case &c : cases) {
