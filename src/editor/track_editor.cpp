@@ -165,9 +165,9 @@ void run_track_editor(PlayerState &state)
     char text[TEXT_FIELD_SIZE];
     text[0] = '\0';
 
+    // The caller's idle input mode (half-delay) bounds each key wait, so the
+    // screen is redrawn about twice a second while no key comes.
     curs_set(0);
-    // The half-second wait keeps the screen redrawn while no key comes.
-    halfdelay(5);
     for (;;) {
         int track_count = editor_track_count(state);
         draw_track_editor(state, track_count);

