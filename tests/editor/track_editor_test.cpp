@@ -247,6 +247,15 @@ TEST_F(TrackEditor, EveryEditKeyStoresTheTypedTitleInTheSelectedTrack)
     }
 }
 
+TEST_F(TrackEditor, EditsTheSelectedTrackOfAScrolledList)
+{
+    insert_disc(15);
+    run_editor(18, 80, std::string(12, 'd') + "eThirteenth\n");
+    EXPECT_EQ(title(12), "Thirteenth");
+    EXPECT_EQ(title(9), "");
+    EXPECT_EQ(row_text(12, 2, 14), "13: Thirteenth");
+}
+
 TEST_F(TrackEditor, KeysThatAreNoCommandOnlyRedraw)
 {
     insert_disc(5);
@@ -444,6 +453,26 @@ TEST_F(TrackEditor, SurvivesTinyTerminals)
         EXPECT_EQ(editor_cursor_row, c.cursor_row);
         EXPECT_EQ(editor_scroll_offset, c.scroll_offset);
         EXPECT_EQ(title(3), "Track 4");
+    }
+}
+
+TEST_F(TrackEditor, NarrowTerminalsKeepTheFrameWhole)
+{
+    for (int cols : {40, 15, 6}) {
+        SCOPED_TRACE(cols);
+        fresh();
+        insert_disc(15);
+        set_title(DISC_ENTRY, std::string(100, 'D'));
+        run_editor(24, cols, "");
+        // Texts that do not fit stop short of the right border, never wrap past it.
+        for (int row = 1; row < 23; row++) {
+            EXPECT_TRUE(cell_is(row, 0, row == 19 ? ACS_LTEE : ACS_VLINE)) << row;
+            EXPECT_TRUE(cell_is(row, cols - 1, row == 19 ? ACS_RTEE : ACS_VLINE)) << row;
+        }
+        EXPECT_TRUE(cell_is(0, cols - 1, ACS_URCORNER));
+        const std::string heading = std::string("KEL Track List Editor").substr(0, cols - 3);
+        EXPECT_EQ(row_text(0, 2, static_cast<int>(heading.size())), heading);
+        EXPECT_EQ(row_text(1, 2, cols - 4), std::string(cols - 4, 'D'));
     }
 }
 
