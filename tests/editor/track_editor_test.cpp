@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 namespace fs = std::filesystem;
 
@@ -38,8 +39,9 @@ void set_title(int entry, const std::string &text)
 std::string title(int entry) { return player.db.entries[entry].title; }
 
 // Every run gets its own home, so saves land under /tmp and never in ~/.kel.
-class TrackEditor : public ::testing::Test {
-protected:
+class TrackEditor : public ::testing::Test
+{
+  protected:
     fs::path home;
 
     void SetUp() override
@@ -231,8 +233,8 @@ TEST_F(TrackEditor, EnterAloneChangesNothing)
 
 TEST_F(TrackEditor, EveryEditKeyStoresTheTypedTitleInTheSelectedTrack)
 {
-    for (const std::string &key : {std::string("\n"), std::string("E"), std::string("e"),
-                                  KEY_ENTER_SEQ}) {
+    for (const std::string &key :
+         {std::string("\n"), std::string("E"), std::string("e"), KEY_ENTER_SEQ}) {
         SCOPED_TRACE(key == "\n" ? "newline" : key);
         fresh();
         insert_disc(5);
@@ -439,7 +441,7 @@ TEST_F(TrackEditor, SurvivesTinyTerminals)
         int rows, cols;
         int cursor_row, scroll_offset;
     } cases[] = {
-        {1, 1, 0, 3}, {2, 2, 0, 3},   {5, 10, 0, 3}, {8, 30, 0, 3},
+        {1, 1, 0, 3},  {2, 2, 0, 3},  {5, 10, 0, 3}, {8, 30, 0, 3},
         {9, 30, 0, 3}, {3, 80, 0, 3}, {24, 3, 3, 0}, {11, 5, 1, 2},
     };
     for (const Case &c : cases) {
