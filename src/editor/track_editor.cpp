@@ -60,20 +60,29 @@ static void put_help_item(int row, int col, const char *label, const char *text)
     put_text(row, col + 3, text);
 }
 
+// Prints a title in exactly width cells from (row, col): cut to width bytes,
+// padded with blanks. Titles come from files in any charset, so they go out
+// through draw_bytes, which never lets a newline or half a character through.
+static void put_field(int row, int col, const char *text, int width)
+{
+    if (width <= 0 || wmove(stdscr, row, col) == ERR)
+        return;
+    draw_bytes(stdscr, text, width);
+    for (int x = getcurx(stdscr); x < col + width; x++)
+        waddch(stdscr, ' ');
+}
+
 // One line of the list: the track number and the title, cut or padded to the
 // list's width.
 static void draw_list_line(int row, int track, const char *title)
 {
     int width = editor_list_rect.width;
-    if (width >= 4) {
-        int title_width = width - 4;
-        mvwprintw(stdscr, row, editor_list_rect.left, "%02d: %-*.*s", track + 1, title_width,
-                  title_width, title);
-    } else if (width > 0 && wmove(stdscr, row, editor_list_rect.left) != ERR) {
-        char number[16];
-        snprintf(number, sizeof number, "%02d: ", track + 1);
-        waddnstr(stdscr, number, width);
-    }
+    if (width <= 0 || wmove(stdscr, row, editor_list_rect.left) == ERR)
+        return;
+    char number[16];
+    snprintf(number, sizeof number, "%02d: ", track + 1);
+    waddnstr(stdscr, number, width < 4 ? width : 4);
+    put_field(row, editor_list_rect.left + 4, title, width - 4);
 }
 
 // Erases the screen and draws the whole editor from the current size.
@@ -92,10 +101,8 @@ static void draw_track_editor(const PlayerState &state, int track_count)
 
     wattron(stdscr, A_BOLD | COLOR_PAIR(7));
     put_text(0, 2, EDITOR_HEADING);
-    int title_width = editor_title_rect.width;
-    if (title_width > 0)
-        mvwprintw(stdscr, editor_title_rect.top, editor_title_rect.left, "%-*.*s", title_width,
-                  title_width, state.db.entries[DISC_ENTRY].title);
+    put_field(editor_title_rect.top, editor_title_rect.left, state.db.entries[DISC_ENTRY].title,
+              editor_title_rect.width);
     wattroff(stdscr, A_BOLD | COLOR_PAIR(7));
 
     const Rect &h = editor_help_rect;

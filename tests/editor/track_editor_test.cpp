@@ -189,6 +189,25 @@ TEST_F(TrackEditor, DrawsTheWholeScreenAt24x80)
     EXPECT_TRUE(cell_is(23, 79, ACS_LRCORNER));
 }
 
+TEST_F(TrackEditor, TitlesGoOutWholeCharactersAndNoControls)
+{
+    insert_disc(3);
+    // A newline would break the line; a character cut by the width shows as a blank.
+    set_title(0, "Line\nbreak\tend");
+    set_title(1, std::string(71, 'a') + "\xc3\xa9");
+    set_title(DISC_ENTRY, "Caf\xc3\xa9 " + std::string(80, 'z'));
+    run_editor(24, 80, "");
+    EXPECT_EQ(row_text(3, 2, 76), padded("01: Line?break?end", 76));
+    EXPECT_TRUE(cell_is(3, 79, ACS_VLINE));
+    EXPECT_EQ(row_text(4, 2, 76), "02: " + std::string(71, 'a') + " ");
+    EXPECT_TRUE(cell_attrs(3, 77) & A_REVERSE);
+    // Widths count bytes: the two-byte letter leaves one blank at the end.
+    EXPECT_EQ(row_text(1, 2, 5), "Caf\xc3\xa9 ");
+    EXPECT_EQ(row_text(1, 7, 70), std::string(70, 'z'));
+    EXPECT_EQ(row_text(1, 77, 2), "  ");
+    EXPECT_TRUE(cell_is(1, 79, ACS_VLINE));
+}
+
 TEST_F(TrackEditor, WalksFifteenTracksThroughATenRowList)
 {
     insert_disc(15);
