@@ -113,6 +113,8 @@ static void draw_track_editor(const PlayerState &state, int track_count)
 
     for (int i = 0; i < editor_list_rect.height && editor_scroll_offset + i < track_count; i++) {
         int track = editor_scroll_offset + i;
+        if (track < 0)
+            continue;
         if (i == editor_cursor_row)
             wattron(stdscr, A_REVERSE);
         draw_list_line(editor_list_rect.top + i, track, state.db.entries[track].title);
