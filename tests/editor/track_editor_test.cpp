@@ -443,6 +443,7 @@ TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
     EXPECT_EQ(title(0), "Track 1");
     EXPECT_EQ(player.db.dirty, 1);
     EXPECT_TRUE(fs::is_directory(blocked));
+    EXPECT_EQ(saved_files(), std::vector<fs::path>{blocked});
 }
 
 TEST_F(TrackEditor, ShowsTheCursorAgainWhenLeft)
