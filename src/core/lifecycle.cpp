@@ -1,4 +1,3 @@
-#include "core/commands.h"
 #include "core/drive.h"
 #include "core/main_loop.h"
 #include "core/player.h"
@@ -7,7 +6,6 @@
 #include "ui/player_screen.h"
 #include "ui/terminal.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>

@@ -19,14 +19,6 @@ static constexpr int WRAP_AFTER = 60;
 
 static const char SUBMITTED_VIA[] = "mivo 1.0.0";
 
-// The number of track entries that belong to the drive's disc; a count outside
-// what the table can hold never reaches the entries.
-static int db_tracks(const SDL_CD &drive)
-{
-    if (drive.numtracks < 0)
-        return 0;
-    return drive.numtracks > MAX_DB_TRACKS ? MAX_DB_TRACKS : drive.numtracks;
-}
 
 // Appends one line's value to a field, undoing the escapes and cutting the
 // field at TEXT_FIELD_SIZE - 1 bytes.
@@ -90,7 +82,7 @@ int load_database(PlayerState &state, const SDL_CD &drive)
     build_database_path(compute_disc_id(drive));
     db.entries[DISC_ENTRY].title[0] = '\0';
     db.entries[DISC_ENTRY].ext[0] = '\0';
-    int tracks = db_tracks(drive);
+    int tracks = usable_track_count(drive);
     for (int i = 0; i < tracks; i++) {
         db.entries[i].title[0] = '\0';
         db.entries[i].ext[0] = '\0';
@@ -171,7 +163,7 @@ static void make_parent_directories()
 // line, the fields and the empty play order. False as soon as a write fails.
 static bool write_entry(FILE *file, const DiscDatabase &db, const SDL_CD &drive, uint64_t id)
 {
-    int tracks = db_tracks(drive);
+    int tracks = usable_track_count(drive);
     if (fputs("# xmcd CD Database Entry\n#\n# Track frame offsets:\n", file) == EOF)
         return false;
     for (int i = 0; i < tracks; i++) {

@@ -1,5 +1,7 @@
 #include "database/disc_id.h"
 
+#include "core/player.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -8,9 +10,9 @@
 
 char database_path[DATABASE_PATH_SIZE];
 
-// The number of track entries that may be read from the handle: its table has
-// room for SDL_MAX_TRACKS tracks and the lead-out, whatever count it reports.
-static int readable_tracks(const SDL_CD &drive)
+static_assert(SDL_MAX_TRACKS == MAX_DB_TRACKS, "one track count bounds the table and the texts");
+
+int usable_track_count(const SDL_CD &drive)
 {
     if (drive.numtracks < 0)
         return 0;
@@ -21,7 +23,7 @@ static int readable_tracks(const SDL_CD &drive)
 int32_t disc_length_frames(const SDL_CD &drive)
 {
     uint32_t total = 0;
-    int tracks = readable_tracks(drive);
+    int tracks = usable_track_count(drive);
     for (int i = 0; i < tracks; i++)
         total += drive.track[i].length;
     return static_cast<int32_t>(total);
@@ -44,7 +46,7 @@ uint64_t compute_disc_id(const SDL_CD &drive)
     if (n < 1)
         return static_cast<uint64_t>(static_cast<int64_t>(n));
 
-    int tracks = readable_tracks(drive);
+    int tracks = usable_track_count(drive);
     uint32_t sum = 0;
     for (int i = 0; i < tracks; i++) {
         uint32_t offset = drive.track[i].offset;

@@ -12,6 +12,10 @@ inline constexpr int DATABASE_PATH_SIZE = 1024;
 // Path of the file of the disc id last passed to build_database_path.
 extern char database_path[DATABASE_PATH_SIZE];
 
+// The number of tracks the handle's table and the disc's texts have entries
+// for: numtracks held within 0 and 99, whatever a confused drive reports.
+int usable_track_count(const SDL_CD &drive);
+
 // Sum of the tracks' lengths in frames, lead-out excluded; 0 without tracks.
 int32_t disc_length_frames(const SDL_CD &drive);
 

@@ -1,6 +1,7 @@
 #include "editor/track_editor.h"
 
 #include "database/database.h"
+#include "database/disc_id.h"
 #include "ui/draw.h"
 #include "ui/prompt.h"
 #include "ui/terminal.h"
@@ -26,10 +27,7 @@ static int editor_track_count(const PlayerState &state)
 {
     if (state.cdrom == nullptr)
         return 0;
-    int count = state.cdrom->numtracks;
-    if (count < 0)
-        return 0;
-    return count > MAX_DB_TRACKS ? MAX_DB_TRACKS : count;
+    return usable_track_count(*state.cdrom);
 }
 
 // Lays the four areas out from the terminal's current size.

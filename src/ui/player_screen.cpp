@@ -139,12 +139,8 @@ static void draw_track_list(const SDL_CD &drive)
     const int rows_per_column = track_list_rect.height - 1;
     if (rows_per_column < 1)
         return;
-    // The table holds SDL_MAX_TRACKS tracks and the lead-out; a count beyond
-    // that from a confused drive must not lead the list off its end.
-    int count = drive.numtracks;
-    if (count > SDL_MAX_TRACKS)
-        count = SDL_MAX_TRACKS;
-    if (count <= 0)
+    const int count = usable_track_count(drive);
+    if (count == 0)
         return;
     const int status = drive_status(drive);
     const int capacity = 2 * rows_per_column;
