@@ -13,10 +13,7 @@
 
 PlayerState player;
 
-void handle_quit_signal(int)
-{
-    player.quit = 1;
-}
+void handle_quit_signal(int) { player.quit = 1; }
 
 int parse_drive_number(int argc, char **argv)
 {

@@ -20,10 +20,7 @@ static SDL_CD loaded_disc;
 // one), so Repeat Track restarts this one.
 static int last_played_track;
 
-void remember_loaded_disc(const SDL_CD &drive)
-{
-    loaded_disc = drive;
-}
+void remember_loaded_disc(const SDL_CD &drive) { loaded_disc = drive; }
 
 void play_one_track(SDL_CD *cd, int track, int frame)
 {

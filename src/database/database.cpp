@@ -19,7 +19,6 @@ static constexpr int WRAP_AFTER = 60;
 
 static const char SUBMITTED_VIA[] = "mivo 1.0.0";
 
-
 // Appends one line's value to a field, undoing the escapes and cutting the
 // field at TEXT_FIELD_SIZE - 1 bytes.
 static void append_value(char *target, const char *value)

@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
-class Lifecycle : public ::testing::Test {
-protected:
+class Lifecycle : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         reset_fake_sdl();
@@ -39,9 +41,8 @@ TEST_F(Lifecycle, DriveNumberIsReadWithBasePrefixes)
         std::vector<const char *> args;
         int expected;
     } cases[] = {
-        {{"mivo"}, 0},        {{"mivo", "010"}, 8},  {{"mivo", "0x1"}, 1},
-        {{"mivo", "abc"}, 0}, {{"mivo", "2", "5"}, 2}, {{"mivo", " -3"}, -3},
-        {{"mivo", "7z"}, 7},
+        {{"mivo"}, 0},           {{"mivo", "010"}, 8},  {{"mivo", "0x1"}, 1}, {{"mivo", "abc"}, 0},
+        {{"mivo", "2", "5"}, 2}, {{"mivo", " -3"}, -3}, {{"mivo", "7z"}, 7},
     };
     for (const Case &c : cases) {
         std::vector<char *> argv;

@@ -17,10 +17,12 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
-class MainLoop : public ::testing::Test {
-protected:
+class MainLoop : public ::testing::Test
+{
+  protected:
     fs::path home;
 
     void SetUp() override

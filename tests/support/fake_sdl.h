@@ -11,7 +11,7 @@ enum class CdCall { Init, NumDrives, Open, Status, Play, Pause, Resume, Stop, Ej
 
 struct RecordedCall {
     CdCall call;
-    int args[4];  // Open: drive; Play: track, frame, ntracks, nframes
+    int args[4]; // Open: drive; Play: track, frame, ntracks, nframes
 
     bool operator==(const RecordedCall &) const = default;
 };
