@@ -22,7 +22,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -75,6 +74,8 @@ void *allocate_or_throw(size_t size, size_t alignment = 0)
 
 } // namespace
 
+// This program's allocation functions replace the C and C++ ones for every
+// caller; each notes who called it and hands the work to glibc's allocator.
 extern "C" void *malloc(size_t size) noexcept
 {
     note_allocation(__builtin_return_address(0));
@@ -185,11 +186,13 @@ std::string describe_first_caller()
     auto offset = reinterpret_cast<uintptr_t>(first_mivo_caller) -
                   reinterpret_cast<uintptr_t>(info.dli_fbase);
     int status = -1;
-    char *name = info.dli_sname ? abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status)
-                                : nullptr;
+    char *name =
+        info.dli_sname ? abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status) : nullptr;
     snprintf(text, sizeof text, "%s (addr2line -C -f -e %s 0x%lx)",
-             name ? name : info.dli_sname ? info.dli_sname : "a local function", info.dli_fname,
-             static_cast<unsigned long>(offset - 1));
+             name             ? name
+             : info.dli_sname ? info.dli_sname
+                              : "a local function",
+             info.dli_fname, static_cast<unsigned long>(offset - 1));
     free(name);
     return text;
 }
@@ -198,7 +201,8 @@ class Heap : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(find_loaded_object(reinterpret_cast<void *>(&dispatch_key), mivo_begin, mivo_end))
+        ASSERT_TRUE(
+            find_loaded_object(reinterpret_cast<void *>(&dispatch_key), mivo_begin, mivo_end))
             << "mivo's shared library is not loaded";
         ASSERT_TRUE(find_loaded_object(reinterpret_cast<void *>(&feed_keys), test_begin, test_end));
         home = std::filesystem::temp_directory_path() / ("mivo-heap-" + std::to_string(getpid()));
@@ -244,8 +248,8 @@ protected:
 
 TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
 {
-    const std::vector<unsigned> first_disc = {18000, 9000, 22500, 13000, 30000, 4500,
-                                              7000,  11000, 9500, 16000, 12000, 8000};
+    const std::vector<unsigned> first_disc = {18000, 9000,  22500, 13000, 30000, 4500,
+                                              7000,  11000, 9500,  16000, 12000, 8000};
     const std::vector<unsigned> second_disc = {40000, 35000, 30000};
     insert_fake_disc(first_disc);
 
@@ -266,7 +270,11 @@ TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
             turn(*k);
         dialog_turn('g', "3\n");
         dialog_turn('G', "\n");
-        dialog_turn('t', "cddue" "Track name\n" "t" "Artist / Album\n" "dq");
+        dialog_turn('t', "cddue"
+                         "Track name\n"
+                         "t"
+                         "Artist / Album\n"
+                         "dq"); // the editor: reset, move, edit a track and the disc, leave
         player.db.dirty = 1;
         save_database(player.db, *player.cdrom);
         // A disc change: out, the other disc in, and back, with loads each time.
