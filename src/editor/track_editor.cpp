@@ -3,6 +3,7 @@
 #include "database/database.h"
 #include "ui/draw.h"
 #include "ui/prompt.h"
+#include "ui/terminal.h"
 
 #include <curses.h>
 
@@ -181,6 +182,10 @@ void run_track_editor(PlayerState &state)
         int track_count = editor_track_count(state);
         draw_track_editor(state, track_count);
         int key = wgetch(stdscr);
+        // Nobody can type any more: leave, so the texts are saved and the
+        // player can end.
+        if (key == ERR && terminal_lost())
+            key = 'q';
         switch (key) {
         case 10:
         case 'E':
