@@ -9,6 +9,7 @@ packages=(
   sox lame            # the demo disc
   python3 python3-pyte # the end-to-end tests read the screen through pyte
   clang libclang-rt-14-dev # the database loader's libFuzzer target
+  mandoc dpkg-dev     # the manual pages' lint; the Debian package's dependencies
 )
 
 missing=()
