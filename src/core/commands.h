@@ -1,6 +1,8 @@
 // The player's single-key commands.
 #pragma once
 
+#include "core/player.h"
+
 // Carries out the command bound to key, if any; ERR and unbound keys do nothing.
 void dispatch_key(int key);
 
@@ -12,3 +14,13 @@ enum VolumeStep { VOLUME_DOWN = 0, VOLUME_UP = 1 };
 
 // Moves the drive's output volume on channels 0 and 1 by one step of 5.
 void step_volume(VolumeStep step);
+
+// The two dialogs that commands open, which take over the terminal.
+struct CommandDialogs {
+    int (*prompt_track_number)();
+    void (*run_track_editor)(PlayerState &state);
+};
+
+// Opens other dialogs from now on, so commands can run without a screen;
+// nullptr puts the real ones back. The record must outlive its use.
+void set_command_dialogs(const CommandDialogs *dialogs);

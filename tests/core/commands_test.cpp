@@ -1,0 +1,335 @@
+#include "core/commands.h"
+#include "core/drive_volume.h"
+#include "core/main_loop.h"
+#include "core/player.h"
+#include "database/disc_id.h"
+#include "fake_sdl.h"
+
+#include <curses.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <set>
+#include <vector>
+
+namespace
+{
+
+RecordedCall Play(int track, int frame, int ntracks, int nframes)
+{
+    return RecordedCall{CdCall::Play, {track, frame, ntracks, nframes}};
+}
+const RecordedCall Pause{CdCall::Pause, {}};
+const RecordedCall Resume{CdCall::Resume, {}};
+const RecordedCall Stop{CdCall::Stop, {}};
+const RecordedCall Eject{CdCall::Eject, {}};
+
+// The dialogs stand in for the prompt and the editor: the prompt gives what the
+// test sets, the editor counts how often it was opened.
+int prompt_answer = -1;
+int prompts_opened = 0;
+int editor_runs = 0;
+int fake_prompt()
+{
+    prompts_opened++;
+    return prompt_answer;
+}
+void fake_editor(PlayerState &) { editor_runs++; }
+const CommandDialogs fake_dialogs = {fake_prompt, fake_editor};
+
+// A drive whose volume reads 100 on every channel and remembers what was written.
+std::vector<DriveVolume> volume_writes;
+bool always_drive(int) { return true; }
+int read_100(int, DriveVolume &v)
+{
+    v = DriveVolume{{100, 100, 100, 100}};
+    return 0;
+}
+int record_write(int, const DriveVolume &v)
+{
+    volume_writes.push_back(v);
+    return 0;
+}
+const VolumeRequests fake_volume = {always_drive, read_100, record_write};
+
+// Five tracks; the third is 20000 frames long, for skips past its end.
+const std::vector<unsigned> DISC = {15000, 16000, 20000, 17000, 18000};
+
+class Commands : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        reset_fake_sdl();
+        player = PlayerState{};
+        player.play_mode = MODE_NORMAL;
+        player.cdrom = &fake_sdl.handle;
+        prompt_answer = -1;
+        prompts_opened = 0;
+        editor_runs = 0;
+        volume_writes.clear();
+        set_command_dialogs(&fake_dialogs);
+        set_volume_requests(&fake_volume);
+    }
+    void TearDown() override
+    {
+        set_command_dialogs(nullptr);
+        set_volume_requests(nullptr);
+    }
+
+    // Puts the disc in the drive in the given state, as this turn's refresh left it.
+    void drive_at(int status, int track, int frame)
+    {
+        insert_fake_disc(DISC);
+        fake_sdl.reported.status = static_cast<CDstatus>(status);
+        fake_sdl.reported.cur_track = track;
+        fake_sdl.reported.cur_frame = frame;
+        fake_sdl.handle = fake_sdl.reported;
+        fake_sdl.handle.id = 1000;
+        fake_sdl.calls.clear();
+    }
+};
+
+constexpr int SAME = -1;
+
+struct Case {
+    const char *what;
+    int key;
+    int status = CD_STOPPED;
+    int track = 2;
+    int frame = 1000;
+    int32_t mode = MODE_NORMAL;
+    int prompt = -1;
+    std::vector<RecordedCall> calls = {};
+    int32_t mode_after = SAME;
+    int editor = 0;
+    int volume = -1; // channel 0 as written, -1 when nothing was written
+    bool quit = false;
+};
+
+TEST_F(Commands, KeyTable)
+{
+    const int EMPTY = CD_TRAYEMPTY, ERROR = CD_ERROR, STOPPED = CD_STOPPED;
+    const int PLAYING = CD_PLAYING, PAUSED = CD_PAUSED;
+    const int32_t CD = MODE_REPEAT_CD, TRACK = MODE_REPEAT_TRACK, NORMAL = MODE_NORMAL;
+    // clang-format off
+    const Case cases[] = {
+        {.what = "volume up", .key = '*', .volume = 105},
+        {.what = "volume up, empty drive", .key = '*', .status = EMPTY, .volume = 105},
+        {.what = "volume down", .key = '/', .volume = 95},
+        {.what = "volume down, drive error", .key = '/', .status = ERROR, .volume = 95},
+
+        {.what = "next", .key = '+', .calls = {Play(3, 0, 0, 0)}},
+        {.what = "next, second key", .key = '=', .status = PLAYING, .calls = {Play(3, 0, 0, 0)}},
+        {.what = "next, one track only", .key = '+', .mode = TRACK, .calls = {Play(3, 0, 1, 0)}},
+        {.what = "next onto the last track, one track", .key = '+', .track = 3, .mode = TRACK,
+         .calls = {Play(4, 0, 0, 0)}},
+        {.what = "next, empty drive", .key = '+', .status = EMPTY},
+        {.what = "next, drive error", .key = '=', .status = ERROR},
+
+        {.what = "previous", .key = '-', .frame = 100, .calls = {Play(1, 0, 0, 0)}},
+        {.what = "previous, second key", .key = '_', .status = PAUSED, .frame = 100, .calls = {Play(1, 0, 0, 0)}},
+        {.what = "previous restarts, one track", .key = '-', .mode = TRACK, .calls = {Play(2, 0, 1, 0)}},
+        {.what = "previous, empty drive", .key = '-', .status = EMPTY, .frame = 0},
+        {.what = "previous, drive error", .key = '_', .status = ERROR, .frame = 0},
+
+        {.what = "repeat disc from normal", .key = 'c', .mode_after = CD},
+        {.what = "repeat disc from repeat track", .key = 'C', .mode = TRACK, .mode_after = CD},
+        {.what = "repeat disc, already", .key = 'c', .mode = CD, .mode_after = CD},
+
+        {.what = "eject", .key = 'e', .status = PLAYING, .mode = CD, .calls = {Eject}, .mode_after = NORMAL},
+        {.what = "eject, empty drive", .key = 'E', .status = EMPTY, .mode = TRACK, .calls = {Eject},
+         .mode_after = NORMAL},
+        {.what = "eject, drive error", .key = 'e', .status = ERROR, .calls = {Eject}, .mode_after = NORMAL},
+
+        {.what = "go to, nothing entered", .key = 'g', .prompt = -1},
+        {.what = "go to", .key = 'G', .prompt = 3, .calls = {Play(3, 0, 0, 0)}},
+        {.what = "go to, one track", .key = 'g', .mode = TRACK, .prompt = 1, .calls = {Play(1, 0, 1, 0)}},
+        {.what = "go to the last track, one track", .key = 'g', .mode = TRACK, .prompt = 4,
+         .calls = {Play(4, 0, 0, 0)}},
+        {.what = "go to beyond the disc", .key = 'g', .prompt = 7, .calls = {Play(7, 0, 0, 0)}},
+        {.what = "go to, empty drive", .key = 'G', .status = EMPTY, .prompt = 1, .calls = {Play(1, 0, 0, 0)}},
+
+        {.what = "mode from normal", .key = 'm', .mode = NORMAL, .mode_after = CD},
+        {.what = "mode from repeat disc", .key = 'M', .mode = CD, .mode_after = TRACK},
+        {.what = "mode from repeat track", .key = 'm', .mode = TRACK, .mode_after = NORMAL},
+
+        {.what = "play while stopped", .key = 'p', .calls = {Play(0, 0, 0, 0)}},
+        {.what = "play while playing restarts", .key = 'P', .status = PLAYING, .calls = {Play(0, 0, 0, 0)}},
+        {.what = "play while paused resumes", .key = 'p', .status = PAUSED, .calls = {Resume}},
+        {.what = "play, one track", .key = 'p', .mode = TRACK, .calls = {Play(0, 0, 1, 0)}},
+        {.what = "play, empty drive", .key = 'p', .status = EMPTY},
+        {.what = "play, drive error", .key = 'P', .status = ERROR},
+
+        {.what = "quit", .key = 'q', .quit = true},
+        {.what = "quit, upper case", .key = 'Q', .status = PLAYING, .quit = true},
+
+        {.what = "repeat track from normal", .key = 'r', .mode_after = TRACK},
+        {.what = "repeat track from repeat disc", .key = 'R', .mode = CD, .mode_after = TRACK},
+
+        {.what = "stop", .key = 's', .status = PLAYING, .mode = CD, .calls = {Stop}, .mode_after = NORMAL},
+        {.what = "stop while paused", .key = 'S', .status = PAUSED, .mode = TRACK, .calls = {Stop},
+         .mode_after = NORMAL},
+        {.what = "stop, empty drive", .key = 's', .status = EMPTY, .mode = CD, .mode_after = NORMAL},
+        {.what = "stop, drive error", .key = 'S', .status = ERROR, .mode = TRACK, .mode_after = NORMAL},
+
+        {.what = "editor", .key = 't', .editor = 1},
+        {.what = "editor, upper case", .key = 'T', .status = PLAYING, .editor = 1},
+        {.what = "editor, empty drive", .key = 't', .status = EMPTY},
+        {.what = "editor, drive error", .key = 'T', .status = ERROR},
+
+        {.what = "pause", .key = 'u', .status = PLAYING, .calls = {Pause}},
+        {.what = "resume", .key = 'U', .status = PAUSED, .calls = {Resume}},
+        {.what = "pause while stopped", .key = 'u', .status = STOPPED},
+        {.what = "pause, empty drive", .key = 'U', .status = EMPTY},
+
+        {.what = "skip back", .key = '[', .calls = {Play(2, 700, 0, 0)}},
+        {.what = "skip back, one track", .key = '[', .mode = TRACK, .calls = {Play(2, 700, 1, 0)}},
+        {.what = "skip back, empty drive", .key = '[', .status = EMPTY, .calls = {Play(2, 700, 0, 0)}},
+        {.what = "skip ahead", .key = ']', .calls = {Play(2, 1300, 0, 0)}},
+        {.what = "skip ahead, one track", .key = ']', .mode = TRACK, .calls = {Play(2, 1300, 1, 0)}},
+        {.what = "skip ahead in the last track, one track", .key = ']', .track = 4, .mode = TRACK,
+         .calls = {Play(4, 1300, 0, 0)}},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        drive_at(c.status, c.track, c.frame);
+        player.play_mode = c.mode;
+        prompt_answer = c.prompt;
+
+        dispatch_key(c.key);
+
+        EXPECT_EQ(fake_sdl.calls, c.calls);
+        EXPECT_EQ(player.play_mode, c.mode_after == SAME ? c.mode : c.mode_after);
+        EXPECT_EQ(player.quit, c.quit ? 1 : 0);
+        EXPECT_EQ(editor_runs, c.editor);
+        EXPECT_EQ(prompts_opened, c.key == 'g' || c.key == 'G' ? 1 : 0);
+        if (c.volume < 0) {
+            EXPECT_TRUE(volume_writes.empty());
+        } else {
+            ASSERT_EQ(volume_writes.size(), 1u);
+            EXPECT_EQ(volume_writes[0].channel[0], c.volume);
+            EXPECT_EQ(volume_writes[0].channel[1], c.volume);
+        }
+    }
+}
+
+TEST_F(Commands, PreviousThresholdWrapsAndSkipsNearBothEnds)
+{
+    struct PositionCase {
+        const char *what;
+        int key, track, frame;
+        int play_track, play_frame;
+    } cases[] = {
+        {"449 frames into the third track", '-', 2, 449, 1, 0},
+        {"450 frames into the third track", '-', 2, 450, 2, 0},
+        {"at the start of the third track", '-', 2, 0, 1, 0},
+        {"449 frames into the first track", '-', 0, 449, 4, 0},
+        {"450 frames into the first track", '-', 0, 450, 0, 0},
+        {"next from the last track", '+', 4, 5000, 0, 0},
+        {"next from the first track", '+', 0, 5000, 1, 0},
+        {"skip back 100 frames in", '[', 2, 100, 2, -200},
+        {"skip back at the very start", '[', 0, 0, 0, -300},
+        {"skip ahead near the end", ']', 2, 19900, 2, 20200},
+        {"skip ahead of a counter at its top", ']', 2, INT_MAX, 2, INT_MIN + 299},
+        {"skip back of a counter at its bottom", '[', 2, INT_MIN, 2, INT_MAX - 299},
+    };
+    for (const PositionCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        drive_at(CD_PLAYING, c.track, c.frame);
+        dispatch_key(c.key);
+        EXPECT_EQ(fake_sdl.calls,
+                  (std::vector<RecordedCall>{Play(c.play_track, c.play_frame, 0, 0)}));
+    }
+}
+
+TEST_F(Commands, TrackNumbersFromAStrangeHandleAreHandedOverAsTheyAre)
+{
+    // Whatever the handle says, the commands only compute with it.
+    struct HandleCase {
+        int numtracks, track, frame, key;
+        RecordedCall play;
+    } cases[] = {
+        {0, 0, 0, '-', Play(-1, 0, 0, 0)},
+        {0, -1, 0, '+', Play(0, 0, 0, 0)},
+        {5, INT_MAX, 5000, '+', Play(INT_MIN, 0, 0, 0)},
+        {INT_MIN, 0, 0, '-', Play(INT_MAX, 0, 0, 0)},
+    };
+    for (const HandleCase &c : cases) {
+        drive_at(CD_PLAYING, c.track, c.frame);
+        fake_sdl.handle.numtracks = c.numtracks;
+        dispatch_key(c.key);
+        EXPECT_EQ(fake_sdl.calls, (std::vector<RecordedCall>{c.play}))
+            << "numtracks " << c.numtracks << " track " << c.track;
+    }
+}
+
+TEST_F(Commands, ModeChangedOnAStoppedDriveStartsTheDiscInTheNextTurn)
+{
+    drive_at(CD_STOPPED, 0, 0);
+    player.disc_id = compute_disc_id(fake_sdl.handle);
+    dispatch_key('m');
+    EXPECT_TRUE(fake_sdl.calls.empty());
+    poll_drive();
+    EXPECT_EQ(calls_of(CdCall::Play), (std::vector<RecordedCall>{Play(0, 0, 0, 0)}));
+}
+
+TEST_F(Commands, StopHoldsInTheNextTurn)
+{
+    drive_at(CD_PLAYING, 1, 5000);
+    player.disc_id = compute_disc_id(fake_sdl.handle);
+    player.play_mode = MODE_REPEAT_TRACK;
+    dispatch_key('s');
+    poll_drive();
+    EXPECT_EQ(fake_sdl.handle.status, CD_STOPPED);
+    EXPECT_TRUE(calls_of(CdCall::Play).empty());
+}
+
+TEST_F(Commands, OnlyTheBoundCodesDoAnything)
+{
+    const std::set<int> bound = {'*', '+', '=', '-', '_', '/', 'C', 'c', 'E', 'e',
+                                 'G', 'g', 'M', 'm', 'P', 'p', 'Q', 'q', 'R', 'r',
+                                 'S', 's', 'T', 't', 'U', 'u', '[', ']'};
+    ASSERT_EQ(bound.size(), 28u);
+    std::vector<int> keys = {ERR,           KEY_F(1),   KEY_F(12), KEY_UP,  KEY_DOWN, KEY_ENTER,
+                             KEY_BACKSPACE, KEY_RESIZE, KEY_MAX,   INT_MIN, INT_MAX,  -2};
+    for (int k = 0; k < 1024; k++)
+        keys.push_back(k);
+    // Every code past a byte whose low byte is bound must not be taken for it.
+    for (int k : bound)
+        keys.push_back(k + 256);
+
+    for (int key : keys) {
+        if (bound.count(key))
+            continue;
+        for (int32_t mode : {MODE_REPEAT_CD, MODE_REPEAT_TRACK, MODE_NORMAL}) {
+            drive_at(CD_PLAYING, 2, 1000);
+            player.play_mode = mode;
+            prompt_answer = 1;
+            dispatch_key(key);
+            ASSERT_TRUE(fake_sdl.calls.empty()) << "key " << key;
+            ASSERT_EQ(player.play_mode, mode) << "key " << key;
+            ASSERT_EQ(player.quit, 0) << "key " << key;
+            ASSERT_EQ(prompts_opened + editor_runs, 0) << "key " << key;
+            ASSERT_TRUE(volume_writes.empty()) << "key " << key;
+        }
+    }
+}
+
+TEST_F(Commands, NoDriveHandleReachesNoDrive)
+{
+    player.cdrom = nullptr;
+    for (int key : {'*', '/', '+', '-', 'e', 'g', 'p', 's', 't', 'u', '[', ']'}) {
+        player.play_mode = MODE_REPEAT_CD;
+        dispatch_key(key);
+    }
+    EXPECT_TRUE(fake_sdl.calls.empty());
+    EXPECT_TRUE(volume_writes.empty());
+    EXPECT_EQ(player.play_mode, MODE_REPEAT_CD);
+    dispatch_key('s');
+    EXPECT_EQ(player.play_mode, MODE_NORMAL);
+}
+
+} // namespace
