@@ -12,7 +12,6 @@ import unittest
 import harness
 
 PENDING = {
-    "commands": "the player's key commands (branch cmd) are not merged yet",
     "screen": "the player screen (branch ui) is not merged yet",
     "prompt": "the prompt dialog and go-to-track (branch ui) are not merged yet",
     "database": "loading and saving the disc files (branch db) is not merged yet",

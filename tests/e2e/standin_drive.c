@@ -27,8 +27,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#define LINUX_CDROMVOLCTRL 0x5312UL
+#define LINUX_CDROMVOLCTRL 0x530aUL
 #define LINUX_CDROMVOLREAD 0x5313UL
+#define LINUX_CDROM_GET_CAPABILITY 0x5331UL
+#define STANDIN_CAPABILITIES 0x1ff /* tray, lock, speed, audio play and the like */
 #define BSD_CDIOCGETVOL 0x4004630aUL
 #define BSD_CDIOCSETVOL 0x8004630bUL
 #define LEAD_IN_FRAMES 150
@@ -400,6 +402,8 @@ void SDL_CDClose(SDL_CD *cd)
 /* The volume requests of Linux and of the BSDs both carry four channel bytes. */
 static int answer_volume(unsigned long request, unsigned char *channels)
 {
+    if (request == LINUX_CDROM_GET_CAPABILITY)
+        return STANDIN_CAPABILITIES;
     if (request == LINUX_CDROMVOLREAD || request == BSD_CDIOCGETVOL) {
         log_call("GetVolume%s", drive.volume_fail ? " -> -1" : "");
         if (drive.volume_fail) {
