@@ -8,6 +8,7 @@ packages=(
   libsdl1.2-dev libsdl1.2-compat libncurses-dev libgtest-dev
   sox lame            # the demo disc
   python3 python3-pyte # the end-to-end tests read the screen through pyte
+  clang libclang-rt-14-dev # the database loader's libFuzzer target
 )
 
 missing=()

@@ -42,6 +42,9 @@ static void start_up(int argc, char **argv)
 {
     signal(SIGTERM, handle_quit_signal);
     signal(SIGINT, handle_quit_signal);
+    // A terminal that hangs up ends mivo the same orderly way, so unsaved texts
+    // still reach the disc's file.
+    signal(SIGHUP, handle_quit_signal);
     player.play_mode = MODE_NORMAL;
 
     int drive_number = parse_drive_number(argc, argv);

@@ -77,6 +77,9 @@ void run_main_loop()
     do {
         poll_drive();
         draw_player_screen(player);
-        dispatch_key(read_key(5));
+        int key = read_key(5);
+        if (terminal_lost())
+            player.quit = 1;
+        dispatch_key(key);
     } while (!player.quit);
 }

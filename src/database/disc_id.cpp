@@ -1,10 +1,73 @@
 #include "database/disc_id.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 char database_path[DATABASE_PATH_SIZE];
 
-// Placeholder until the disc id lands: every disc counts as the same one.
-int32_t disc_length_frames(const SDL_CD &) { return 0; }
+// The number of track entries that may be read from the handle: its table has
+// room for SDL_MAX_TRACKS tracks and the lead-out, whatever count it reports.
+static int readable_tracks(const SDL_CD &drive)
+{
+    if (drive.numtracks < 0)
+        return 0;
+    return drive.numtracks > SDL_MAX_TRACKS ? SDL_MAX_TRACKS : drive.numtracks;
+}
 
-uint64_t compute_disc_id(const SDL_CD &) { return 0; }
+// Sums the tracks' own lengths, wrapping in 32 bits as the drive's counters do.
+int32_t disc_length_frames(const SDL_CD &drive)
+{
+    uint32_t total = 0;
+    int tracks = readable_tracks(drive);
+    for (int i = 0; i < tracks; i++)
+        total += drive.track[i].length;
+    return static_cast<int32_t>(total);
+}
 
-void build_database_path(uint64_t) {}
+// Sum of the decimal digits of a track's start in whole seconds.
+static uint32_t digit_sum(uint32_t seconds)
+{
+    uint32_t sum = 0;
+    for (; seconds > 0; seconds /= 10)
+        sum += seconds % 10;
+    return sum;
+}
+
+// Forms the id in 32 bits and sign-extends it, because files already stored
+// under 16-digit names are found only through exactly this widening.
+uint64_t compute_disc_id(const SDL_CD &drive)
+{
+    int32_t n = drive.numtracks;
+    if (n < 1)
+        return static_cast<uint64_t>(static_cast<int64_t>(n));
+
+    int tracks = readable_tracks(drive);
+    uint32_t sum = 0;
+    for (int i = 0; i < tracks; i++) {
+        uint32_t offset = drive.track[i].offset;
+        if (offset >= CD_FPS)
+            sum += digit_sum(offset / CD_FPS);
+    }
+    uint32_t seconds = drive.track[tracks].offset / CD_FPS - drive.track[0].offset / CD_FPS;
+    uint32_t id = (sum % 255) << 24 | seconds << 8 | static_cast<uint32_t>(n);
+    return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(id)));
+}
+
+// Looks the home directory up afresh each time, so a changed HOME takes effect.
+void build_database_path(uint64_t disc_id)
+{
+    const char *home = getenv("HOME");
+    if (home == nullptr) {
+        const passwd *entry = getpwuid(getuid());
+        if (entry != nullptr)
+            home = entry->pw_dir;
+    }
+    if (home == nullptr) {
+        fputs("$HOME not set. giving up.\n", stderr);
+        exit(1);
+    }
+    snprintf(database_path, DATABASE_PATH_SIZE - 1, "%s/.kel/%08" PRIx64, home, disc_id);
+}

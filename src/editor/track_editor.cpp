@@ -1,4 +1,228 @@
 #include "editor/track_editor.h"
 
-// Placeholder until the editor lands.
-void run_track_editor(PlayerState &) {}
+#include "database/database.h"
+#include "ui/draw.h"
+#include "ui/prompt.h"
+#include "ui/terminal.h"
+
+#include <curses.h>
+
+#include <cstdio>
+#include <cstring>
+
+int32_t editor_cursor_row;
+int32_t editor_scroll_offset;
+
+static Rect editor_title_rect;
+static Rect editor_list_rect;
+static Rect editor_separator_rect;
+static Rect editor_help_rect;
+
+static const char EDITOR_HEADING[] = "KEL Track List Editor";
+
+// The drive's track count bounded to the entries the database has, so a bogus
+// count from the drive can never index past them.
+static int editor_track_count(const PlayerState &state)
+{
+    if (state.cdrom == nullptr)
+        return 0;
+    int count = state.cdrom->numtracks;
+    if (count < 0)
+        return 0;
+    return count > MAX_DB_TRACKS ? MAX_DB_TRACKS : count;
+}
+
+// Lays the four areas out from the terminal's current size.
+static void compute_editor_layout(int rows, int cols)
+{
+    set_rect(editor_title_rect, 1, 2, 2, cols - 2);
+    set_rect(editor_help_rect, rows - 4, 2, rows - 1, cols - 2);
+    set_rect(editor_separator_rect, editor_help_rect.top - 1, 0, editor_help_rect.top, cols);
+    set_rect(editor_list_rect, editor_title_rect.bottom + 1, 2, editor_separator_rect.top,
+             cols - 2);
+}
+
+// Writes text at (row, col) when that cell exists, cut short of the right
+// border so that a narrow terminal never wraps it onto the next rows.
+static void put_text(int row, int col, const char *text)
+{
+    int room = getmaxx(stdscr) - 1 - col;
+    if (room <= 0 || wmove(stdscr, row, col) == ERR)
+        return;
+    waddnstr(stdscr, text, room);
+}
+
+// One key label in its colours, then its description in plain text.
+static void put_help_item(int row, int col, const char *label, const char *text)
+{
+    wattron(stdscr, A_BOLD | COLOR_PAIR(3));
+    put_text(row, col, label);
+    wattroff(stdscr, A_BOLD | COLOR_PAIR(3));
+    put_text(row, col + 3, text);
+}
+
+// Prints a title in exactly width cells from (row, col): cut to width bytes,
+// padded with blanks. Titles come from files in any charset, so they go out
+// through draw_bytes, which never lets a newline or half a character through.
+static void put_field(int row, int col, const char *text, int width)
+{
+    if (width <= 0 || wmove(stdscr, row, col) == ERR)
+        return;
+    draw_bytes(stdscr, text, width);
+    for (int x = getcurx(stdscr); x < col + width; x++)
+        waddch(stdscr, ' ');
+}
+
+// One line of the list: the track number and the title, cut or padded to the
+// list's width.
+static void draw_list_line(int row, int track, const char *title)
+{
+    int width = editor_list_rect.width;
+    if (width <= 0 || wmove(stdscr, row, editor_list_rect.left) == ERR)
+        return;
+    char number[16];
+    snprintf(number, sizeof number, "%02d: ", track + 1);
+    waddnstr(stdscr, number, width < 4 ? width : 4);
+    put_field(row, editor_list_rect.left + 4, title, width - 4);
+}
+
+// Erases the screen and draws the whole editor from the current size.
+static void draw_track_editor(const PlayerState &state, int track_count)
+{
+    werase(stdscr);
+    int rows = getmaxy(stdscr);
+    int cols = getmaxx(stdscr);
+    compute_editor_layout(rows, cols);
+
+    wattron(stdscr, COLOR_PAIR(4));
+    wborder(stdscr, ACS_VLINE, ACS_VLINE, ACS_HLINE, ACS_HLINE, 0, 0, 0, 0);
+    draw_hdivider(stdscr, editor_separator_rect.top, editor_separator_rect.left,
+                  editor_separator_rect.width);
+    wattroff(stdscr, COLOR_PAIR(4));
+
+    wattron(stdscr, A_BOLD | COLOR_PAIR(7));
+    put_text(0, 2, EDITOR_HEADING);
+    put_field(editor_title_rect.top, editor_title_rect.left, state.db.entries[DISC_ENTRY].title,
+              editor_title_rect.width);
+    wattroff(stdscr, A_BOLD | COLOR_PAIR(7));
+
+    const Rect &h = editor_help_rect;
+    put_help_item(h.top + 1, h.left, "[E]", " - Edit track name");
+    put_help_item(h.top + 1, h.left + 25, "[T]", " - Change disc title");
+    put_help_item(h.top + 2, h.left, "[Q]", " - Exit to player");
+    put_help_item(h.top + 2, h.left + 25, "[C]", " - Clear all tracks");
+
+    for (int i = 0; i < editor_list_rect.height && editor_scroll_offset + i < track_count; i++) {
+        int track = editor_scroll_offset + i;
+        if (track < 0)
+            continue;
+        if (i == editor_cursor_row)
+            wattron(stdscr, A_REVERSE);
+        draw_list_line(editor_list_rect.top + i, track, state.db.entries[track].title);
+        if (i == editor_cursor_row)
+            wattroff(stdscr, A_REVERSE);
+    }
+}
+
+// Asks for a title and stores a non-empty answer in target; the buffer keeps
+// the answer for the next dialog of this visit.
+static void edit_title(DiscDatabase &db, char *target, char *text, const char *title)
+{
+    prompt_string(text, TEXT_FIELD_SIZE, title);
+    text[TEXT_FIELD_SIZE - 1] = '\0';
+    if (text[0] == '\0')
+        return;
+    size_t length = strlen(text);
+    memcpy(target, text, length + 1);
+    db.dirty = 1;
+}
+
+// Gives every track of the disc its numbered default title.
+static void reset_track_titles(DiscDatabase &db, int track_count)
+{
+    if (track_count <= 0)
+        return;
+    for (int i = 0; i < track_count; i++)
+        snprintf(db.entries[i].title, TEXT_FIELD_SIZE, "Track %d", i + 1);
+    db.dirty = 1;
+}
+
+// Moves the selection one track down, scrolling once it reaches the bottom row.
+static void move_selection_down(int track_count)
+{
+    if (editor_scroll_offset + editor_cursor_row >= track_count - 1)
+        return;
+    if (editor_cursor_row < editor_list_rect.height - 1)
+        editor_cursor_row++;
+    else
+        editor_scroll_offset++;
+}
+
+// Moves the selection one track up, scrolling once it reaches the top row.
+static void move_selection_up()
+{
+    if (editor_scroll_offset + editor_cursor_row <= 0)
+        return;
+    if (editor_cursor_row > 0)
+        editor_cursor_row--;
+    else
+        editor_scroll_offset--;
+}
+
+// Redraws and obeys one key per turn until the user leaves; leaving always saves.
+void run_track_editor(PlayerState &state)
+{
+    char text[TEXT_FIELD_SIZE];
+    text[0] = '\0';
+
+    // The caller's idle input mode (half-delay) bounds each key wait, so the
+    // screen is redrawn about twice a second while no key comes.
+    curs_set(0);
+    for (;;) {
+        int track_count = editor_track_count(state);
+        draw_track_editor(state, track_count);
+        int key = wgetch(stdscr);
+        // Nobody can type any more: leave, so the texts are saved and the
+        // player can end.
+        if (key == ERR && terminal_lost())
+            key = 'q';
+        switch (key) {
+        case 10:
+        case 'E':
+        case 'e':
+        case KEY_ENTER: {
+            int selected = editor_scroll_offset + editor_cursor_row;
+            if (selected >= 0 && selected < MAX_DB_TRACKS)
+                edit_title(state.db, state.db.entries[selected].title, text, "Track name");
+            break;
+        }
+        case 'T':
+        case 't':
+            edit_title(state.db, state.db.entries[DISC_ENTRY].title, text, "Artist / Album");
+            break;
+        case 'C':
+        case 'c':
+            reset_track_titles(state.db, track_count);
+            break;
+        case 'D':
+        case 'd':
+        case KEY_DOWN:
+            move_selection_down(track_count);
+            break;
+        case 'U':
+        case 'u':
+        case KEY_UP:
+            move_selection_up();
+            break;
+        case 'Q':
+        case 'q':
+            if (state.cdrom != nullptr)
+                save_database(state.db, *state.cdrom);
+            curs_set(1);
+            return;
+        default:
+            wrefresh(stdscr);
+            break;
+        }
+    }
+}

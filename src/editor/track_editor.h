@@ -1,8 +1,17 @@
 // The track list editor: a full-screen loop for the disc and track titles that
-// saves the disc's file when it is left.
+// saves the disc's file when it is left. It owns the selection, which lasts
+// for the whole run of the program.
 #pragma once
 
 #include "core/player.h"
+
+#include <cstdint>
+
+// Row of the list area that holds the selected track (0 = top row).
+extern int32_t editor_cursor_row;
+
+// Index of the track shown in the list's top row.
+extern int32_t editor_scroll_offset;
 
 // Runs the editor until the user leaves it, then saves the texts.
 void run_track_editor(PlayerState &state);

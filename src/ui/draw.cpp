@@ -1,6 +1,8 @@
 #include "ui/draw.h"
 
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 void set_rect(Rect &rect, int top, int left, int bottom, int right)
 {
@@ -23,6 +25,7 @@ void draw_hdivider(WINDOW *window, int row, int col, int length)
         waddch(window, ACS_RTEE);
 }
 
+// The same as draw_hdivider, turned on its side.
 void draw_vdivider(WINDOW *window, int row, int col, int length)
 {
     if (wmove(window, row, col) != ERR)
@@ -33,15 +36,56 @@ void draw_vdivider(WINDOW *window, int row, int col, int length)
         waddch(window, ACS_BTEE);
 }
 
+// Titles may be in any charset and come cut at any byte; a byte handed to
+// curses one at a time could start a character that joins later output or
+// expand to several cells, so every character is decoded here and printed
+// whole, or not at all.
+void draw_bytes(WINDOW *window, const char *text, int count)
+{
+    if (count <= 0)
+        return;
+    const size_t total = strlen(text);
+    const size_t limit = static_cast<size_t>(count) < total ? static_cast<size_t>(count) : total;
+    constexpr int CHUNK = 64;
+    wchar_t chunk[CHUNK];
+    int used = 0;
+    size_t at = 0;
+    while (at < limit) {
+        wchar_t wide = 0;
+        mbstate_t state{};
+        const size_t length = mbrtowc(&wide, text + at, total - at, &state);
+        if (length == static_cast<size_t>(-1) || length == static_cast<size_t>(-2) || length == 0) {
+            // Not a character of the locale: take the byte as ISO-8859-1,
+            // the charset of older database files.
+            const unsigned char byte = static_cast<unsigned char>(text[at]);
+            wide = byte >= 0xa0 ? static_cast<wchar_t>(byte) : L'?';
+            at += 1;
+        } else if (at + length > limit) {
+            break;
+        } else {
+            at += length;
+        }
+        if (wide < 0x20 || (wide >= 0x7f && wide < 0xa0) || !iswprint(static_cast<wint_t>(wide)))
+            wide = L'?';
+        chunk[used++] = wide;
+        if (used == CHUNK) {
+            waddnwstr(window, chunk, used);
+            used = 0;
+        }
+    }
+    if (used > 0)
+        waddnwstr(window, chunk, used);
+}
+
 void draw_clipped(WINDOW *window, int row, int col, const char *text, int width)
 {
     if (wmove(window, row, col) == ERR)
         return;
-    size_t n = strlen(text);
+    const size_t n = strlen(text);
     if (width >= 0 && n <= static_cast<size_t>(width)) {
-        waddnstr(window, text, -1);
+        draw_bytes(window, text, width);
     } else if (width >= 4) {
-        waddnstr(window, text, width - 3);
+        draw_bytes(window, text, width - 3);
         waddnstr(window, "...", 3);
     } else if (width >= 1) {
         waddnstr(window, "...", width);

@@ -27,3 +27,9 @@ void draw_vdivider(WINDOW *window, int row, int col, int length);
 // Prints text at (row, col) in at most width cells, counted in bytes; a text
 // that does not fit ends in dots.
 void draw_clipped(WINDOW *window, int row, int col, const char *text, int width);
+
+// Prints at most count bytes of text at the cursor, never more than one cell
+// per byte: a character cut by the limit is dropped whole, bytes that are not
+// valid in the locale show as their ISO-8859-1 letter (or '?'), and control
+// bytes show as '?'.
+void draw_bytes(WINDOW *window, const char *text, int count);

@@ -1,9 +1,277 @@
 #include "ui/player_screen.h"
 
+#include "database/disc_id.h"
+#include "ui/draw.h"
+
 #include <curses.h>
 
-// Placeholder until the player screen lands.
-void draw_player_screen(const PlayerState &)
+#include <cstdint>
+#include <cstring>
+
+static Rect screen_rect;
+static Rect status_rect;
+static Rect track_list_rect;
+static Rect disc_info_rect;
+static Rect control_panel_rect;
+
+static constexpr attr_t FRAME_ATTR = COLOR_PAIR(4);
+static constexpr attr_t BOX_TITLE_ATTR = A_BOLD | COLOR_PAIR(4);
+static constexpr attr_t BANNER_ATTR = A_BOLD | COLOR_PAIR(7);
+static constexpr attr_t BRIGHT_HINT_ATTR = A_BOLD | COLOR_PAIR(3);
+static constexpr attr_t DIM_HINT_ATTR = A_DIM;
+static constexpr attr_t PLAYING_TRACK_ATTR = A_BOLD;
+static constexpr attr_t TITLE_ATTR = A_BOLD | COLOR_PAIR(1);
+
+static constexpr int32_t FRAMES_PER_MINUTE = 60 * CD_FPS;
+
+// The drive's status as the int the C library stored; a value outside the
+// enumeration is shown, not trusted.
+static int drive_status(const SDL_CD &drive)
 {
+    int status = 0;
+    static_assert(sizeof status == sizeof drive.status);
+    memcpy(&status, &drive.status, sizeof status);
+    return status;
+}
+
+// What the status box says for the drive's status.
+static const char *status_text(int status)
+{
+    switch (status) {
+    case CD_ERROR:
+        return "Error";
+    case CD_TRAYEMPTY:
+        return "No Audio";
+    case CD_STOPPED:
+        return "Stopped";
+    case CD_PLAYING:
+        return "Playing";
+    case CD_PAUSED:
+        return "Paused";
+    default:
+        return "(Unknown)";
+    }
+}
+
+// What the status box says for the play mode.
+static const char *play_mode_text(int32_t play_mode)
+{
+    switch (play_mode) {
+    case MODE_REPEAT_CD:
+        return "Repeat CD";
+    case MODE_REPEAT_TRACK:
+        return "Repeat Track";
+    case MODE_NORMAL:
+        return "Normal";
+    default:
+        return "(Unknown)";
+    }
+}
+
+// Sets the layout from the terminal's size, which may have changed since the
+// last redraw.
+static void lay_out_screen()
+{
+    set_rect(screen_rect, 0, 0, getmaxy(stdscr), getmaxx(stdscr));
+    set_rect(status_rect, 1, 1, 8, 28);
+    set_rect(track_list_rect, status_rect.bottom + 1, 1, screen_rect.bottom - 1, 28);
+    set_rect(disc_info_rect, screen_rect.bottom - 5, status_rect.right + 1, screen_rect.bottom - 1,
+             screen_rect.right - 1);
+    set_rect(control_panel_rect, 1, status_rect.right + 1, disc_info_rect.top,
+             screen_rect.right - 1);
+}
+
+// The border and the dividers that split it into four boxes.
+static void draw_frame()
+{
+    wattr_on(stdscr, FRAME_ATTR, nullptr);
+    // ncurses' wborder reads past the cells of a window one column wide and
+    // can corrupt the heap; there the border is just its side line.
+    if (screen_rect.width > 1)
+        wborder(stdscr, ACS_VLINE, ACS_VLINE, ACS_HLINE, ACS_HLINE, 0, 0, 0, 0);
+    else if (wmove(stdscr, 0, 0) != ERR)
+        wvline(stdscr, ACS_VLINE, screen_rect.height);
+    draw_vdivider(stdscr, screen_rect.top, status_rect.right, screen_rect.height);
+    draw_hdivider(stdscr, disc_info_rect.top - 1, disc_info_rect.left - 1,
+                  disc_info_rect.width + 2);
+    draw_hdivider(stdscr, status_rect.bottom, status_rect.left - 1, status_rect.width + 2);
+    wattr_off(stdscr, FRAME_ATTR, nullptr);
+}
+
+// A box's title on the frame line above it.
+static void draw_box_title(const Rect &box, const char *title)
+{
+    draw_clipped(stdscr, box.top - 1, box.left + 1, title, box.width - 3);
+}
+
+// Prints "mm:ss" for a count of frames at (row, col).
+static void draw_time(int row, int col, int32_t frames)
+{
+    mvprintw(row, col, "%02d:%02d", frames / FRAMES_PER_MINUTE, frames / CD_FPS % 60);
+}
+
+// Status, play mode, current track, position within it and the disc's length.
+static void draw_status_box(const PlayerState &state, const SDL_CD &drive)
+{
+    const int label_col = status_rect.left + 1;
+    const int value_col = status_rect.left + 13;
+    const int top = status_rect.top;
+    draw_clipped(stdscr, top + 1, label_col, "Status:", 12);
+    draw_clipped(stdscr, top + 2, label_col, "Play mode:", 12);
+    draw_clipped(stdscr, top + 3, label_col, "Track:", 12);
+    draw_clipped(stdscr, top + 4, label_col, "Time:", 12);
+    draw_clipped(stdscr, top + 5, label_col, "CD:", 12);
+    draw_clipped(stdscr, top + 1, value_col, status_text(drive_status(drive)),
+                 status_rect.width - 13);
+    draw_clipped(stdscr, top + 2, value_col, play_mode_text(state.play_mode),
+                 status_rect.width - 13);
+    // cur_track + 1 in wider arithmetic: a drive's garbage must not overflow.
+    mvprintw(top + 3, value_col, "%lld of %d", static_cast<long long>(drive.cur_track) + 1,
+             drive.numtracks);
+    draw_time(top + 4, value_col, drive.cur_frame);
+    draw_time(top + 5, value_col, disc_length_frames(drive));
+}
+
+// Two columns of track entries, scrolled so that the current track stays in
+// view; the current track is bold while it plays.
+static void draw_track_list(const SDL_CD &drive)
+{
+    const int rows_per_column = track_list_rect.height - 1;
+    if (rows_per_column < 1)
+        return;
+    // The table holds SDL_MAX_TRACKS tracks and the lead-out; a count beyond
+    // that from a confused drive must not lead the list off its end.
+    int count = drive.numtracks;
+    if (count > SDL_MAX_TRACKS)
+        count = SDL_MAX_TRACKS;
+    if (count <= 0)
+        return;
+    const int status = drive_status(drive);
+    const int capacity = 2 * rows_per_column;
+    int first = 0;
+    int last = count - 1;
+    if (count > capacity) {
+        // A current track outside the disc scrolls like its nearest track;
+        // clamping it first keeps the sums below from overflowing.
+        int current = drive.cur_track;
+        if (current < 0)
+            current = 0;
+        if (current > count - 1)
+            current = count - 1;
+        first = current - rows_per_column;
+        if (first < 0)
+            first = 0;
+        last = first + capacity - 1;
+        if (last > count - 1) {
+            last = count - 1;
+            first = count - capacity;
+        }
+    }
+    for (int i = first; i <= last; i++) {
+        const int k = i - first;
+        const int row = track_list_rect.top + 1 + k % rows_per_column;
+        const int col = track_list_rect.left + (k < rows_per_column ? 2 : 14);
+        const int32_t length = static_cast<int32_t>(drive.track[i].length);
+        const bool playing = status == CD_PLAYING && i == drive.cur_track;
+        if (playing)
+            wattr_on(stdscr, PLAYING_TRACK_ATTR, nullptr);
+        mvprintw(row, col, "%02u - %02u:%02u", static_cast<unsigned>(i + 1),
+                 static_cast<unsigned>(length / FRAMES_PER_MINUTE),
+                 static_cast<unsigned>(length / CD_FPS % 60));
+        if (playing)
+            wattr_off(stdscr, PLAYING_TRACK_ATTR, nullptr);
+    }
+}
+
+struct KeyHint {
+    int row;
+    bool right;
+    char key;
+    attr_t attr;
+    const char *label;
+};
+
+// One key hint in its own attribute and its label in normal ones.
+static void draw_key_hint(const KeyHint &hint)
+{
+    const int row = control_panel_rect.top + hint.row;
+    const int hint_col = control_panel_rect.left + (hint.right ? 26 : 1);
+    const int label_col = control_panel_rect.left + (hint.right ? 30 : 5);
+    const int label_width = control_panel_rect.width - (hint.right ? 30 : 5);
+    wattr_on(stdscr, hint.attr, nullptr);
+    mvprintw(row, hint_col, "[%c]", hint.key);
+    wattr_off(stdscr, hint.attr, nullptr);
+    draw_clipped(stdscr, row, label_col, hint.label, label_width);
+}
+
+// The command keys, dimmed where the drive's state gives them nothing to do.
+static void draw_control_panel(const SDL_CD &drive)
+{
+    const int status = drive_status(drive);
+    const bool has_disc = status == CD_STOPPED || status == CD_PLAYING || status == CD_PAUSED;
+    const attr_t disc = has_disc ? BRIGHT_HINT_ATTR : DIM_HINT_ATTR;
+    const attr_t eject = status == CD_TRAYEMPTY ? DIM_HINT_ATTR : BRIGHT_HINT_ATTR;
+    const KeyHint hints[] = {
+        {1, false, 'P', disc, "- Start playing"},
+        {2, false, 'U', disc, "- Pause or restart"},
+        {3, false, 'E', eject, "- Eject CDROM"},
+        {4, false, 'S', disc, "- Stop playing"},
+        {5, false, 'M', BRIGHT_HINT_ATTR, "- Change play mode"},
+        {1, true, '-', disc, "- Previous track"},
+        {2, true, '+', disc, "- Next track"},
+        {3, true, 'G', disc, "- Go to track"},
+        {4, true, ']', disc, "- Skip ahead"},
+        {5, true, '[', disc, "- Skip back"},
+        {7, false, '*', disc, "- Increase volume"},
+        {8, false, '/', disc, "- Decrease volume"},
+        {10, false, 'T', disc, "- Edit track database"},
+        {11, false, 'Q', BRIGHT_HINT_ATTR, "- Quit"},
+    };
+    for (const KeyHint &hint : hints)
+        draw_key_hint(hint);
+}
+
+// The disc's title and the current track's title.
+static void draw_disc_info(const PlayerState &state, const SDL_CD &drive)
+{
+    const int label_col = disc_info_rect.left + 1;
+    const int title_col = disc_info_rect.left + 10;
+    const int title_width = disc_info_rect.width - 10;
+    draw_clipped(stdscr, disc_info_rect.top + 1, label_col, "Title:", 9);
+    draw_clipped(stdscr, disc_info_rect.top + 2, label_col, "Track:", 9);
+    wattr_on(stdscr, TITLE_ATTR, nullptr);
+    draw_clipped(stdscr, disc_info_rect.top + 1, title_col, state.db.entries[DISC_ENTRY].title,
+                 title_width);
+    // A drive can report a current track that names no entry; it has no title.
+    if (drive.cur_track >= 0 && drive.cur_track < DB_ENTRY_COUNT)
+        draw_clipped(stdscr, disc_info_rect.top + 2, title_col,
+                     state.db.entries[drive.cur_track].title, title_width);
+    wattr_off(stdscr, TITLE_ATTR, nullptr);
+}
+
+void draw_player_screen(const PlayerState &state)
+{
+    // Without a drive handle the screen shows an empty drive.
+    static const SDL_CD no_drive{};
+    const SDL_CD &drive = state.cdrom != nullptr ? *state.cdrom : no_drive;
+
     werase(stdscr);
+    lay_out_screen();
+    draw_frame();
+
+    wattr_on(stdscr, BOX_TITLE_ATTR, nullptr);
+    draw_box_title(control_panel_rect, "Control Panel");
+    draw_box_title(disc_info_rect, "Disc Information");
+    draw_box_title(track_list_rect, "Track List");
+    wattr_off(stdscr, BOX_TITLE_ATTR, nullptr);
+
+    wattr_on(stdscr, BANNER_ATTR, nullptr);
+    draw_clipped(stdscr, screen_rect.top, screen_rect.left + 2, "mivo 1.0.0",
+                 screen_rect.width - 4);
+    wattr_off(stdscr, BANNER_ATTR, nullptr);
+
+    draw_status_box(state, drive);
+    draw_track_list(drive);
+    draw_control_panel(drive);
+    draw_disc_info(state, drive);
 }

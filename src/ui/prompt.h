@@ -1,7 +1,6 @@
-// The prompt dialog: a boxed one-line input in the middle of the screen.
+// The prompt dialog: a boxed one-line input in the middle of the screen, and
+// the go-to-track question built on it.
 #pragma once
-
-#include <cstddef>
 
 // Reads one line of at most size-1 characters into buffer under title; 0 when a
 // line was read, -1 otherwise. Leaves the terminal in the idle input mode.

@@ -1,9 +1,13 @@
 #include "ui/terminal.h"
 
 #include <curses.h>
+#include <poll.h>
 
 #include <cstdio>
 #include <cstdlib>
+
+// The descriptor curses reads keys from; -1 until start_terminal.
+static int input_fd = -1;
 
 void set_idle_input_mode()
 {
@@ -24,6 +28,7 @@ void start_terminal()
         exit(1);
     }
     set_term(screen);
+    input_fd = fileno(stdin);
     if (has_colors()) {
         start_color();
         for (short i = 0; i <= 7; i++)
@@ -44,4 +49,12 @@ int read_key(int tenths)
 {
     halfdelay(tenths);
     return wgetch(stdscr);
+}
+
+bool terminal_lost()
+{
+    if (input_fd < 0)
+        return false;
+    pollfd p = {input_fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }

@@ -11,6 +11,10 @@ void stop_terminal();
 // Waits at most tenths/10 seconds for a key; ERR when none came.
 int read_key(int tenths);
 
+// True once the terminal has hung up: every read would fail at once, so the
+// loops that wait for keys must end instead of spinning on a dead terminal.
+bool terminal_lost();
+
 // Puts the terminal back in the idle input mode: half-delay of half a second,
 // no echo, keypad and leaveok on.
 void set_idle_input_mode();

@@ -96,7 +96,7 @@ TEST_F(Lifecycle, SigintDuringStartUpAlsoEndsWithStatusZero)
                 "^opened=0 statuses=1 closes=1 plays=0\n$");
 }
 
-TEST_F(Lifecycle, QuitKeyEndsTheLoopAfterItsTurn)
+TEST_F(Lifecycle, QuitSignalInTheLoopEndsItAfterThatTurn)
 {
     insert_fake_disc({3000});
     // The terminal reads from /dev/null, so every key read ends at once; the

@@ -42,10 +42,15 @@ void feed_keys(const std::string &keys)
     (void)written;
 }
 
+// Reads up to a marker key rather than until a read comes back empty: curses
+// cannot leave half-delay on a pipe (cbreak() fails without a tty), and in
+// half-delay that last empty read would wait, ignoring nodelay.
 void drain_keys()
 {
+    const int marker = 0x1d;
+    feed_keys(std::string(1, static_cast<char>(marker)));
     nodelay(stdscr, TRUE);
-    while (wgetch(stdscr) != ERR) {
+    for (int key = wgetch(stdscr); key != marker && key != ERR; key = wgetch(stdscr)) {
     }
     nodelay(stdscr, FALSE);
 }
@@ -85,10 +90,7 @@ attr_t cell_attrs(int row, int col)
     return mvwinch(stdscr, row, col) & (A_ATTRIBUTES & ~A_ALTCHARSET);
 }
 
-int cell_pair(int row, int col)
-{
-    return PAIR_NUMBER(mvwinch(stdscr, row, col));
-}
+int cell_pair(int row, int col) { return PAIR_NUMBER(mvwinch(stdscr, row, col)); }
 
 bool cell_is(int row, int col, chtype acs)
 {

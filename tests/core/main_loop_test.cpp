@@ -1,0 +1,250 @@
+#include "core/drive.h"
+#include "core/main_loop.h"
+#include "core/player.h"
+#include "database/disc_id.h"
+#include "fake_sdl.h"
+#include "test_screen.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainLoop : public ::testing::Test {
+protected:
+    fs::path home;
+
+    void SetUp() override
+    {
+        reset_fake_sdl();
+        player = PlayerState{};
+        player.play_mode = MODE_NORMAL;
+        player.cdrom = drive_open(0);
+        home = fs::temp_directory_path() / ("mivo-loop-" + std::to_string(getpid()));
+        fs::remove_all(home);
+        fs::create_directories(home);
+        setenv("HOME", home.c_str(), 1);
+        // Start-up's view of an empty drive: nothing loaded yet.
+        drive_refresh(player.cdrom);
+        remember_loaded_disc(*player.cdrom);
+        player.disc_id = compute_disc_id(*player.cdrom);
+        fake_sdl.calls.clear();
+    }
+
+    void TearDown() override { fs::remove_all(home); }
+
+    std::string file_of(const SDL_CD &disc)
+    {
+        build_database_path(compute_disc_id(disc));
+        return database_path;
+    }
+
+    void write_file(const SDL_CD &disc, const std::string &text)
+    {
+        fs::create_directories(home / ".kel");
+        std::ofstream(file_of(disc)) << text;
+    }
+
+    std::string read_file(const SDL_CD &disc)
+    {
+        std::ifstream in(file_of(disc));
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+};
+
+const char *disc_title() { return player.db.entries[DISC_ENTRY].title; }
+
+TEST_F(MainLoop, StoppedDriveFollowsThePlayModeAndIsAskedAgain)
+{
+    struct Case {
+        int32_t mode;
+        std::vector<RecordedCall> plays;
+    } cases[] = {
+        {MODE_NORMAL, {}},
+        {MODE_REPEAT_CD, {{CdCall::Play, {0, 0, 0, 0}}}},
+        {MODE_REPEAT_TRACK, {{CdCall::Play, {0, 0, 1, 0}}}},
+    };
+    for (const Case &c : cases) {
+        SetUp();
+        insert_fake_disc({3000, 4000, 5000});
+        player.play_mode = c.mode;
+        poll_drive();
+        EXPECT_EQ(calls_of(CdCall::Play), c.plays) << "mode " << c.mode;
+        // The second refresh shows the drive's state after the restart.
+        EXPECT_EQ(calls_of(CdCall::Status).size(), 2u) << "mode " << c.mode;
+        EXPECT_EQ(player.cdrom->status, c.plays.empty() ? CD_STOPPED : CD_PLAYING);
+    }
+}
+
+TEST_F(MainLoop, PlayingOrPausedDriveIsAskedOnceAndLeftAlone)
+{
+    for (CDstatus status : {CD_PLAYING, CD_PAUSED}) {
+        SetUp();
+        insert_fake_disc({3000, 4000});
+        fake_sdl.reported.status = status;
+        player.play_mode = MODE_REPEAT_CD;
+        poll_drive();
+        EXPECT_TRUE(calls_of(CdCall::Play).empty());
+        EXPECT_EQ(calls_of(CdCall::Status).size(), 1u);
+    }
+}
+
+// Once a track ends, classic SDL reports track 0 and a virtual drive the next
+// track; Repeat Track must restart the one that was playing either way.
+TEST_F(MainLoop, RepeatTrackRestartsTheTrackThatEnded)
+{
+    struct Case {
+        const char *drive;
+        int playing_track;
+        int track_reported_when_stopped;
+        RecordedCall expected;
+    } cases[] = {
+        {"classic", 1, 0, {CdCall::Play, {1, 0, 1, 0}}},
+        {"virtual", 1, 2, {CdCall::Play, {1, 0, 1, 0}}},
+        // The last track is played to the end of the disc: the same audio,
+        // and the only way a virtual drive accepts it.
+        {"last track", 3, 0, {CdCall::Play, {3, 0, 0, 0}}},
+    };
+    for (const Case &c : cases) {
+        SetUp();
+        insert_fake_disc({3000, 4000, 5000, 6000});
+        fake_sdl.reported.status = CD_PLAYING;
+        fake_sdl.reported.cur_track = c.playing_track;
+        player.play_mode = MODE_REPEAT_TRACK;
+        poll_drive();
+        fake_sdl.reported.status = CD_STOPPED;
+        fake_sdl.reported.cur_track = c.track_reported_when_stopped;
+        fake_sdl.reported.cur_frame = 0;
+        poll_drive();
+        EXPECT_EQ(calls_of(CdCall::Play), std::vector<RecordedCall>{c.expected}) << c.drive;
+    }
+}
+
+TEST_F(MainLoop, NewDiscInRepeatModeLoadsItsTextsThenStartsFromItsFirstTrack)
+{
+    insert_fake_disc({3000, 4000});
+    fake_sdl.reported.status = CD_PLAYING;
+    fake_sdl.reported.cur_track = 1;
+    poll_drive();
+
+    insert_fake_disc({5000, 6000, 7000});
+    write_file(fake_sdl.reported, "DTITLE=Second disc\n");
+    player.play_mode = MODE_REPEAT_TRACK;
+    fake_sdl.calls.clear();
+    poll_drive();
+    EXPECT_STREQ(disc_title(), "Second disc");
+    EXPECT_EQ(calls_of(CdCall::Play), (std::vector<RecordedCall>{{CdCall::Play, {0, 0, 1, 0}}}));
+}
+
+TEST_F(MainLoop, DiscChangeIsNoticedOnce)
+{
+    insert_fake_disc({3000, 4000});
+    write_file(fake_sdl.reported, "DTITLE=Artist / Album\nTTITLE1=Second\n");
+    poll_drive();
+    EXPECT_STREQ(disc_title(), "Artist / Album");
+    EXPECT_STREQ(player.db.entries[1].title, "Second");
+    EXPECT_EQ(player.disc_id, compute_disc_id(fake_sdl.reported));
+
+    // The same disc in later turns is not read again.
+    strcpy(player.db.entries[DISC_ENTRY].title, "kept");
+    poll_drive();
+    poll_drive();
+    EXPECT_STREQ(disc_title(), "kept");
+}
+
+TEST_F(MainLoop, EmptyingTheTrayClearsEveryTextOnce)
+{
+    insert_fake_disc({3000, 4000});
+    write_file(fake_sdl.reported, "DTITLE=Album\nTTITLE0=One\nEXTD=notes\n");
+    poll_drive();
+    strcpy(player.db.entries[50].title, "left from a longer disc");
+    player.db.dirty = 1;
+
+    fake_sdl.reported = SDL_CD{};
+    fake_sdl.reported.status = CD_TRAYEMPTY;
+    poll_drive();
+    for (const TrackText &e : player.db.entries) {
+        EXPECT_STREQ(e.title, "");
+        EXPECT_STREQ(e.ext, "");
+    }
+    EXPECT_EQ(player.db.dirty, 0);
+
+    // An empty drive keeps its id, so its texts are not cleared in every turn.
+    strcpy(player.db.entries[DISC_ENTRY].title, "typed while empty");
+    poll_drive();
+    EXPECT_STREQ(disc_title(), "typed while empty");
+}
+
+TEST_F(MainLoop, DriveErrorCountsAsNoDisc)
+{
+    insert_fake_disc({3000, 4000});
+    write_file(fake_sdl.reported, "DTITLE=Album\n");
+    poll_drive();
+    fake_sdl.reported.status = CD_ERROR;
+    fake_sdl.reported.numtracks = 0;
+    poll_drive();
+    EXPECT_STREQ(disc_title(), "");
+    EXPECT_TRUE(calls_of(CdCall::Play).empty());
+}
+
+// Unsaved texts belong to the disc they were typed for: at a disc change they
+// go to that disc's file, never to the new disc's.
+TEST_F(MainLoop, UnsavedTextsAtADiscChangeLandInThePreviousDiscsFile)
+{
+    insert_fake_disc({3000, 4000});
+    SDL_CD first = fake_sdl.reported;
+    poll_drive();
+    strcpy(player.db.entries[DISC_ENTRY].title, "Edited first");
+    strcpy(player.db.entries[0].title, "Opening");
+    player.db.dirty = 1;
+
+    insert_fake_disc({5000, 6000, 7000});
+    SDL_CD second = fake_sdl.reported;
+    write_file(second, "DTITLE=Second as stored\n");
+    poll_drive();
+
+    EXPECT_NE(read_file(first).find("DTITLE=Edited first\n"), std::string::npos);
+    EXPECT_NE(read_file(first).find("TTITLE0=Opening\n"), std::string::npos);
+    EXPECT_EQ(read_file(second), "DTITLE=Second as stored\n");
+    EXPECT_STREQ(disc_title(), "Second as stored");
+    EXPECT_EQ(player.db.dirty, 0);
+}
+
+TEST_F(MainLoop, QuitDuringATurnEndsTheLoopAfterItsKey)
+{
+    open_test_screen(24, 80);
+    insert_fake_disc({3000, 4000});
+    fake_sdl.reported.status = CD_PLAYING;
+    // The signal arrives while the turn runs; the turn's key still counts.
+    fake_sdl.before_status = [](FakeSdl &) { raise(SIGINT); };
+    signal(SIGINT, handle_quit_signal);
+    feed_keys("c");
+    run_main_loop();
+    signal(SIGINT, SIG_DFL);
+    EXPECT_EQ(calls_of(CdCall::Status).size(), 1u);
+    EXPECT_EQ(player.play_mode, MODE_REPEAT_CD);
+}
+
+TEST_F(MainLoop, QuitKeyEndsTheLoop)
+{
+    open_test_screen(24, 80);
+    insert_fake_disc({3000, 4000});
+    fake_sdl.reported.status = CD_PLAYING;
+    feed_keys("xq");
+    run_main_loop();
+    EXPECT_EQ(player.quit, 1);
+    EXPECT_EQ(calls_of(CdCall::Status).size(), 2u);
+}
+
+} // namespace

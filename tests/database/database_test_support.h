@@ -1,0 +1,140 @@
+// Shared pieces of the database tests: a throw-away home directory, discs built
+// from frame offsets, and whole-file reads and writes.
+#pragma once
+
+#include "core/player.h"
+#include "database/disc_id.h"
+
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace dbtest
+{
+
+// A disc whose tracks start at the given frame offsets, the lead-out at
+// leadout; each track's length runs to the next start.
+inline SDL_CD make_disc(const std::vector<uint32_t> &offsets, uint32_t leadout)
+{
+    SDL_CD cd{};
+    cd.status = CD_STOPPED;
+    cd.numtracks = static_cast<int>(offsets.size());
+    for (size_t i = 0; i < offsets.size(); i++) {
+        cd.track[i].id = static_cast<Uint8>(i + 1);
+        cd.track[i].offset = offsets[i];
+        uint32_t next = i + 1 < offsets.size() ? offsets[i + 1] : leadout;
+        cd.track[i].length = next - offsets[i];
+    }
+    cd.track[offsets.size()].offset = leadout;
+    return cd;
+}
+
+// The table of contents recorded in the header of a stored entry: the frame
+// offsets and the disc length in seconds, with the lead-out at that length.
+inline SDL_CD disc_of_entry(const std::string &text)
+{
+    std::vector<uint32_t> offsets;
+    uint32_t seconds = 0;
+    std::istringstream lines(text);
+    std::string line;
+    bool in_offsets = false;
+    while (std::getline(lines, line)) {
+        if (line.find("Track frame offsets:") != std::string::npos) {
+            in_offsets = true;
+            continue;
+        }
+        if (size_t at = line.find("Disc length:"); at != std::string::npos)
+            seconds = static_cast<uint32_t>(std::stoul(line.substr(at + 12)));
+        if (!in_offsets)
+            continue;
+        size_t digit = line.find_first_of("0123456789");
+        if (line.empty() || line[0] != '#' || digit == std::string::npos) {
+            in_offsets = false;
+            continue;
+        }
+        offsets.push_back(static_cast<uint32_t>(std::stoul(line.substr(digit))));
+    }
+    return make_disc(offsets, seconds * CD_FPS);
+}
+
+inline std::string id_text(uint64_t id)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%08" PRIx64, id);
+    return text;
+}
+
+inline std::string read_file(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void write_file(const std::filesystem::path &path, const std::string &bytes)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// The directory of the test data that ships with the tests.
+inline std::filesystem::path test_data(const std::string &name)
+{
+    const char *dir = getenv("MIVO_TEST_DATA");
+    return std::filesystem::path(dir != nullptr ? dir : "tests/data") / name;
+}
+
+// The player state is large; tests keep theirs on the heap.
+inline std::unique_ptr<PlayerState> fresh_state() { return std::make_unique<PlayerState>(); }
+
+// Every test gets a home directory of its own under /tmp as HOME, so the
+// user's real database is never touched; the old HOME comes back afterwards.
+class TempHomeTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        const char *old = getenv("HOME");
+        had_home = old != nullptr;
+        if (had_home)
+            old_home = old;
+        char pattern[] = "/tmp/mivo-db-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home = pattern;
+        setenv("HOME", home.c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::permissions(home, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(home, ignored);
+        if (had_home)
+            setenv("HOME", old_home.c_str(), 1);
+        else
+            unsetenv("HOME");
+    }
+
+    std::filesystem::path kel() const { return std::filesystem::path(home) / ".kel"; }
+    std::filesystem::path file_of(const SDL_CD &cd) const
+    {
+        return kel() / id_text(compute_disc_id(cd));
+    }
+
+    std::string home;
+    std::string old_home;
+    bool had_home = false;
+};
+
+} // namespace dbtest

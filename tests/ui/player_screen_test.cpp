@@ -1,0 +1,467 @@
+#include "core/player.h"
+#include "test_screen.h"
+#include "ui/player_screen.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace
+{
+
+// The minutes and seconds that track i of a test disc lasts.
+int track_minutes(int i) { return i % 60; }
+int track_seconds(int i) { return i * 7 % 60; }
+
+// What the track list shows for track index i of a test disc.
+std::string track_entry(int i)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%02d - %02d:%02d", i + 1, track_minutes(i), track_seconds(i));
+    return text;
+}
+
+// The drive keeps its status as whatever int the C library stored.
+void set_status(SDL_CD &drive, int status) { memcpy(&drive.status, &status, sizeof status); }
+
+// A player with a drive holding a disc of the given number of tracks; the
+// few frames beyond the whole second show that they are dropped.
+struct Player {
+    std::unique_ptr<PlayerState> state = std::make_unique<PlayerState>();
+    SDL_CD drive{};
+
+    explicit Player(int tracks = 0, int status = CD_STOPPED, int current = 0)
+    {
+        state->cdrom = &drive;
+        state->play_mode = MODE_NORMAL;
+        set_status(drive, status);
+        drive.numtracks = tracks;
+        drive.cur_track = current;
+        for (int i = 0; i < tracks && i < SDL_MAX_TRACKS; i++)
+            drive.track[i].length =
+                static_cast<Uint32>(track_minutes(i) * 4500 + track_seconds(i) * 75 + 74);
+    }
+
+    void draw(int rows, int cols)
+    {
+        open_test_screen(rows, cols);
+        draw_player_screen(*state);
+    }
+};
+
+bool is_bright(int row, int col)
+{
+    return (cell_attrs(row, col) & A_BOLD) != 0 && cell_pair(row, col) == 3;
+}
+
+bool is_dim(int row, int col)
+{
+    return (cell_attrs(row, col) & A_DIM) != 0 && (cell_attrs(row, col) & A_BOLD) == 0 &&
+           cell_pair(row, col) == 0;
+}
+
+bool is_plain(int row, int col)
+{
+    return cell_attrs(row, col) == A_NORMAL && cell_pair(row, col) == 0;
+}
+
+// Every cell from col to last (both included) holds the line character.
+void expect_line(int row, int first_col, int last_col, chtype acs)
+{
+    for (int col = first_col; col <= last_col; col++)
+        EXPECT_TRUE(cell_is(row, col, acs)) << "row " << row << " col " << col;
+}
+
+void expect_column(int col, int first_row, int last_row, chtype acs)
+{
+    for (int row = first_row; row <= last_row; row++)
+        EXPECT_TRUE(cell_is(row, col, acs)) << "row " << row << " col " << col;
+}
+
+// The text at (row, col), followed by blanks up to width cells.
+void expect_text(int row, int col, const std::string &text, int width = 0)
+{
+    std::string padded = text;
+    if (static_cast<int>(padded.size()) < width)
+        padded.append(width - padded.size(), ' ');
+    EXPECT_EQ(row_text(row, col, static_cast<int>(padded.size())), padded)
+        << "row " << row << " col " << col;
+}
+
+// The key hints: row within the panel, right group or not, key.
+struct Hint {
+    int row;
+    bool right;
+    char key;
+    const char *label;
+};
+const Hint hints[] = {
+    {1, false, 'P', "- Start playing"},
+    {2, false, 'U', "- Pause or restart"},
+    {3, false, 'E', "- Eject CDROM"},
+    {4, false, 'S', "- Stop playing"},
+    {5, false, 'M', "- Change play mode"},
+    {1, true, '-', "- Previous track"},
+    {2, true, '+', "- Next track"},
+    {3, true, 'G', "- Go to track"},
+    {4, true, ']', "- Skip ahead"},
+    {5, true, '[', "- Skip back"},
+    {7, false, '*', "- Increase volume"},
+    {8, false, '/', "- Decrease volume"},
+    {10, false, 'T', "- Edit track database"},
+    {11, false, 'Q', "- Quit"},
+};
+
+} // namespace
+
+TEST(PlayerScreen, LaysOutTheWorkedExampleOn24By80)
+{
+    Player p(25, CD_PLAYING, 2);
+    p.drive.track[2].length = 4 * 4500 + 27 * 75;
+    p.drive.cur_frame = 3 * 4500 + 7 * 75 + 20;
+    strcpy(p.state->db.entries[DISC_ENTRY].title, "Kind of Blue");
+    strcpy(p.state->db.entries[2].title, "So What");
+    p.draw(24, 80);
+
+    // The border with its default corners and the tees of the three dividers.
+    EXPECT_TRUE(cell_is(0, 0, ACS_ULCORNER));
+    EXPECT_TRUE(cell_is(0, 79, ACS_URCORNER));
+    EXPECT_TRUE(cell_is(23, 0, ACS_LLCORNER));
+    EXPECT_TRUE(cell_is(23, 79, ACS_LRCORNER));
+    expect_line(0, 1, 1, ACS_HLINE);
+    expect_line(0, 12, 27, ACS_HLINE);
+    expect_line(0, 29, 29, ACS_HLINE);
+    expect_line(0, 43, 78, ACS_HLINE);
+    expect_line(23, 1, 27, ACS_HLINE);
+    expect_line(23, 29, 78, ACS_HLINE);
+    expect_column(0, 1, 7, ACS_VLINE);
+    expect_column(0, 9, 22, ACS_VLINE);
+    expect_column(79, 1, 17, ACS_VLINE);
+    expect_column(79, 19, 22, ACS_VLINE);
+    EXPECT_TRUE(cell_is(0, 28, ACS_TTEE));
+    EXPECT_TRUE(cell_is(23, 28, ACS_BTEE));
+    expect_column(28, 1, 7, ACS_VLINE);
+    expect_column(28, 9, 17, ACS_VLINE);
+    expect_column(28, 19, 22, ACS_VLINE);
+    EXPECT_TRUE(cell_is(18, 28, ACS_LTEE));
+    expect_line(18, 29, 29, ACS_HLINE);
+    expect_line(18, 46, 78, ACS_HLINE);
+    EXPECT_TRUE(cell_is(18, 79, ACS_RTEE));
+    EXPECT_TRUE(cell_is(8, 0, ACS_LTEE));
+    expect_line(8, 1, 1, ACS_HLINE);
+    expect_line(8, 12, 27, ACS_HLINE);
+    EXPECT_TRUE(cell_is(8, 28, ACS_RTEE));
+    for (auto [row, col] :
+         {std::pair{0, 0}, {0, 28}, {8, 0}, {8, 28}, {18, 79}, {23, 40}, {12, 28}}) {
+        EXPECT_EQ(cell_pair(row, col), 4) << row << "," << col;
+        EXPECT_EQ(cell_attrs(row, col) & A_BOLD, 0u) << row << "," << col;
+    }
+
+    // Banner and box titles.
+    expect_text(0, 2, "mivo 1.0.0");
+    expect_text(0, 30, "Control Panel");
+    expect_text(8, 2, "Track List");
+    expect_text(18, 30, "Disc Information");
+    for (int col = 2; col < 12; col++) {
+        EXPECT_TRUE(cell_attrs(0, col) & A_BOLD);
+        EXPECT_EQ(cell_pair(0, col), 7);
+    }
+    for (auto [row, col] : {std::pair{0, 30}, {0, 42}, {8, 2}, {8, 11}, {18, 30}, {18, 45}}) {
+        EXPECT_TRUE(cell_attrs(row, col) & A_BOLD) << row << "," << col;
+        EXPECT_EQ(cell_pair(row, col), 4) << row << "," << col;
+    }
+
+    // Row top of every box stays empty.
+    expect_text(1, 1, "", 27);
+    expect_text(1, 29, "", 50);
+    expect_text(9, 1, "", 27);
+    expect_text(19, 29, "", 50);
+
+    // Status box: labels in column 2, values in column 14, all plain.
+    const char *labels[] = {"Status:", "Play mode:", "Track:", "Time:", "CD:"};
+    for (int k = 0; k < 5; k++)
+        expect_text(2 + k, 1, std::string(" ") + labels[k], 13);
+    expect_text(2, 14, "Playing", 14);
+    expect_text(3, 14, "Normal", 14);
+    expect_text(4, 14, "3 of 25", 14);
+    expect_text(5, 14, "03:07", 14);
+    // The disc's length: the sum of the test disc's track lengths.
+    int total = 0;
+    for (int i = 0; i < 25; i++)
+        total += static_cast<int>(p.drive.track[i].length);
+    char cd_time[16];
+    snprintf(cd_time, sizeof cd_time, "%02d:%02d", total / 4500, total / 75 % 60);
+    expect_text(6, 14, cd_time, 14);
+    for (int row = 2; row <= 6; row++)
+        for (int col : {2, 14})
+            EXPECT_TRUE(is_plain(row, col)) << row << "," << col;
+
+    // Track list: 1 to 13 on the left in column 3, 14 to 25 on the right in
+    // column 15; track 3 (4:27) bold, as it is playing.
+    for (int k = 0; k < 13; k++) {
+        const std::string right = k < 12 ? track_entry(13 + k) : "";
+        const std::string left = k == 2 ? "03 - 04:27" : track_entry(k);
+        expect_text(10 + k, 1, "  " + left + "  " + right, 27);
+    }
+    for (int col = 3; col < 13; col++)
+        EXPECT_TRUE(cell_attrs(12, col) & A_BOLD) << col;
+    EXPECT_FALSE(cell_attrs(12, 13) & A_BOLD);
+    EXPECT_FALSE(cell_attrs(11, 3) & A_BOLD);
+    EXPECT_FALSE(cell_attrs(13, 3) & A_BOLD);
+    EXPECT_EQ(cell_pair(12, 3), 0);
+
+    // Control panel: hints in columns 30 and 55, labels in 34 and 59.
+    for (const Hint &hint : hints) {
+        SCOPED_TRACE(hint.label);
+        const int row = 1 + hint.row;
+        const int col = hint.right ? 55 : 30;
+        expect_text(row, col, std::string("[") + hint.key + "] " + hint.label);
+        EXPECT_TRUE(is_bright(row, col));
+        EXPECT_TRUE(is_bright(row, col + 2));
+        EXPECT_TRUE(is_plain(row, col + 3));
+        EXPECT_TRUE(is_plain(row, col + 4));
+    }
+    expect_text(7, 29, "", 50);
+    expect_text(10, 29, "", 50);
+    expect_text(13, 29, "", 50);
+
+    // Disc information: labels in column 30, titles in column 39.
+    expect_text(20, 29, " Title:   Kind of Blue", 50);
+    expect_text(21, 29, " Track:   So What", 50);
+    EXPECT_TRUE(is_plain(20, 30));
+    EXPECT_TRUE(is_plain(21, 38));
+    for (auto [row, col] : {std::pair{20, 39}, {20, 50}, {21, 39}, {21, 45}}) {
+        EXPECT_TRUE(cell_attrs(row, col) & A_BOLD) << row << "," << col;
+        EXPECT_EQ(cell_pair(row, col), 1) << row << "," << col;
+    }
+    EXPECT_TRUE(is_plain(20, 51));
+    expect_text(22, 29, "", 50);
+
+    // Drawing leaves the window's attributes as it found them.
+    EXPECT_EQ(getattrs(stdscr), static_cast<int>(A_NORMAL));
+}
+
+TEST(PlayerScreen, TrackListFollowsTheCurrentTrack)
+{
+    struct Case {
+        int rows, tracks, current, first, last;
+    };
+    const Case cases[] = {
+        {20, 25, 0, 0, 17},  {20, 25, 9, 0, 17},  {20, 25, 12, 3, 20},  {20, 25, 20, 7, 24},
+        {20, 25, 24, 7, 24}, {24, 25, 20, 0, 24}, {24, 99, 50, 37, 62}, {24, 99, 98, 73, 98},
+        {24, 99, 0, 0, 25},  {12, 5, 3, 2, 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.rows) + " rows, " + std::to_string(c.tracks) +
+                     " tracks, current " + std::to_string(c.current));
+        Player p(c.tracks, CD_PAUSED, c.current);
+        p.draw(c.rows, 80);
+        const int per_column = c.rows - 11;
+        for (int k = 0; k < per_column; k++) {
+            const int left = c.first + k;
+            const int right = c.first + per_column + k;
+            expect_text(
+                10 + k, 1,
+                "  " + track_entry(left) + "  " + (right <= c.last ? track_entry(right) : ""), 27);
+        }
+    }
+}
+
+TEST(PlayerScreen, TrackListIsEmptyBelowTwelveRows)
+{
+    Player p(10, CD_PLAYING, 0);
+    p.draw(11, 80);
+    for (int row = 1; row < 10; row++)
+        EXPECT_EQ(row_text(row, 1, 27).find(" - "), std::string::npos) << row;
+    EXPECT_EQ(row_text(10, 0).find("01 - "), std::string::npos);
+}
+
+TEST(PlayerScreen, CurrentTrackIsBoldOnlyWhilePlaying)
+{
+    for (int status : {CD_PLAYING, CD_PAUSED, CD_STOPPED}) {
+        SCOPED_TRACE(status);
+        Player p(8, status, 4);
+        p.draw(24, 80);
+        for (int k = 0; k < 8; k++)
+            EXPECT_EQ((cell_attrs(10 + k, 3) & A_BOLD) != 0, status == CD_PLAYING && k == 4) << k;
+    }
+}
+
+TEST(PlayerScreen, KeyHintsAreDimWhenTheDriveCannotUseThem)
+{
+    struct Case {
+        int status;
+        const char *bright;
+    };
+    const Case cases[] = {
+        {CD_TRAYEMPTY, "MQ"},
+        {CD_ERROR, "EMQ"},
+        {CD_STOPPED, "PUESM-+G][*/TQ"},
+        {CD_PLAYING, "PUESM-+G][*/TQ"},
+        {CD_PAUSED, "PUESM-+G][*/TQ"},
+        {7, "EMQ"},
+        {-2, "EMQ"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.status);
+        Player p(3, c.status, 0);
+        p.draw(24, 80);
+        for (const Hint &hint : hints) {
+            const int row = 1 + hint.row;
+            const int col = hint.right ? 55 : 30;
+            const bool bright = strchr(c.bright, hint.key) != nullptr;
+            for (int cell = col; cell < col + 3; cell++) {
+                EXPECT_EQ(is_bright(row, cell), bright) << hint.key;
+                EXPECT_EQ(is_dim(row, cell), !bright) << hint.key;
+            }
+            EXPECT_TRUE(is_plain(row, col + 4)) << hint.key;
+        }
+    }
+}
+
+TEST(PlayerScreen, ShowsTheStatusAndPlayModeTexts)
+{
+    struct Case {
+        int status;
+        int play_mode;
+        const char *status_text;
+        const char *mode_text;
+    };
+    const Case cases[] = {
+        {CD_ERROR, MODE_REPEAT_CD, "Error", "Repeat CD"},
+        {CD_TRAYEMPTY, MODE_REPEAT_TRACK, "No Audio", "Repeat Track"},
+        {CD_STOPPED, MODE_NORMAL, "Stopped", "Normal"},
+        {CD_PLAYING, 3, "Playing", "(Unknown)"},
+        {CD_PAUSED, -1, "Paused", "(Unknown)"},
+        {4, INT_MIN, "(Unknown)", "(Unknown)"},
+        {-2, INT_MAX, "(Unknown)", "(Unknown)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.status_text);
+        Player p(3, c.status, 0);
+        p.state->play_mode = c.play_mode;
+        p.draw(24, 80);
+        expect_text(2, 14, c.status_text, 14);
+        expect_text(3, 14, c.mode_text, 14);
+    }
+}
+
+TEST(PlayerScreen, EmptyDriveShowsNoTracksAndNoTime)
+{
+    Player p(0, CD_TRAYEMPTY, 0);
+    p.draw(24, 80);
+    expect_text(2, 14, "No Audio", 14);
+    expect_text(4, 14, "1 of 0", 14);
+    expect_text(5, 14, "00:00", 14);
+    expect_text(6, 14, "00:00", 14);
+    for (int row = 9; row <= 22; row++)
+        expect_text(row, 1, "", 27);
+}
+
+TEST(PlayerScreen, NarrowScreensCutTheLabelsWithDots)
+{
+    Player p(3, CD_STOPPED, 0);
+    p.draw(24, 76);
+    for (const Hint &hint : hints)
+        expect_text(1 + hint.row, hint.right ? 59 : 34, hint.label);
+
+    p.draw(24, 70);
+    expect_text(2, 59, "- Previ...");
+    expect_text(3, 59, "- Next ...");
+    expect_text(4, 59, "- Go to...");
+    expect_text(5, 59, "- Skip ...");
+    for (int row = 2; row <= 6; row++)
+        EXPECT_TRUE(cell_is(row, 69, ACS_VLINE)) << row;
+    expect_text(2, 34, "- Start playing");
+}
+
+TEST(PlayerScreen, CutsALongDiscTitleToTheBox)
+{
+    Player p(3, CD_STOPPED, 0);
+    const std::string title = "A title of forty-five bytes, far too long!!!!";
+    ASSERT_EQ(title.size(), 45u);
+    strcpy(p.state->db.entries[DISC_ENTRY].title, title.c_str());
+    strcpy(p.state->db.entries[0].title, title.substr(0, 40).c_str());
+    p.draw(24, 80);
+    expect_text(20, 39, title.substr(0, 37) + "...");
+    expect_text(21, 39, title.substr(0, 40));
+    EXPECT_TRUE(cell_is(20, 79, ACS_VLINE));
+    EXPECT_TRUE(cell_is(21, 79, ACS_VLINE));
+}
+
+TEST(PlayerScreen, ShowsUtf8AndIso88591TitlesAsTheirLetters)
+{
+    Player p(3, CD_STOPPED, 1);
+    strcpy(p.state->db.entries[DISC_ENTRY].title, "Caf\xc3\xa9 \xe2\x80\x93 Bj\xc3\xb6rk");
+    strcpy(p.state->db.entries[1].title, "Caf\xe9 cr\xe8me");
+    p.draw(24, 80);
+    // Read back by cells: twelve and ten of them.
+    EXPECT_EQ(row_text(20, 39, 12), "Café – Björk");
+    expect_text(20, 51, "", 28);
+    EXPECT_EQ(row_text(21, 39, 10), "Café crème");
+    expect_text(21, 49, "", 30);
+    EXPECT_TRUE(cell_is(20, 79, ACS_VLINE));
+}
+
+// A drive can report anything; the screen reads no entry or track that does
+// not exist, and a current track that names no entry shows no title.
+TEST(PlayerScreen, SurvivesCountsAndPositionsOutsideTheDisc)
+{
+    struct Case {
+        int tracks, current;
+    };
+    const Case cases[] = {{500, 50}, {500, 700}, {-3, 0}, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX},
+                          {99, 99},  {99, 100},  {5, -1}, {120, -7},          {10, INT_MAX}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.tracks) + " tracks, current " + std::to_string(c.current));
+        Player p(c.tracks, CD_PLAYING, c.current);
+        for (int i = 0; i < DB_ENTRY_COUNT; i++)
+            snprintf(p.state->db.entries[i].title, TEXT_FIELD_SIZE, "entry %d", i);
+        p.draw(24, 80);
+        const std::string track_title = row_text(21, 39, 40);
+        if (c.current >= 0 && c.current < DB_ENTRY_COUNT)
+            expect_text(21, 39, "entry " + std::to_string(c.current), 40);
+        else
+            expect_text(21, 39, "", 40);
+        for (int row = 10; row <= 22; row++)
+            EXPECT_EQ(row_text(row, 1, 27).find("100 - "), std::string::npos) << row;
+    }
+    Player too_many(500, CD_PLAYING, 700);
+    too_many.draw(24, 80);
+    expect_text(22, 15, track_entry(98));
+}
+
+TEST(PlayerScreen, DrawsOnAnyScreenSize)
+{
+    Player p(99, CD_PLAYING, 40);
+    for (int i = 0; i < DB_ENTRY_COUNT; i++)
+        memset(p.state->db.entries[i].title, 'x', TEXT_FIELD_SIZE - 1);
+    const int sizes[] = {1, 2, 3, 5, 8, 11, 12, 18, 19, 24, 29, 30, 31, 34, 60, 300};
+    for (int rows : sizes)
+        for (int cols : {1, 2, 3, 4, 5, 10, 27, 28, 29, 30, 31, 33, 40, 59, 80, 1000}) {
+            SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols));
+            p.draw(rows, cols);
+            EXPECT_EQ(getmaxy(stdscr), rows);
+            EXPECT_EQ(getmaxx(stdscr), cols);
+        }
+    p.draw(300, 1000);
+    EXPECT_TRUE(cell_is(299, 999, ACS_LRCORNER));
+    EXPECT_TRUE(cell_is(294, 28, ACS_LTEE));
+    EXPECT_TRUE(cell_is(294, 999, ACS_RTEE));
+    expect_text(10, 3, track_entry(0));
+    expect_text(108, 3, track_entry(98));
+    expect_text(109, 3, "", 10);
+}
+
+TEST(PlayerScreen, WithoutADriveHandleShowsAnEmptyDrive)
+{
+    Player p;
+    p.state->cdrom = nullptr;
+    p.draw(24, 80);
+    expect_text(2, 14, "No Audio", 14);
+    expect_text(4, 14, "1 of 0", 14);
+}

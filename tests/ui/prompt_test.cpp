@@ -1,0 +1,239 @@
+#include "test_screen.h"
+#include "ui/prompt.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace
+{
+
+// Covers the whole screen with 'x' so that cells the dialog must not touch,
+// and cells it must clear, can be told apart.
+void fill_screen()
+{
+    for (int row = 0; row < getmaxy(stdscr); row++)
+        mvwhline(stdscr, row, 0, 'x', getmaxx(stdscr));
+}
+
+// Puts the terminal in modes the dialog must undo: a slow half-delay, the
+// cursor shown and leaveok off.
+void leave_idle_input_mode()
+{
+    halfdelay(20);
+    curs_set(1);
+    leaveok(stdscr, FALSE);
+}
+
+// Checks that the terminal is back in the idle input mode: the cursor hidden,
+// leaveok on, no echo, and a key read that gives up after half a second.
+void expect_idle_input_mode()
+{
+    EXPECT_EQ(curs_set(0), 0) << "cursor left visible";
+    EXPECT_TRUE(is_leaveok(stdscr));
+
+    const int row = getcury(stdscr);
+    const std::string before = row_text(row);
+    feed_keys("Z");
+    EXPECT_EQ(wgetch(stdscr), 'Z');
+    EXPECT_EQ(row_text(row), before) << "a key read outside the dialog was echoed";
+
+    // Should the read wait for ever, the late key ends it and fails the check.
+    std::atomic<bool> done{false};
+    std::thread late_key([&done] {
+        for (int i = 0; i < 60 && !done; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!done)
+            feed_keys("L");
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const int key = wgetch(stdscr);
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    done = true;
+    late_key.join();
+    EXPECT_EQ(key, ERR);
+    EXPECT_GT(waited, 0.3);
+    EXPECT_LT(waited, 1.5) << "not the half-delay of half a second";
+    drain_keys();
+}
+
+} // namespace
+
+TEST(PromptDialog, DrawsTheBoxAndCentresEachTitleOn80By24)
+{
+    struct Case {
+        const char *title;
+        int column;
+    };
+    const Case cases[] = {{"Track name", 35}, {"Artist / Album", 33}, {"Go to which track?", 31}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.title);
+        open_test_screen(24, 80);
+        fill_screen();
+        feed_keys("\n");
+        char buffer[256] = "old";
+        ASSERT_EQ(prompt_string(buffer, sizeof buffer, c.title), 0);
+
+        const int n = static_cast<int>(strlen(c.title));
+        EXPECT_EQ(row_text(11, c.column, n), c.title);
+        EXPECT_TRUE(cell_is(11, c.column - 1, ACS_HLINE));
+        EXPECT_TRUE(cell_is(11, c.column + n, ACS_HLINE));
+        EXPECT_TRUE(cell_is(11, 11, ACS_HLINE));
+        EXPECT_TRUE(cell_is(11, 68, ACS_HLINE));
+        EXPECT_TRUE(cell_is(11, 10, ACS_ULCORNER));
+        EXPECT_TRUE(cell_is(11, 69, ACS_URCORNER));
+        EXPECT_TRUE(cell_is(12, 10, ACS_VLINE));
+        EXPECT_EQ(row_text(12, 11, 58), std::string(58, ' '));
+        EXPECT_TRUE(cell_is(12, 69, ACS_VLINE));
+        EXPECT_TRUE(cell_is(13, 10, ACS_LLCORNER));
+        for (int col = 11; col <= 68; col++)
+            EXPECT_TRUE(cell_is(13, col, ACS_HLINE)) << col;
+        EXPECT_TRUE(cell_is(13, 69, ACS_LRCORNER));
+
+        // Nothing outside rows 11 to 13 and columns 10 to 69.
+        EXPECT_EQ(row_text(10), std::string(80, 'x'));
+        EXPECT_EQ(row_text(14), std::string(80, 'x'));
+        for (int row = 11; row <= 13; row++) {
+            EXPECT_EQ(row_text(row, 0, 10), std::string(10, 'x'));
+            EXPECT_EQ(row_text(row, 70, 10), std::string(10, 'x'));
+        }
+    }
+}
+
+TEST(PromptDialog, CutsALongTitleToColsMinus24)
+{
+    open_test_screen(24, 40);
+    feed_keys("\n");
+    char buffer[8];
+    ASSERT_EQ(prompt_string(buffer, sizeof buffer, "Go to which track?"), 0);
+    // 16 of the 18 bytes fit; they start at column 12.
+    EXPECT_EQ(row_text(11, 12, 16), "Go to which trac");
+    EXPECT_TRUE(cell_is(11, 11, ACS_HLINE));
+    EXPECT_TRUE(cell_is(11, 28, ACS_HLINE));
+}
+
+TEST(PromptDialog, EchoesTheTypedLineAtTheInputPositionAndReturnsIt)
+{
+    open_test_screen(24, 80);
+    leave_idle_input_mode();
+    feed_keys("Side B\n");
+    char buffer[256] = "old";
+    ASSERT_EQ(prompt_string(buffer, sizeof buffer, "Track name"), 0);
+    EXPECT_STREQ(buffer, "Side B");
+    EXPECT_EQ(row_text(12, 11, 6), "Side B");
+    expect_idle_input_mode();
+}
+
+TEST(PromptDialog, EnterAloneGivesAnEmptyLine)
+{
+    open_test_screen(24, 80);
+    leave_idle_input_mode();
+    feed_keys("\n");
+    char buffer[256] = "old";
+    ASSERT_EQ(prompt_string(buffer, sizeof buffer, "Track name"), 0);
+    EXPECT_STREQ(buffer, "");
+    expect_idle_input_mode();
+}
+
+TEST(PromptDialog, AcceptsAtMostSizeMinusOneCharacters)
+{
+    struct Case {
+        int size;
+        size_t kept;
+    };
+    for (const Case c : {Case{256, 255}, Case{5, 4}}) {
+        SCOPED_TRACE(c.size);
+        open_test_screen(24, 80);
+        feed_keys(std::string(c.kept, 'a') + "bc\n");
+        char buffer[256 + 16];
+        memset(buffer, '#', sizeof buffer);
+        ASSERT_EQ(prompt_string(buffer, c.size, "Track name"), 0);
+        EXPECT_EQ(std::string(buffer), std::string(c.kept, 'a'));
+        EXPECT_EQ(buffer[c.size], '#') << "written past the buffer";
+    }
+}
+
+TEST(PromptDialog, FailsWithoutReadingWhenTheInputPositionIsOffScreen)
+{
+    open_test_screen(24, 11);
+    feed_keys("5\n");
+    char buffer[8] = "kept";
+    EXPECT_EQ(prompt_string(buffer, sizeof buffer, "Go to which track?"), -1);
+    EXPECT_STREQ(buffer, "kept");
+    EXPECT_TRUE(cell_is(11, 10, ACS_ULCORNER));
+    // The keys are still waiting: nothing was read.
+    nodelay(stdscr, TRUE);
+    EXPECT_EQ(wgetch(stdscr), '5');
+    nodelay(stdscr, FALSE);
+    drain_keys();
+    leave_idle_input_mode();
+    ASSERT_EQ(prompt_string(buffer, sizeof buffer, "Go to which track?"), -1);
+    expect_idle_input_mode();
+}
+
+TEST(PromptDialog, RefusesABufferWithNoRoomForItsEnd)
+{
+    open_test_screen(24, 80);
+    feed_keys("5\n");
+    char buffer[4] = "abc";
+    leave_idle_input_mode();
+    EXPECT_EQ(prompt_string(buffer, 0, "Track name"), -1);
+    EXPECT_STREQ(buffer, "abc");
+    EXPECT_EQ(prompt_string(nullptr, 8, "Track name"), -1);
+    nodelay(stdscr, TRUE);
+    EXPECT_EQ(wgetch(stdscr), '5') << "keys were read";
+    nodelay(stdscr, FALSE);
+    drain_keys();
+    expect_idle_input_mode();
+}
+
+TEST(PromptDialog, TinyScreensDrawWithoutACrash)
+{
+    for (int rows : {1, 2, 3, 5})
+        for (int cols : {1, 2, 10, 11, 12, 20, 23, 24, 25}) {
+            SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols));
+            open_test_screen(rows, cols);
+            feed_keys("1\n");
+            char buffer[8] = "";
+            const int result = prompt_string(buffer, sizeof buffer, "Go to which track?");
+            EXPECT_EQ(result, cols >= 12 ? 0 : -1);
+            // curses keeps the bottom right cell free of echoed input, so a
+            // key typed there is refused.
+            const bool bottom_right = rows / 2 == rows - 1 && cols == 12;
+            if (result == 0 && !bottom_right) {
+                EXPECT_STREQ(buffer, "1");
+            }
+        }
+    expect_idle_input_mode();
+}
+
+TEST(PromptTrackNumber, ReadsTheAnswerAsAtoiDoesAndShiftsItToZeroBased)
+{
+    struct Case {
+        const char *keys;
+        int expected;
+    };
+    const Case cases[] = {
+        {"7\n", 6},   {" 12\n", 11}, {"12ab\n", 11}, {"0\n", -1},       {"ab\n", -1},
+        {"-3\n", -4}, {"99\n", 98},  {"\n", -1},     {"12345\n", 1233},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.keys);
+        open_test_screen(24, 80);
+        feed_keys(c.keys);
+        EXPECT_EQ(prompt_track_number(), c.expected);
+    }
+    EXPECT_EQ(row_text(11, 31, 18), "Go to which track?");
+}
+
+TEST(PromptTrackNumber, GivesMinusOneWhenTheDialogFails)
+{
+    open_test_screen(24, 8);
+    feed_keys("7\n");
+    EXPECT_EQ(prompt_track_number(), -1);
+}
