@@ -10,6 +10,7 @@ the demo disc's mp3 files, with the disk audio driver writing the sound to a
 file the test can inspect.
 """
 
+import codecs
 import fcntl
 import os
 import re
@@ -43,10 +44,18 @@ _SDL_NOISE = re.compile(r"^CRITICAL: (You are using the SDL disk i/o audio drive
 _SANITIZER = re.compile(r"AddressSanitizer|LeakSanitizer|runtime error:|UndefinedBehaviorSanitizer")
 
 
-class _Stream(pyte.ByteStream):
-    """pyte's stream plus the xterm sequences ncurses uses that pyte lacks."""
+class _Stream(pyte.Stream):
+    """pyte's stream plus the xterm sequences ncurses uses that pyte lacks.
 
-    csi = dict(pyte.ByteStream.csi, b="repeat_last", S="scroll_up", T="scroll_down")
+    It is fed decoded text and runs with pyte's UTF-8 mode off, since in that
+    mode pyte ignores the switch to the line-drawing character set that
+    ncurses uses for the frame."""
+
+    csi = dict(pyte.Stream.csi, b="repeat_last", S="scroll_up", T="scroll_down")
+
+    def __init__(self, screen):
+        super().__init__(screen)
+        self.use_utf8 = False
 
 
 class _Screen(pyte.Screen):
@@ -128,6 +137,7 @@ class Mivo:
         self.rows, self.cols = rows, cols
         self.screen = _Screen(cols, rows)
         self.stream = _Stream(self.screen)
+        self.decoder = codecs.getincrementaldecoder("utf-8")(errors="replace")
         self.lock = threading.Condition()
         self.raw = bytearray()
         self.chunks = []  # (monotonic time, byte count) of every read
@@ -169,7 +179,7 @@ class Mivo:
             with self.lock:
                 self.raw += data
                 self.chunks.append((time.monotonic(), len(data)))
-                self.stream.feed(data)
+                self.stream.feed(self.decoder.decode(data))
                 self.lock.notify_all()
 
     def resize(self, rows, cols):

@@ -12,12 +12,8 @@ import unittest
 import harness
 
 PENDING = {
-    "screen": "the player screen (branch ui) is not merged yet",
-    "prompt": "the prompt dialog and go-to-track (branch ui) are not merged yet",
-    "database": "loading and saving the disc files (branch db) is not merged yet",
-    "editor": "the track list editor (branch ed) is not merged yet",
-    "hangup": "mivo spins at full CPU once its terminal hangs up while SIGHUP is ignored; "
-              "the read loop does not notice the hang-up (src/ui/terminal.cpp, src/core)",
+    "prompt_resize": "a resize while the prompt dialog is open ends the dialog and acts on "
+                     "the half-typed answer (wgetnstr returns KEY_RESIZE, src/ui/prompt.cpp)",
 }
 
 

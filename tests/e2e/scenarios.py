@@ -31,6 +31,7 @@ def track_value(m):
 
 def wait_status(m, text, timeout=5.0):
     m.wait_for(lambda m: status(m) == text, timeout, f"status {text!r}")
+    m.wait_quiet(0.15, 2)  # the rest of that frame
 
 
 def wait_track(m, text, timeout=5.0):
@@ -584,20 +585,45 @@ class Resize(E2E):
         self.assertTrue(m.running())
         self.quit_cleanly(m)
 
-    @needs("screen", "prompt", "commands")
-    def test_resize_in_the_dialog(self):
+    @needs("prompt_resize")
+    def test_resize_in_the_dialog_keeps_it_open(self):
         m = self.start()
         wait_status(m, "Stopped")
+        mark = m.mark()
         m.send("g")
         m.wait_text("Go to which track?")
+        m.send("1")
+        time.sleep(0.3)
         for rows, cols in ((10, 40), (3, 5), (30, 100)):
             m.resize(rows, cols)
-            time.sleep(0.2)
+            time.sleep(0.3)
         self.assertTrue(m.running())
-        mark = m.mark()
-        m.send("2\r")
+        # A half-typed answer must not be acted on: "1" is not the answer "1\r".
+        self.assertEqual(m.calls_matching(r"^PlayTracks", mark), [])
+        m.wait_text("Go to which track?")
+        m.send("\b2\r")
         m.wait_call(r"^PlayTracks 1 0 0 0", mark)
         m.wait_for(lambda m: m.at(24, 30, 16) == "Disc Information", 3, "the 30x100 layout")
+        self.quit_cleanly(m)
+
+    @needs("prompt_resize")
+    def test_resize_while_typing_a_title_keeps_the_dialog_open(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        m.send("e")
+        m.wait_text("Track name")
+        m.send("Half")
+        time.sleep(0.3)
+        m.resize(30, 100)
+        time.sleep(0.5)
+        m.send(" Whole\r")
+        m.wait_no_text("Track name")
+        m.send("q")
+        m.wait_text("Control Panel")
+        disc = xmcd.parse(kel_files(m.home)[0])
+        self.assertEqual(disc["ttitles"][0], "Half Whole")
         self.quit_cleanly(m)
 
     @needs("screen", "editor", "database")

@@ -307,6 +307,7 @@ int SDL_CDPlayTracks(SDL_CD *cd, int strack, int sframe, int ntracks, int nframe
     CDstatus status = current_status();
     int result = -1;
     int numtracks = drive.disc.numtracks;
+    const int asked_ntracks = ntracks, asked_nframes = nframes;
     (void)cd;
     if (status <= CD_TRAYEMPTY) {
         snprintf(drive.error, sizeof drive.error, "Tray empty");
@@ -333,7 +334,7 @@ int SDL_CDPlayTracks(SDL_CD *cd, int strack, int sframe, int ntracks, int nframe
             result = 0;
         }
     }
-    log_call("PlayTracks %d %d %d %d -> %d", strack, sframe, ntracks, nframes, result);
+    log_call("PlayTracks %d %d %d %d -> %d", strack, sframe, asked_ntracks, asked_nframes, result);
     return result;
 }
 
