@@ -76,7 +76,12 @@ def monkey(test, seed, seconds, binary):
             try:
                 m.wait_for(lambda m: in_editor(), 1.0, "the editor")
             except AssertionError:
-                continue  # no disc, or a terminal too small to show the heading
+                # No disc, or a terminal too small to show the heading: at full
+                # size the next redraw tells.
+                m.resize(24, 80)
+                time.sleep(1.0)
+                if not in_editor():
+                    continue
             for _ in range(rng.randint(1, 8)):
                 k = rng.choice(EDITOR_KEYS + "eEtT\r")
                 if k in "eEtT\r":
@@ -127,6 +132,7 @@ def monkey(test, seed, seconds, binary):
     check_alive()
     m.drive("error 0")
     m.resize(24, 80)
+    time.sleep(1.0)  # a redraw at the full size, in the player or the editor
     m.wait_quiet(0.6, 5)
     for _ in range(4):
         if dialog_open():
@@ -137,7 +143,11 @@ def monkey(test, seed, seconds, binary):
             break
         m.wait_quiet(0.6, 5)
     m.send("q")
-    status = m.wait_exit(5)
+    try:
+        status = m.wait_exit(5)
+    except AssertionError as e:
+        raise AssertionError(f"{e}\nlast actions:\n" + "\n".join(history[-25:])
+                             + "\nlast drive calls:\n" + "\n".join(m.calls()[-15:])) from None
     test.assertEqual(status, 0, "\n".join(history[-25:]))
     m.assert_terminal_restored()
     m.assert_no_sanitizer_report()
@@ -150,4 +160,5 @@ def monkey(test, seed, seconds, binary):
         test.assertIn(name, known, "a file for a disc that never was in the drive")
         test.assertLessEqual(len(disc["ttitles"]), 99)
     summary = ", ".join(f"{k} {v}" for k, v in sorted(counts.items()))
-    return f"monkey seed {seed}, {seconds:.0f} s: {summary}; {len(files)} disc files read back"
+    return (f"monkey seed {seed}, {seconds:.0f} s: {summary}; {len(files)} disc files read back"
+)
