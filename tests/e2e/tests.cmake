@@ -1,0 +1,43 @@
+# End-to-end tests: the real mivo binary in a pseudo-terminal, read back
+# through a terminal emulator, on the demo disc and on a stand-in drive.
+
+# The stand-in drive takes the place of libSDL-1.2.so.0 through the library
+# path, so it gets that file name in a directory of its own. It is never
+# sanitized: it must load into any mivo, and it is test equipment, not mivo.
+add_library(mivo_standin_drive SHARED ${CMAKE_CURRENT_LIST_DIR}/standin_drive.c)
+set_target_properties(mivo_standin_drive PROPERTIES
+  OUTPUT_NAME SDL-1.2
+  SOVERSION 0
+  C_STANDARD 11
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/e2e-standin)
+target_include_directories(mivo_standin_drive PRIVATE ${SDL12_INCLUDE_DIRS})
+target_compile_options(mivo_standin_drive PRIVATE -fno-sanitize=all)
+target_link_options(mivo_standin_drive PRIVATE -fno-sanitize=all)
+target_link_libraries(mivo_standin_drive PRIVATE ${CMAKE_DL_LIBS})
+
+# Times the database's load and save on large files (scripts/bench.sh).
+add_executable(mivo_db_bench ${CMAKE_CURRENT_LIST_DIR}/db_bench.cpp)
+target_link_libraries(mivo_db_bench PRIVATE mivo_lib)
+set_target_properties(mivo_db_bench PROPERTIES EXCLUDE_FROM_ALL ON)
+
+set(MIVO_E2E_PYTHON /usr/bin/python3)
+set(MIVO_E2E_DEMO_DISC ${CMAKE_BINARY_DIR}/demo-disc)
+set(MIVO_E2E_RUN ${MIVO_E2E_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/run.py
+  --mivo $<TARGET_FILE:mivo>
+  --standin-dir $<TARGET_FILE_DIR:mivo_standin_drive>
+  --demo-disc ${MIVO_E2E_DEMO_DISC})
+
+add_test(NAME e2e.demo_disc_setup
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-demo-disc.sh ${MIVO_E2E_DEMO_DISC})
+set_tests_properties(e2e.demo_disc_setup PROPERTIES FIXTURES_SETUP mivo_demo_disc)
+
+# One ctest entry per group of scenarios; run.py lists them.
+foreach(group lifecycle startup_failures hangup session disc_changes volume
+    screen resize dialog editor demo_disc)
+  add_test(NAME e2e.${group} COMMAND ${MIVO_E2E_RUN} ${group})
+  set_tests_properties(e2e.${group} PROPERTIES TIMEOUT 240 LABELS e2e)
+endforeach()
+set_tests_properties(e2e.demo_disc PROPERTIES FIXTURES_REQUIRED mivo_demo_disc)
+
+add_test(NAME e2e.stress COMMAND ${MIVO_E2E_RUN} --stress-seconds 60 --seed 1234 stress)
+set_tests_properties(e2e.stress PROPERTIES TIMEOUT 300 LABELS e2e)
