@@ -93,7 +93,7 @@ static void draw_track_editor(const PlayerState &state, int track_count)
     compute_editor_layout(rows, cols);
 
     wattron(stdscr, COLOR_PAIR(4));
-    wborder(stdscr, ACS_VLINE, ACS_VLINE, ACS_HLINE, ACS_HLINE, 0, 0, 0, 0);
+    draw_border(stdscr);
     draw_hdivider(stdscr, editor_separator_rect.top, editor_separator_rect.left,
                   editor_separator_rect.width);
     wattroff(stdscr, COLOR_PAIR(4));

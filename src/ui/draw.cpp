@@ -14,6 +14,16 @@ void set_rect(Rect &rect, int top, int left, int bottom, int right)
     rect.width = right - left;
 }
 
+// ncurses' wborder corrupts the heap on a window one column wide (seen after a
+// resize from a wide screen), so there the frame is just its side line.
+void draw_border(WINDOW *window)
+{
+    if (getmaxx(window) > 1)
+        wborder(window, ACS_VLINE, ACS_VLINE, ACS_HLINE, ACS_HLINE, 0, 0, 0, 0);
+    else if (wmove(window, 0, 0) != ERR)
+        wvline(window, ACS_VLINE, getmaxy(window));
+}
+
 // Each step stands on its own: a cell off the window skips only that step.
 void draw_hdivider(WINDOW *window, int row, int col, int length)
 {

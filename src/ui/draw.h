@@ -18,6 +18,9 @@ struct Rect {
 // Stores the four edges and the height and width they give.
 void set_rect(Rect &rect, int top, int left, int bottom, int right);
 
+// The frame along the window's outermost rows and columns, standard corners.
+void draw_border(WINDOW *window);
+
 // A horizontal line of length cells from (row, col) with a tee at each end.
 void draw_hdivider(WINDOW *window, int row, int col, int length);
 

@@ -85,12 +85,7 @@ static void lay_out_screen()
 static void draw_frame()
 {
     wattr_on(stdscr, FRAME_ATTR, nullptr);
-    // ncurses' wborder reads past the cells of a window one column wide and
-    // can corrupt the heap; there the border is just its side line.
-    if (screen_rect.width > 1)
-        wborder(stdscr, ACS_VLINE, ACS_VLINE, ACS_HLINE, ACS_HLINE, 0, 0, 0, 0);
-    else if (wmove(stdscr, 0, 0) != ERR)
-        wvline(stdscr, ACS_VLINE, screen_rect.height);
+    draw_border(stdscr);
     draw_vdivider(stdscr, screen_rect.top, status_rect.right, screen_rect.height);
     draw_hdivider(stdscr, disc_info_rect.top - 1, disc_info_rect.left - 1,
                   disc_info_rect.width + 2);

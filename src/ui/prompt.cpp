@@ -23,18 +23,14 @@ static void put_run(int row, int col, chtype ch, int count)
         whline(stdscr, ch, count);
 }
 
-// The box spans columns 10 to cols-11 around the middle row; the caller's next
-// redraw removes it, so nothing is saved or restored under it.
-int prompt_string(char *buffer, int size, const char *title)
+// Draws the box around the middle row for the current size and returns that
+// row; the caller's next redraw removes the box, so nothing is kept under it.
+static int draw_prompt_box(const char *title)
 {
     const int rows = getmaxy(stdscr);
     const int cols = getmaxx(stdscr);
     const int mid = rows / 2;
     const int inner = cols - 22;
-
-    cbreak();
-    echo();
-    leaveok(stdscr, FALSE);
 
     put_cell(mid - 1, 10, ACS_ULCORNER);
     put_run(mid - 1, 11, ACS_HLINE, inner);
@@ -54,13 +50,76 @@ int prompt_string(char *buffer, int size, const char *title)
         if (wmove(stdscr, mid - 1, 10 + (cols - 20 - n) / 2) != ERR)
             draw_bytes(stdscr, title, n);
     }
+    return mid;
+}
 
+// How many typed bytes a resize hands back to curses' input queue, to be read
+// and editable again; the queue is short, so older ones stay put as typed.
+static const int REPLAY_LIMIT = 128;
+
+// Hands the bytes typed since keep back to curses, last first, so the next
+// read takes them again as if typed; returns the new start of the reading.
+static int replay_typed(char *buffer, int keep)
+{
+    int end = keep + static_cast<int>(strlen(buffer + keep));
+    int from = end - REPLAY_LIMIT > keep ? end - REPLAY_LIMIT : keep;
+    for (int i = end - 1; i >= from; i--)
+        ungetch(static_cast<unsigned char>(buffer[i]));
+    buffer[from] = '\0';
+    return from;
+}
+
+// Waits, without echo, until a resize leaves room for the input line again;
+// false when the input ends first. Keys typed meanwhile have nowhere to go.
+static bool wait_for_room(int &mid, const char *title)
+{
+    noecho();
+    for (;;) {
+        int key = wgetch(stdscr);
+        if (key == ERR) {
+            echo();
+            return false;
+        }
+        if (key == KEY_RESIZE) {
+            mid = draw_prompt_box(title);
+            if (wmove(stdscr, mid, 11) != ERR) {
+                echo();
+                return true;
+            }
+        }
+    }
+}
+
+// Reads one line into buffer inside the box. A resize ends wgetnstr early with
+// KEY_RESIZE and the line half typed: the box is drawn anew for the new size,
+// what was typed is read again, and the reading goes on, so a resize never
+// passes a half-typed answer on as if Enter had been pressed.
+int prompt_string(char *buffer, int size, const char *title)
+{
+    cbreak();
+    echo();
+    leaveok(stdscr, FALSE);
+    int mid = draw_prompt_box(title);
     curs_set(1);
+
     int result = -1;
     // A size below 1 leaves no room even for the NUL, and wgetnstr would take
     // a negative limit as no limit at all.
-    if (buffer != nullptr && size >= 1 && wmove(stdscr, mid, 11) != ERR)
-        result = wgetnstr(stdscr, buffer, size - 1) == ERR ? -1 : 0;
+    if (buffer != nullptr && size >= 1 && wmove(stdscr, mid, 11) != ERR) {
+        int keep = 0;
+        for (;;) {
+            draw_bytes(stdscr, buffer, keep);
+            int read = wgetnstr(stdscr, buffer + keep, size - 1 - keep);
+            if (read != KEY_RESIZE) {
+                result = read == ERR ? -1 : 0;
+                break;
+            }
+            mid = draw_prompt_box(title);
+            if (wmove(stdscr, mid, 11) == ERR && !wait_for_room(mid, title))
+                break;
+            keep = replay_typed(buffer, keep);
+        }
+    }
 
     curs_set(0);
     set_idle_input_mode();

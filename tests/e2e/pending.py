@@ -12,8 +12,6 @@ import unittest
 import harness
 
 PENDING = {
-    "prompt_resize": "a resize while the prompt dialog is open ends the dialog and acts on "
-                     "the half-typed answer (wgetnstr returns KEY_RESIZE, src/ui/prompt.cpp)",
 }
 
 
