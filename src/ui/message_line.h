@@ -1,0 +1,17 @@
+// The message line: one short sentence the player and the editor show over
+// their bottom frame line, for failures the user must hear of (a save that did
+// not reach the disk, a drive that refused a command, a lookup that found
+// nothing). It holds one message at a time, in a fixed buffer.
+#pragma once
+
+inline constexpr int MESSAGE_SIZE = 256;
+
+// Replaces the message; it shows until a few seconds have passed or a key
+// clears it. printf-style, cut to MESSAGE_SIZE - 1 bytes.
+void show_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The message to show now, or "" when there is none or it has expired.
+const char *current_message();
+
+// Clears the message at once (the user pressed a key).
+void clear_message();
