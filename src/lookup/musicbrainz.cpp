@@ -333,6 +333,8 @@ static void read_tracks(int tracks, Candidate &c)
         if (title[0] == '\0')
             text(member(member(t, "recording"), "title"), title, sizeof title);
         artist_credit(member(t, "artist-credit"), artist, sizeof artist);
+        if (artist[0] == '\0')
+            text(member(t, "artist"), artist, sizeof artist); // a CD stub's plain name
         if (artist[0] != '\0' && strcmp(artist, c.artist) != 0) {
             char joined[2 * LOOKUP_TEXT_SIZE + 4];
             snprintf(joined, sizeof joined, "%s / %s", artist, title);

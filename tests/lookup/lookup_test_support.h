@@ -49,9 +49,8 @@ inline std::string read_data(const std::string &name)
 }
 
 // The discs of the recorded replies.
-inline const std::vector<uint32_t> FAMILY_JEWELS = {150,    15239,  29625,  45763,  61420,
-                                                     75862,  91642,  108918, 123698, 139895,
-                                                     153589, 169239, 188495};
+inline const std::vector<uint32_t> FAMILY_JEWELS = {
+    150, 15239, 29625, 45763, 61420, 75862, 91642, 108918, 123698, 139895, 153589, 169239, 188495};
 inline constexpr uint32_t FAMILY_JEWELS_LEADOUT = 205072;
 inline const std::vector<uint32_t> PRIVATEERING_2 = {150,    24396,  42447,  65922,  82134,
                                                      101226, 116734, 139014, 162924, 184302};
