@@ -59,7 +59,7 @@ void http_shutdown()
     state = HTTP_IDLE;
 }
 
-bool http_start(const char *url, const char *user_agent)
+bool http_start(const char *url, const char *user_agent, long timeout_ms)
 {
     if (multi == nullptr || easy == nullptr)
         return false;
@@ -79,8 +79,8 @@ bool http_start(const char *url, const char *user_agent)
     curl_easy_setopt(easy, CURLOPT_URL, url);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, HTTP_TIMEOUT_MS);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, HTTP_TIMEOUT_MS);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout_ms);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
     if (curl_multi_add_handle(multi, easy) != CURLM_OK) {

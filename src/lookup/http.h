@@ -6,7 +6,6 @@
 #include <cstddef>
 
 inline constexpr size_t HTTP_BODY_SIZE = 1024 * 1024;
-inline constexpr long HTTP_TIMEOUT_MS = 10000;
 
 enum HttpState { HTTP_IDLE, HTTP_RUNNING, HTTP_DONE, HTTP_FAILED };
 
@@ -16,9 +15,9 @@ bool http_init();
 // Ends any transfer and releases libcurl.
 void http_shutdown();
 
-// Starts a GET of url, ending any transfer still running. False when the
-// transfer could not be set up.
-bool http_start(const char *url, const char *user_agent);
+// Starts a GET of url, ending any transfer still running; it fails once
+// timeout_ms have passed. False when the transfer could not be set up.
+bool http_start(const char *url, const char *user_agent, long timeout_ms);
 
 // Moves the transfer on as far as it can without waiting.
 HttpState http_poll();

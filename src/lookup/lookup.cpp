@@ -91,6 +91,7 @@ bool lookup_init(const char *version)
     s.automatic = off == nullptr || off[0] == '\0' || strcmp(off, "0") == 0;
     snprintf(client_version, sizeof client_version, "%s", version);
     snprintf(s.user_agent, sizeof s.user_agent, "mivo/%s ( %s )", version, CONTACT);
+    s.timeout_ms = 10000;
     curl_ready = http_init();
     return curl_ready;
 }
@@ -196,7 +197,7 @@ static void start_gnudb()
     lookup.step = STEP_GNUDB_QUERY;
     if (cddb_request_url(url, sizeof url, lookup_settings.gnudb_url, command,
                          lookup_settings.gnudb_email, client_version) < 0 ||
-        !http_start(url, lookup_settings.user_agent)) {
+        !http_start(url, lookup_settings.user_agent, lookup_settings.timeout_ms)) {
         note_failure("gnudb could not be asked");
         finish_gathering();
     }
@@ -216,7 +217,7 @@ static void read_next_gnudb_entry()
     lookup.step = STEP_GNUDB_READ;
     if (cddb_request_url(url, sizeof url, lookup_settings.gnudb_url, command,
                          lookup_settings.gnudb_email, client_version) < 0 ||
-        !http_start(url, lookup_settings.user_agent)) {
+        !http_start(url, lookup_settings.user_agent, lookup_settings.timeout_ms)) {
         note_failure("gnudb could not be asked");
         finish_gathering();
     }
@@ -231,7 +232,7 @@ static void send_musicbrainz_request()
     char url[2 * LOOKUP_URL_SIZE + 12 * (MAX_TRACKS + 3)];
     if (musicbrainz_request_url(url, sizeof url, lookup_settings.musicbrainz_url, lookup.disc_id,
                                 lookup.mb_toc) < 0 ||
-        !http_start(url, lookup_settings.user_agent)) {
+        !http_start(url, lookup_settings.user_agent, lookup_settings.timeout_ms)) {
         note_failure("MusicBrainz could not be asked");
         start_gnudb();
         return;

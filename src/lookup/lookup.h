@@ -18,6 +18,7 @@ struct LookupSettings {
     char gnudb_url[LOOKUP_URL_SIZE];
     char gnudb_email[LOOKUP_URL_SIZE]; // gnudb is off while empty
     char user_agent[LOOKUP_URL_SIZE];
+    int32_t timeout_ms; // per request, from the first byte sent to the last received
 };
 
 extern LookupSettings lookup_settings;
