@@ -26,7 +26,12 @@ struct TrackText {
 // Entries 0 to 98 are the tracks (0-based), entry DISC_ENTRY the disc itself.
 struct DiscDatabase {
     TrackText entries[DB_ENTRY_COUNT];
+    char year[TEXT_FIELD_SIZE];  // DYEAR
+    char genre[TEXT_FIELD_SIZE]; // DGENRE
     int32_t dirty;
+    // Set by a load that found a file it could not read (or could not name),
+    // cleared by the next load: such a file is never replaced by a save.
+    int32_t unreadable;
 };
 
 struct PlayerState {

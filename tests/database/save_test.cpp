@@ -30,6 +30,8 @@ std::vector<std::string> texts_of(const DiscDatabase &db, int tracks)
     }
     texts.push_back(db.entries[DISC_ENTRY].title);
     texts.push_back(db.entries[DISC_ENTRY].ext);
+    texts.push_back(db.year);
+    texts.push_back(db.genre);
     return texts;
 }
 
@@ -43,15 +45,6 @@ std::string field_output(const char *keyword, int index, const std::string &text
     std::string result(buffer, size);
     free(buffer);
     return result;
-}
-
-std::vector<std::string> files_in(const std::filesystem::path &dir)
-{
-    std::vector<std::string> names;
-    for (const auto &f : std::filesystem::directory_iterator(dir))
-        names.push_back(f.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST_F(Save, WritesHeaderAndFieldsByteForByte)
@@ -133,6 +126,10 @@ TEST(WriteField, BreaksAfter61Or62EscapedCharacters)
         {"TTITLE", 5, p60 + "\t", "TTITLE5=" + p60 + "\\t\nTTITLE5=\n"},
         {"TTITLE", 5, p59 + "\\more", "TTITLE5=" + p59 + "\\\\\nTTITLE5=more\n"},
         {"EXTT", 12, p59 + "\nx", "EXTT12=" + p59 + "\\n\nEXTT12=x\n"},
+        // A CR is escaped where it would end a line, and only there.
+        {"DTITLE", -1, "a\rb\r", "DTITLE=a\rb\\\r\n"},
+        {"DTITLE", -1, p59 + "\rx", "DTITLE=" + p59 + "\rx\nDTITLE=\n"},
+        {"DTITLE", -1, p60 + "\rx", "DTITLE=" + p60 + "\\\r\nDTITLE=x\n"},
         {"TTITLE", 0, std::string(255, 'w'),
          "TTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
              "\nTTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
@@ -161,16 +158,19 @@ TEST_F(Save, AnyTextComesBackUnchanged)
         SDL_CD cd = make_disc(offsets, 150 + static_cast<uint32_t>(tracks) * 9000);
 
         auto state = fresh_state();
+        std::vector<char *> fields{state->db.year, state->db.genre};
         for (TrackText &entry : state->db.entries) {
-            for (char *field : {entry.title, entry.ext}) {
-                int length = std::uniform_int_distribution<int>(0, 255)(random);
-                for (int i = 0; i < length; i++) {
-                    // Escaped characters often, so breaks fall on them.
-                    int s = special(random);
-                    field[i] = s == 0 ? "\t\n\\"[random() % 3] : static_cast<char>(byte(random));
-                }
-                field[length] = '\0';
+            fields.push_back(entry.title);
+            fields.push_back(entry.ext);
+        }
+        for (char *field : fields) {
+            int length = std::uniform_int_distribution<int>(0, 255)(random);
+            for (int i = 0; i < length; i++) {
+                // Escaped characters and CRs often, so breaks fall on them.
+                int s = special(random);
+                field[i] = s == 0 ? "\t\n\\\r"[random() % 4] : static_cast<char>(byte(random));
             }
+            field[length] = '\0';
         }
         state->db.dirty = 1;
         ASSERT_EQ(save_database(state->db, cd), 0) << round;
