@@ -51,6 +51,20 @@ int read_key(int tenths)
     return wgetch(stdscr);
 }
 
+// Half-delay mode would make the read wait whatever the window's time-out
+// says, so cbreak mode is set for the read and read_key restores half-delay.
+int read_key_now()
+{
+    cbreak();
+    wtimeout(stdscr, 0);
+    int key = wgetch(stdscr);
+    wtimeout(stdscr, -1);
+    halfdelay(5);
+    return key;
+}
+
+int terminal_input_fd() { return input_fd; }
+
 bool terminal_lost()
 {
     if (input_fd < 0)

@@ -11,6 +11,13 @@ void stop_terminal();
 // Waits at most tenths/10 seconds for a key; ERR when none came.
 int read_key(int tenths);
 
+// A key already typed, or ERR at once.
+int read_key_now();
+
+// The descriptor keys are read from, for waits that also watch other
+// descriptors; -1 before start_terminal.
+int terminal_input_fd();
+
 // True once the terminal has hung up: every read would fail at once, so the
 // loops that wait for keys must end instead of spinning on a dead terminal.
 bool terminal_lost();
