@@ -164,7 +164,7 @@ int read_key_or_reply(int tenths)
     if (lookup_phase() != LOOKUP_RUNNING)
         return read_key(tenths);
     int key = read_key_now();
-    if (key != ERR)
+    if (key != NO_KEY)
         return key;
     wait_for_lookup_or_input(terminal_input_fd(), tenths * 100);
     return read_key_now();

@@ -11,7 +11,10 @@ void stop_terminal();
 // Waits at most tenths/10 seconds for a key; ERR when none came.
 int read_key(int tenths);
 
-// A key already typed, or ERR at once.
+// What the key reads give when no key came: curses' ERR.
+inline constexpr int NO_KEY = -1;
+
+// A key already typed, or NO_KEY at once.
 int read_key_now();
 
 // The descriptor keys are read from, for waits that also watch other

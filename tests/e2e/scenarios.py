@@ -898,3 +898,8 @@ GROUPS = {
     "demo_disc": DemoDisc,
     "stress": Stress,
 }
+
+# Scenarios of other areas, kept in files of their own.
+import lookup_scenarios  # noqa: E402
+
+GROUPS["lookup"] = lookup_scenarios.Lookup

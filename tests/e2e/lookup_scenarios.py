@@ -1,0 +1,151 @@
+"""End-to-end scenarios of title lookups: the real mivo on the stand-in drive
+against the project's own stand-in for the title services on 127.0.0.1."""
+
+import json
+import os
+import subprocess
+import time
+import urllib.request
+
+import harness
+from scenarios import E2E, wait_status
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, "..", "lookup", "lookup_server.py")
+
+# Discs whose tables of contents the recorded replies answer, as the stand-in
+# drive's track lengths (its first track starts at frame 150).
+PRIVATEERING_2 = [150, 24396, 42447, 65922, 82134, 101226, 116734, 139014, 162924, 184302,
+                  202001]
+FAMILY_JEWELS = [150, 15239, 29625, 45763, 61420, 75862, 91642, 108918, 123698, 139895,
+                 153589, 169239, 188495, 205072]
+UNKNOWN = [150, 20150, 40150, 60150]
+
+
+def disc_line(offsets):
+    return "disc " + " ".join(str(b - a) for a, b in zip(offsets, offsets[1:]))
+
+
+class LookupServer:
+    """lookup_server.py in a child process, with its request log."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen(["/usr/bin/python3", SERVER], stdout=subprocess.PIPE,
+                                     text=True)
+        self.port = int(self.proc.stdout.readline())
+
+    def url(self, mode):
+        return f"http://127.0.0.1:{self.port}/{mode}/ws/2"
+
+    def log(self):
+        with urllib.request.urlopen(f"http://127.0.0.1:{self.port}/log") as reply:
+            return [json.loads(line) for line in reply.read().decode().splitlines()]
+
+    def requests(self, what="/discid/"):
+        return [e for e in self.log() if what in e["path"]]
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(5)
+
+
+class Lookup(E2E):
+    def server(self):
+        s = LookupServer()
+        self.addCleanup(s.close)
+        return s
+
+    def start_looking(self, server, offsets, mode="mb", **kw):
+        env = {"MIVO_NO_LOOKUP": "", "MIVO_MUSICBRAINZ_URL": server.url(mode)}
+        env.update(kw.pop("env", {}))
+        return self.start(control=[disc_line(offsets)], env=env, **kw)
+
+    def disc_file(self, m, offsets):
+        return os.path.join(m.home, ".kel", harness.disc_file_name(offsets))
+
+    def test_agreeing_results_are_stored_and_shown(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2)
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 10)
+        m.wait_text("Kingdom of Gold")
+        with open(self.disc_file(m, PRIVATEERING_2), encoding="utf-8") as f:
+            saved = f.read()
+        for line in ("DTITLE=Mark Knopfler / Privateering (disc 2)", "TTITLE0=Kingdom of Gold",
+                     "DYEAR=2012", "DGENRE=blues",
+                     "EXTD=Titles from MusicBrainz, release https://musicbrainz.org/release/"):
+            self.assertIn(line, saved)
+        request = s.requests()[0]
+        self.assertIn("/discid/wMr.cvfMuhfUKZQ4cTUL48rPo1Y-?toc=1+10+202001+150+24396",
+                      request["path"])
+        self.assertRegex(request["user_agent"], r"^mivo/\S+ \( \S+ \)$")
+        self.quit_cleanly(m)
+
+    def test_differing_results_open_the_choice(self):
+        s = self.server()
+        m = self.start_looking(s, FAMILY_JEWELS)
+        m.wait_text("Titles found", 10)
+        m.wait_text("exact")
+        m.send("\x1b[B")  # Down: the German release, with a straight apostrophe
+        m.wait_for(lambda m: m.cell(3, 2).reverse, 3, "the second candidate selected")
+        m.send("\r")
+        m.wait_text("Marina & the Diamonds / The Family Jewels")
+        m.wait_text("Mowgli's Road")
+        with open(self.disc_file(m, FAMILY_JEWELS), encoding="utf-8") as f:
+            self.assertIn("TTITLE4=Mowgli's Road", f.read())
+        self.quit_cleanly(m)
+
+    def test_typed_titles_are_kept_and_L_offers_the_choice(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, env={"MIVO_NO_LOOKUP": "1"})
+        wait_status(m, "Stopped")
+        time.sleep(0.6)
+        self.assertEqual(s.requests(), [], "no lookup while switched off")
+        m.send("L")
+        m.wait_text("Titles found", 10)
+        m.send("n")
+        m.wait_no_text("Titles found")
+        self.assertFalse(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
+        m.send("L")
+        m.wait_text("disc 2 of 2", 10)
+        m.send("\r")
+        m.wait_text("Mark Knopfler / Privateering (disc 2)")
+        self.assertTrue(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
+        self.quit_cleanly(m)
+
+    def test_nothing_found_says_so_once(self):
+        s = self.server()
+        m = self.start_looking(s, UNKNOWN)
+        m.wait_text("No titles found", 10)
+        m.drive("empty")
+        wait_status(m, "No Audio")
+        m.drive("insert")
+        wait_status(m, "Stopped")
+        time.sleep(1.2)
+        self.assertEqual(len(s.requests()), 1, "a miss is remembered")
+        self.quit_cleanly(m)
+
+    def test_keys_stay_live_while_the_server_never_answers(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="never")
+        m.wait_for(lambda m: s.requests(), 5, "the request")
+        slowest = 0.0
+        for key, mode in (("c", "Repeat CD"), ("r", "Repeat Track"), ("c", "Repeat CD"),
+                          ("r", "Repeat Track")):
+            sent = time.monotonic()
+            m.send(key)
+            m.wait_for(lambda m: mode in m.row(3), 2, mode)
+            slowest = max(slowest, time.monotonic() - sent)
+        self.assertLess(slowest, 0.5, "a key waited for the server")
+        m.wait_text("Lookup failed", 15)
+        self.quit_cleanly(m)
+
+    def test_eject_during_a_lookup_stores_nothing(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-1500")
+        m.wait_for(lambda m: s.requests(), 5, "the request")
+        m.drive("empty")
+        wait_status(m, "No Audio")
+        time.sleep(2.0)
+        self.assertFalse(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
+        self.assertNotIn("Privateering", m.text())
+        self.quit_cleanly(m)
