@@ -14,3 +14,6 @@ echo "== mivo in a terminal (80x24, stand-in drive)"
   --standin-dir "$build/tests/e2e-standin"
 echo "== disc database"
 "$build/tests/mivo_db_bench"
+echo "== title lookups (local stand-in server)"
+/usr/bin/python3 "$root/tests/e2e/lookup_bench.py" --mivo "$build/mivo" \
+  --standin-dir "$build/tests/e2e-standin"
