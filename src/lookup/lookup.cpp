@@ -42,6 +42,7 @@ static struct {
     int busy_retries;
     int64_t backoff_ms;
     int bad_replies; // replies that could not be read
+    int oversized;   // replies larger than the reply buffer
     int misfits;     // replies naming more tracks than the disc has
     int failures;    // servers that did not answer
     char failure[LOOKUP_MESSAGE_SIZE];
@@ -163,6 +164,8 @@ static void finish_gathering()
     }
     if (lookup.misfits > 0 || candidates.rejected > 0) {
         fail("Lookup: the titles found do not fit this disc.");
+    } else if (lookup.oversized > 0) {
+        fail("Lookup: the server's reply was too large to read.");
     } else if (lookup.bad_replies > 0) {
         fail("Lookup: the server's reply could not be read.");
     } else if (lookup.failures > 0) {
@@ -253,7 +256,7 @@ static void read_musicbrainz_reply(HttpState result)
         return;
     }
     if (result == HTTP_FAILED && http_oversized()) {
-        lookup.bad_replies++;
+        lookup.oversized++;
     } else if (result == HTTP_FAILED) {
         note_failure(http_error());
     } else if (status == 503) {
@@ -278,7 +281,7 @@ static void read_gnudb_query(HttpState result)
 {
     if (result != HTTP_DONE || http_status() != 200) {
         if (http_oversized())
-            lookup.bad_replies++;
+            lookup.oversized++;
         else
             note_failure(result == HTTP_DONE ? "gnudb did not answer the query" : http_error());
         finish_gathering();
@@ -312,7 +315,7 @@ static void read_gnudb_entry(HttpState result)
             lookup.bad_replies++;
         }
     } else if (http_oversized()) {
-        lookup.bad_replies++;
+        lookup.oversized++;
     } else {
         note_failure(result == HTTP_DONE ? "gnudb did not answer the read" : http_error());
     }

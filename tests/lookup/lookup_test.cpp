@@ -180,12 +180,17 @@ TEST_F(LookupServer, SlowAndSilentServersNeverBlockAPoll)
 
 TEST_F(LookupServer, BadRepliesEndInAMessage)
 {
-    for (const char *mode : {"huge", "garbage"}) {
+    struct Case {
+        const char *mode;
+        const char *message;
+    } cases[] = {{"huge", "too large"}, {"garbage", "could not be read"}};
+    for (const Case &c : cases) {
+        const char *mode = c.mode;
         snprintf(lookup_settings.musicbrainz_url, LOOKUP_URL_SIZE, "%s", url(mode).c_str());
         start_lookup(family_jewels(), 0);
         Run run = run_lookup();
         EXPECT_EQ(run.phase, LOOKUP_FAILED) << mode;
-        EXPECT_NE(strstr(lookup_message(), "could not be read"), nullptr) << lookup_message();
+        EXPECT_NE(strstr(lookup_message(), c.message), nullptr) << lookup_message();
         EXPECT_EQ(lookup_candidates().count, 0) << mode;
         finish_lookup();
     }
