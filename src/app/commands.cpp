@@ -1,8 +1,8 @@
-#include "core/commands.h"
+#include "app/commands.h"
 
-#include "core/drive.h"
-#include "core/drive_volume.h"
-#include "core/main_loop.h"
+#include "drive/sdl/sdl_backend.h"
+#include "drive/sdl/sdl_volume.h"
+#include "app/main_loop.h"
 #include "editor/track_editor.h"
 #include "ui/prompt.h"
 

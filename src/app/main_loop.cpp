@@ -1,8 +1,8 @@
-#include "core/main_loop.h"
+#include "app/main_loop.h"
 
-#include "core/commands.h"
-#include "core/drive.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "drive/sdl/sdl_backend.h"
+#include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "ui/player_screen.h"

@@ -1,7 +1,7 @@
 // The disc's texts on disk: loading and saving one xmcd-format file per disc.
 #pragma once
 
-#include "core/player.h"
+#include "app/player.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "database/disc_id.h"
 
-#include "core/player.h"
+#include "app/player.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
-#include "core/commands.h"
-#include "core/drive_volume.h"
-#include "core/main_loop.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "drive/sdl/sdl_volume.h"
+#include "app/main_loop.h"
+#include "app/player.h"
 #include "database/disc_id.h"
 #include "fake_sdl.h"
 

@@ -2,7 +2,7 @@
 // from frame offsets, and whole-file reads and writes.
 #pragma once
 
-#include "core/player.h"
+#include "app/player.h"
 #include "database/disc_id.h"
 
 #include <gtest/gtest.h>

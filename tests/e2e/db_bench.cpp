@@ -1,7 +1,7 @@
 // Times the disc database on its heaviest inputs: loading a 10 MB junk file,
 // loading the largest file the saver can write, and saving a 99-track disc
 // whose every text is 255 bytes. Prints one line per figure (scripts/bench.sh).
-#include "core/player.h"
+#include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 

@@ -1,4 +1,4 @@
-#include "core/player.h"
+#include "app/player.h"
 #include "database/disc_id.h"
 #include "editor/track_editor.h"
 #include "fake_sdl.h"

@@ -2,10 +2,10 @@
 // this program mivo's code is built into a shared library of its own, so the
 // address a call to malloc or operator new returns to tells mivo's calls apart
 // from those of curses, libc, the SDL double and GoogleTest.
-#include "core/commands.h"
-#include "core/drive.h"
-#include "core/main_loop.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "drive/sdl/sdl_backend.h"
+#include "app/main_loop.h"
+#include "app/player.h"
 #include "database/database.h"
 #include "fake_sdl.h"
 #include "test_screen.h"

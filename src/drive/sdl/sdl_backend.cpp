@@ -1,4 +1,4 @@
-#include "core/drive.h"
+#include "drive/sdl/sdl_backend.h"
 
 #include <SDL.h>
 

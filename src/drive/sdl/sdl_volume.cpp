@@ -1,4 +1,4 @@
-#include "core/drive_volume.h"
+#include "drive/sdl/sdl_volume.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-#include "core/commands.h"
-#include "core/drive_volume.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "drive/sdl/sdl_volume.h"
+#include "app/player.h"
 #include "fake_sdl.h"
 
 #include <gtest/gtest.h>
