@@ -1,3 +1,4 @@
+#include "app/lookup_flow.h"
 #include "app/main_loop.h"
 #include "app/player.h"
 #include "database/database.h"
@@ -33,6 +34,15 @@ int parse_drive_number(int argc, char **argv)
     exit(1);
 }
 
+// True when the option was given anywhere on the command line.
+static bool has_option(int argc, char **argv, const char *option)
+{
+    for (int i = 1; i < argc; i++)
+        if (strcmp(argv[i], option) == 0)
+            return true;
+    return false;
+}
+
 static void start_up(int argc, char **argv)
 {
     signal(SIGTERM, handle_quit_signal);
@@ -49,11 +59,13 @@ static void start_up(int argc, char **argv)
         fail_start("%s\n", drive_error());
 
     drive_refresh(player.drive);
-    load_database(player, player.drive.toc);
+    bool has_title_file = load_database(player, player.drive.toc) == 0 || player.db.unreadable;
     remember_loaded_disc(player.drive.toc);
+    start_lookups(has_option(argc, argv, "--no-lookup"), "1.0.0");
     start_terminal();
     draw_player_screen(player);
     player.disc_id = compute_disc_id(player.drive.toc);
+    lookup_new_disc(has_title_file);
 }
 
 static void shut_down()
@@ -61,6 +73,7 @@ static void shut_down()
     stop_terminal();
     if (player.db.dirty)
         save_database(player.db, player.drive.toc);
+    stop_lookups();
     drive_close();
 }
 

@@ -4,6 +4,7 @@
 #include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
+#include "editor/track_editor.h"
 #include "lookup/apply_titles.h"
 #include "lookup/lookup.h"
 #include "ui/lookup_picker.h"
@@ -20,13 +21,17 @@ static bool lookups_ready;
 void start_lookups(bool off_switch, const char *version)
 {
     lookups_ready = lookup_init(version);
+    editor_lookup = choose_titles;
     if (off_switch)
         lookup_settings.automatic = false;
 }
 
 void stop_lookups() { lookup_shutdown(); }
 
-static bool disc_in_drive() { return player.drive.state > DRIVE_NO_DISC && player.drive.toc.count > 0; }
+static bool disc_in_drive()
+{
+    return player.drive.state > DRIVE_NO_DISC && player.drive.toc.count > 0;
+}
 
 // Starts a lookup of the disc now in the drive.
 static void look_up_current_disc()
@@ -163,9 +168,5 @@ int read_key_or_reply(int tenths)
 {
     if (lookup_phase() != LOOKUP_RUNNING)
         return read_key(tenths);
-    int key = read_key_now();
-    if (key != NO_KEY)
-        return key;
-    wait_for_lookup_or_input(terminal_input_fd(), tenths * 100);
-    return read_key_now();
+    return read_key_waiting(tenths, wait_for_lookup_or_input);
 }

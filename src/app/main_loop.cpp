@@ -1,6 +1,7 @@
 #include "app/main_loop.h"
 
 #include "app/commands.h"
+#include "app/lookup_flow.h"
 #include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
@@ -25,14 +26,17 @@ static void follow_disc_change(uint64_t id)
         // never to the new disc's.
         save_database(player.db, loaded_disc);
     }
+    bool has_title_file = false;
     if (drive.state <= DRIVE_NO_DISC) {
         memset(player.db.entries, 0, sizeof player.db.entries);
     } else {
-        load_database(player, drive.toc);
+        // A file that is there but cannot be read still holds the user's texts.
+        has_title_file = load_database(player, drive.toc) == 0 || player.db.unreadable;
     }
     player.db.dirty = 0;
     remember_loaded_disc(drive.toc);
     player.disc_id = id;
+    lookup_new_disc(has_title_file);
 }
 
 void poll_drive()
@@ -54,8 +58,9 @@ void run_main_loop()
 {
     do {
         poll_drive();
+        advance_lookup();
         draw_player_screen(player);
-        int key = read_key(5);
+        int key = read_key_or_reply(5);
         if (terminal_lost())
             player.quit = 1;
         dispatch_key(key);

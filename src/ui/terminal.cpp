@@ -51,19 +51,19 @@ int read_key(int tenths)
     return wgetch(stdscr);
 }
 
-// Half-delay mode would make the read wait whatever the window's time-out
-// says, so cbreak mode is set for the read and read_key restores half-delay.
-int read_key_now()
+// curses takes typed bytes one at a time, so the descriptor shows what is still
+// to be read; once a key is there, the timed read returns it at once, an arrow
+// key's whole sequence included. The screen is brought up to date first, as
+// wgetch would before it waits.
+int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms))
 {
-    cbreak();
-    wtimeout(stdscr, 0);
-    int key = wgetch(stdscr);
-    wtimeout(stdscr, -1);
-    halfdelay(5);
-    return key;
+    wrefresh(stdscr);
+    wait(input_fd, tenths * 100);
+    pollfd p = {input_fd, POLLIN, 0};
+    if (input_fd < 0 || poll(&p, 1, 0) != 1 || (p.revents & POLLIN) == 0)
+        return NO_KEY;
+    return read_key(tenths);
 }
-
-int terminal_input_fd() { return input_fd; }
 
 bool terminal_lost()
 {

@@ -14,12 +14,10 @@ int read_key(int tenths);
 // What the key reads give when no key came: curses' ERR.
 inline constexpr int NO_KEY = -1;
 
-// A key already typed, or NO_KEY at once.
-int read_key_now();
-
-// The descriptor keys are read from, for waits that also watch other
-// descriptors; -1 before start_terminal.
-int terminal_input_fd();
+// Like read_key, but the waiting is wait's: it gets the descriptor keys come
+// from and tenths/10 seconds, and may return early for reasons of its own
+// (NO_KEY then, unless a key came too).
+int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms));
 
 // True once the terminal has hung up: every read would fail at once, so the
 // loops that wait for keys must end instead of spinning on a dead terminal.

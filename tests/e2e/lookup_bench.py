@@ -19,7 +19,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
 from harness import Mivo  # noqa: E402
-from lookup_scenarios import PRIVATEERING_2, LookupServer, disc_line  # noqa: E402
+from lookup_support import PRIVATEERING_2, LookupServer, disc_line  # noqa: E402
 
 MODES = (("c", "Repeat CD"), ("r", "Repeat Track"))
 
