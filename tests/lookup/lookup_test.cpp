@@ -1,6 +1,7 @@
 // The whole lookup against the project's own stand-in server on 127.0.0.1
 // (lookup_server.py): requests, time-outs, busy and bad servers, gnudb.
 #include "lookup/lookup.h"
+#include "lookup_server_process.h"
 #include "lookup_test_support.h"
 
 #include <gtest/gtest.h>
@@ -23,38 +24,18 @@ namespace
 class LookupServer : public ::testing::Test
 {
   protected:
-    static pid_t server;
-    static int port;
+    static LookupServerProcess server;
 
     static void SetUpTestSuite()
     {
-        int pipe_fds[2];
-        ASSERT_EQ(pipe(pipe_fds), 0);
-        std::string script = data_path("../../lookup/lookup_server.py");
-        std::string data = data_path("");
-        server = fork();
-        if (server == 0) {
-            dup2(pipe_fds[1], 1);
-            close(pipe_fds[0]);
-            execl("/usr/bin/python3", "python3", script.c_str(), "--data", data.c_str(),
-                  static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        close(pipe_fds[1]);
-        FILE *out = fdopen(pipe_fds[0], "r");
-        ASSERT_NE(out, nullptr);
-        ASSERT_EQ(fscanf(out, "%d", &port), 1) << "the stand-in server did not start";
-        fclose(out);
+        server.start();
         ASSERT_TRUE(lookup_init("1.0.0"));
     }
 
     static void TearDownTestSuite()
     {
         lookup_shutdown();
-        if (server > 0) {
-            kill(server, SIGTERM);
-            waitpid(server, nullptr, 0);
-        }
+        server.stop();
     }
 
     void SetUp() override
@@ -64,16 +45,13 @@ class LookupServer : public ::testing::Test
         lookup_settings.timeout_ms = 10000;
     }
 
-    static std::string url(const std::string &mode)
-    {
-        return "http://127.0.0.1:" + std::to_string(port) + "/" + mode + "/ws/2";
-    }
+    static std::string url(const std::string &mode) { return server.url(mode); }
 
     // Every request the server has seen, one JSON object a line.
     static std::string server_log()
     {
-        std::string base = "http://127.0.0.1:" + std::to_string(port) + "/log";
-        std::string command = "python3 -c \"import urllib.request,sys;"
+        std::string base = "http://127.0.0.1:" + std::to_string(server.port) + "/log";
+        std::string command = "/usr/bin/python3 -c \"import urllib.request,sys;"
                               "sys.stdout.write(urllib.request.urlopen('" +
                               base + "').read().decode())\"";
         std::string log;
@@ -113,8 +91,7 @@ class LookupServer : public ::testing::Test
     }
 };
 
-pid_t LookupServer::server = -1;
-int LookupServer::port = 0;
+LookupServerProcess LookupServer::server;
 
 const Toc &family_jewels()
 {
@@ -231,7 +208,8 @@ TEST_F(LookupServer, CancelledLookupYieldsNothing)
 
 TEST_F(LookupServer, GnudbEntriesFollowMusicBrainzsWithTheHello)
 {
-    snprintf(lookup_settings.gnudb_url, LOOKUP_URL_SIZE, "http://127.0.0.1:%d/cddb/cddb.cgi", port);
+    snprintf(lookup_settings.gnudb_url, LOOKUP_URL_SIZE, "http://127.0.0.1:%d/cddb/cddb.cgi",
+             server.port);
     snprintf(lookup_settings.gnudb_email, LOOKUP_URL_SIZE, "me@example.org");
     // gnudb's table of the disc: MusicBrainz has only near matches for it.
     start_lookup(make_toc(FAMILY_JEWELS, 205050), 0x940aac0d);
