@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -260,6 +261,22 @@ class GoodSheets : public testing::TestWithParam<size_t>
 {
 };
 
+// A test's name from a case's description: its words run together.
+std::string case_name(const char *what)
+{
+    std::string name;
+    bool upper = true;
+    for (const char *c = what; *c; c++) {
+        if (isalnum(static_cast<unsigned char>(*c))) {
+            name += upper ? static_cast<char>(toupper(static_cast<unsigned char>(*c))) : *c;
+            upper = false;
+        } else {
+            upper = true;
+        }
+    }
+    return name;
+}
+
 // The table of contents is what a drive reports for the pressed disc, and
 // every frame from 0 to the lead-out reads exactly as generated.
 TEST_P(GoodSheets, GiveTheDrivesTableAndTheGeneratedSamples)
@@ -317,7 +334,10 @@ TEST_P(GoodSheets, GiveTheDrivesTableAndTheGeneratedSamples)
     source.close();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, GoodSheets, testing::Range<size_t>(0, good_sheets().size()));
+INSTANTIATE_TEST_SUITE_P(Table, GoodSheets, testing::Range<size_t>(0, good_sheets().size()),
+                         [](const testing::TestParamInfo<size_t> &param) {
+                             return case_name(good_sheets()[param.param].what);
+                         });
 
 struct BadSheet {
     const char *what;
@@ -433,7 +453,10 @@ TEST_P(BadSheets, FailToOpenWithOneLineNamingFileAndLine)
     source.close();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, BadSheets, testing::Range<size_t>(0, bad_sheets().size()));
+INSTANTIATE_TEST_SUITE_P(Table, BadSheets, testing::Range<size_t>(0, bad_sheets().size()),
+                         [](const testing::TestParamInfo<size_t> &param) {
+                             return case_name(bad_sheets()[param.param].what);
+                         });
 
 TEST(ImageSource, UnreadableSheetNamesTheSheet)
 {
