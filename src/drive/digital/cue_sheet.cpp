@@ -41,6 +41,10 @@ struct Parser {
     va_start(args, format);
     vsnprintf(p.error + used, static_cast<size_t>(p.error_size - used), format, args);
     va_end(args);
+    // Text quoted from the sheet must not break the line or steer a terminal.
+    for (char *c = p.error; *c; c++)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f)
+            *c = '?';
     return -1;
 }
 

@@ -424,7 +424,15 @@ int image_eject()
     return 0;
 }
 
-const char *image_error() { return error_text; }
+// File names in the message come from the sheet: control bytes in them must
+// not break the one line or steer a terminal.
+const char *image_error()
+{
+    for (char *c = error_text; *c; c++)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f)
+            *c = '?';
+    return error_text;
+}
 
 } // namespace
 
