@@ -233,10 +233,10 @@ const std::vector<GoodSheet> &good_sheets()
          "Die \xc3\x84rzte",
          "\xe6\x97\xa5\xe6\x9c\xac \"live\"",
          "M\xc3\xa4nner"},
-        {"Latin-1 CD-TEXT becomes UTF-8",
-         {{"disc.bin", RAW_LE, 100}},
+        {"Latin-1 CD-TEXT becomes UTF-8, and so does a name not found as written",
+         {{"M\xc3\xa4nner.bin", RAW_LE, 100}},
          "PERFORMER \"Die \xc4rzte\"\nTITLE \"Ein Schwein namens M\xe4nner\"\n"
-         "FILE disc.bin BINARY\n  TRACK 01 AUDIO\n    TITLE \"f\xfcr\"\n"
+         "FILE \"M\xe4nner.bin\" BINARY\n  TRACK 01 AUDIO\n    TITLE \"f\xfcr\"\n"
          "    INDEX 01 00:00:00\n",
          {150},
          250,
