@@ -45,6 +45,7 @@ OpenFile current = {-1, -1, nullptr, 0};
 bool loaded;
 char error_text[ERROR_SIZE];
 
+// Lets go of the open file, if any.
 void close_current()
 {
     if (current.sound != nullptr)
@@ -321,6 +322,8 @@ uint32_t track_run(uint32_t frame, bool &data)
     return toc.track[t + 1].offset;
 }
 
+// Reads the sheet and probes every file, so a bad image fails here, before
+// the screen starts, with the line that names its fault.
 int image_open(const char *path)
 {
     close_current();
@@ -337,14 +340,17 @@ int image_open(const char *path)
     return 0;
 }
 
+// Forgets the image and its open file.
 void image_close()
 {
     close_current();
     loaded = false;
 }
 
+// An image never changes under mivo: a new one is a new open.
 bool image_media_changed() { return false; }
 
+// The disc as a drive would read it, or an empty tray after an eject.
 int32_t image_load(Toc &toc, DiscText &text)
 {
     memset(&text, 0, sizeof text);
