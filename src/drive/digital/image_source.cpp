@@ -69,11 +69,12 @@ bool has_container_magic(const unsigned char *head, ssize_t length)
            is(0, ".snd") || is(0, "wvpk");
 }
 
-// Opens a file of the sheet; with a Latin-1 sheet, a name that is not found
-// as written is tried again in UTF-8, as unpacking usually renames it.
+// Opens a file of the sheet without waiting (a FILE line naming a pipe must
+// not hang mivo); with a Latin-1 sheet, a name that is not found as written
+// is tried again in UTF-8, as unpacking usually renames it.
 int open_path(CueFile &file)
 {
-    int fd = open(file.path, O_RDONLY | O_CLOEXEC);
+    int fd = open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0 || errno != ENOENT || !sheet.latin1)
         return fd;
     char utf8[CUE_PATH_SIZE];
@@ -91,7 +92,7 @@ int open_path(CueFile &file)
         }
     }
     utf8[used] = '\0';
-    fd = open(utf8, O_RDONLY | O_CLOEXEC);
+    fd = open(utf8, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0)
         memcpy(file.path, utf8, used + 1);
     else
@@ -134,9 +135,15 @@ int probe_file(int32_t index)
                  file.path, strerror(errno));
         return -1;
     }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        snprintf(error_text, sizeof error_text, "%s:%d: %s is not a regular file", sheet.path,
+                 file.line, file.path);
+        close(fd);
+        return -1;
+    }
     unsigned char head[12];
     ssize_t got = pread(fd, head, sizeof head, 0);
-    struct stat st;
     if (got < 0 || fstat(fd, &st) < 0) {
         snprintf(error_text, sizeof error_text, "%s:%d: cannot read %s: %s", sheet.path, file.line,
                  file.path, strerror(errno));
@@ -192,7 +199,7 @@ int select_file(int32_t index)
     close_current();
     CueFile &file = sheet.file[index];
     const FileInfo &f = info[index];
-    int fd = open(file.path, O_RDONLY | O_CLOEXEC);
+    int fd = open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         snprintf(error_text, sizeof error_text, "cannot open %s: %s", file.path, strerror(errno));
         return -1;

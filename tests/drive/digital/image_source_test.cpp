@@ -371,6 +371,10 @@ const std::vector<BadSheet> &bad_sheets()
          {},
          "FILE \"gone.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
          {"disc.cue:1: ", "gone.wav", "No such file"}},
+        {"a folder for a file",
+         {},
+         "FILE \"@DIR@\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         {"disc.cue:1: ", "is not a regular file"}},
         {"undecodable audio file",
          {{"noise.bin", RAW_LE, 10}},
          "REM the bytes are no container\nFILE noise.bin WAVE\n  TRACK 01 AUDIO\n"
@@ -404,6 +408,15 @@ const std::vector<BadSheet> &bad_sheets()
          "FILE disc.bin BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n"
          "  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n",
          {"disc.cue:4: ", "track 01 follows track 02"}},
+        {"sectors of two sizes in one raw file",
+         {{"disc.bin", RAW_LE, 100}},
+         "FILE disc.bin BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n",
+         {"disc.cue:5: ", "tracks of 2048 and 2352 bytes a sector share one file"}},
+        {"PREGAP after the track's INDEX lines",
+         {{"disc.bin", RAW_LE, 100}},
+         "FILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n    PREGAP 00:02:00\n",
+         {"disc.cue:4: ", "PREGAP of track 01 after its INDEX lines"}},
         {"malformed time",
          {{"disc.bin", RAW_LE, 100}},
          "FILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:75\n",
