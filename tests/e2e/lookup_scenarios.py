@@ -5,6 +5,7 @@ import os
 import time
 
 import harness
+import xmcd
 from lookup_support import FAMILY_JEWELS, PRIVATEERING_2, UNKNOWN, LookupServer, disc_line
 from pending import needs
 from scenarios import E2E, wait_status
@@ -117,4 +118,27 @@ class Lookup(E2E):
         time.sleep(2.0)
         self.assertFalse(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
         self.assertNotIn("Privateering", m.text())
+        self.quit_cleanly(m)
+
+    def test_L_in_the_editor_replaces_typed_titles_by_choice(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, env={"MIVO_NO_LOOKUP": "1"})
+        xmcd.write(self.disc_file(m, PRIVATEERING_2), "Typed / By Hand", ["mine"] * 10,
+                   PRIVATEERING_2[:-1])
+        m.drive("empty")
+        wait_status(m, "No Audio")
+        m.drive(disc_line(PRIVATEERING_2))
+        m.wait_text("Typed / By Hand")
+        m.send("t")
+        m.wait_text("mine")
+        m.send("L")
+        m.wait_text("Titles found", 10)
+        m.send("\r")
+        m.wait_text("Kingdom of Gold")
+        m.send("q")
+        m.wait_text("Mark Knopfler / Privateering (disc 2)")
+        with open(self.disc_file(m, PRIVATEERING_2), encoding="utf-8") as f:
+            saved = f.read()
+        self.assertIn("DTITLE=Mark Knopfler / Privateering (disc 2)\n", saved)
+        self.assertIn("TTITLE0=Kingdom of Gold\n", saved)
         self.quit_cleanly(m)
