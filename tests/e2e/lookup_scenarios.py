@@ -132,7 +132,7 @@ class Lookup(E2E):
         m.send("t")
         m.wait_text("mine")
         m.send("L")
-        m.wait_text("Titles found", 10)
+        m.wait_text("disc 2 of 2", 10)  # the results, not the lookup's progress
         m.send("\r")
         m.wait_text("Kingdom of Gold")
         m.send("q")
