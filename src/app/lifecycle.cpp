@@ -34,15 +34,6 @@ int parse_drive_number(int argc, char **argv)
     exit(1);
 }
 
-// True when the option was given anywhere on the command line.
-static bool has_option(int argc, char **argv, const char *option)
-{
-    for (int i = 1; i < argc; i++)
-        if (strcmp(argv[i], option) == 0)
-            return true;
-    return false;
-}
-
 static void start_up(int argc, char **argv)
 {
     signal(SIGTERM, handle_quit_signal);
@@ -51,6 +42,7 @@ static void start_up(int argc, char **argv)
     // still reach the disc's file.
     signal(SIGHUP, handle_quit_signal);
     player.play_mode = MODE_NORMAL;
+    start_lookups(argc, argv);
 
     DriveTarget target{};
     target.kind = TARGET_SDL_NUMBER;
@@ -59,13 +51,11 @@ static void start_up(int argc, char **argv)
         fail_start("%s\n", drive_error());
 
     drive_refresh(player.drive);
-    bool has_title_file = load_database(player, player.drive.toc) == 0 || player.db.unreadable;
+    load_database(player, player.drive.toc);
     remember_loaded_disc(player.drive.toc);
-    start_lookups(has_option(argc, argv, "--no-lookup"), "1.0.0");
     start_terminal();
     draw_player_screen(player);
     player.disc_id = compute_disc_id(player.drive.toc);
-    lookup_new_disc(has_title_file);
 }
 
 static void shut_down()
@@ -73,7 +63,6 @@ static void shut_down()
     stop_terminal();
     if (player.db.dirty)
         save_database(player.db, player.drive.toc);
-    stop_lookups();
     drive_close();
 }
 

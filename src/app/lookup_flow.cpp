@@ -11,22 +11,47 @@
 #include "ui/message_line.h"
 #include "ui/terminal.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <cstring>
 
 // The disc the running lookup is for, as the disc id the texts are filed
 // under; results are stored only while this disc is in the drive.
 static uint64_t looked_up_disc;
 static bool lookups_ready;
+// The disc found at start-up still waits for its first look.
+static bool first_disc_pending;
 
-void start_lookups(bool off_switch, const char *version)
+static constexpr char VERSION[] = "1.0.0";
+
+void start_lookups(int argc, char **argv)
 {
-    lookups_ready = lookup_init(version);
+    lookups_ready = lookup_init(VERSION);
     editor_lookup = choose_titles;
-    if (off_switch)
-        lookup_settings.automatic = false;
+    for (int i = 1; i < argc; i++)
+        if (strcmp(argv[i], "--no-lookup") == 0)
+            lookup_settings.automatic = false;
+    first_disc_pending = true;
+    atexit(stop_lookups);
 }
 
-void stop_lookups() { lookup_shutdown(); }
+void stop_lookups()
+{
+    if (lookups_ready)
+        lookup_shutdown();
+    lookups_ready = false;
+}
+
+// True when the disc in the drive has a title file, readable or not: either
+// way it holds what the user typed.
+static bool title_file_exists()
+{
+    if (build_database_path(player.disc_id) != 0)
+        return true;
+    struct stat info;
+    return stat(database_path, &info) == 0;
+}
 
 static bool disc_in_drive()
 {
@@ -128,6 +153,10 @@ static void run_choice()
 
 void advance_lookup()
 {
+    if (first_disc_pending) {
+        first_disc_pending = false;
+        lookup_new_disc(title_file_exists());
+    }
     LookupPhase phase = poll_lookup();
     if (phase == LOOKUP_FAILED) {
         show_message("%s", lookup_message());

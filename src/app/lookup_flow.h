@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
-// Reads the settings and starts the network library; off_switch is the
-// command line's --no-lookup.
-void start_lookups(bool off_switch, const char *version);
+// Reads the settings (the command line's --no-lookup among them) and starts
+// the network library, which is released at exit. The disc in the drive at
+// start-up is looked up from the main loop's first turn.
+void start_lookups(int argc, char **argv);
 
 // Ends any lookup and releases the network library.
 void stop_lookups();

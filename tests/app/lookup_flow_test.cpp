@@ -44,7 +44,9 @@ class LookupFlow : public ::testing::Test
     static void SetUpTestSuite()
     {
         server.start();
-        start_lookups(false, "1.0.0");
+        char name[] = "mivo";
+        char *argv[] = {name, nullptr};
+        start_lookups(1, argv);
     }
 
     static void TearDownTestSuite()

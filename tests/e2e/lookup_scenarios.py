@@ -55,6 +55,15 @@ class Lookup(E2E):
             self.assertIn("TTITLE4=Mowgli's Road", f.read())
         self.quit_cleanly(m)
 
+    def test_off_switches(self):
+        s = self.server()
+        for how in ({"env": {"MIVO_NO_LOOKUP": "1"}}, {"args": ("--no-lookup",)}):
+            m = self.start_looking(s, PRIVATEERING_2, **how)
+            wait_status(m, "Stopped")
+            self.wait_loop(m, 3)
+            self.assertEqual(s.requests(), [], f"a lookup despite {how}")
+            self.quit_cleanly(m)
+
     def test_typed_titles_are_kept_and_L_offers_the_choice(self):
         s = self.server()
         m = self.start_looking(s, PRIVATEERING_2, env={"MIVO_NO_LOOKUP": "1"})
