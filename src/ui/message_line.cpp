@@ -9,12 +9,18 @@ static constexpr double MESSAGE_SECONDS = 5.0;
 
 static char message[MESSAGE_SIZE];
 static timespec shown_at;
+static int (*read_clock)(clockid_t, timespec *) = clock_gettime;
+
+void set_message_clock(int (*clock)(clockid_t, timespec *))
+{
+    read_clock = clock != nullptr ? clock : clock_gettime;
+}
 
 // Seconds on the monotonic clock, which a change of the wall clock cannot move.
 static double seconds_since(const timespec &then)
 {
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    read_clock(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec - then.tv_sec) +
            static_cast<double>(now.tv_nsec - then.tv_nsec) / 1e9;
 }
@@ -27,7 +33,7 @@ void show_message(const char *format, ...)
     va_end(args);
     if (written < 0)
         message[0] = '\0';
-    clock_gettime(CLOCK_MONOTONIC, &shown_at);
+    read_clock(CLOCK_MONOTONIC, &shown_at);
 }
 
 const char *current_message()

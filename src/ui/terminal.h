@@ -11,6 +11,10 @@ void stop_terminal();
 // Waits at most tenths/10 seconds for a key; ERR when none came.
 int read_key(int tenths);
 
+// True once the terminal has hung up: every read would fail at once, so the
+// loops that wait for keys must end instead of spinning on a dead terminal.
+bool terminal_lost();
+
 // What the key reads give when no key came: curses' ERR.
 inline constexpr int NO_KEY = -1;
 
@@ -18,10 +22,6 @@ inline constexpr int NO_KEY = -1;
 // from and tenths/10 seconds, and may return early for reasons of its own
 // (NO_KEY then, unless a key came too).
 int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms));
-
-// True once the terminal has hung up: every read would fail at once, so the
-// loops that wait for keys must end instead of spinning on a dead terminal.
-bool terminal_lost();
 
 // Puts the terminal back in the idle input mode: half-delay of half a second,
 // no echo, keypad and leaveok on.

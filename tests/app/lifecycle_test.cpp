@@ -17,6 +17,8 @@ class Lifecycle : public ::testing::Test
     {
         reset_fake_sdl();
         player = PlayerState{};
+        // The players the tests start never look titles up on the internet.
+        setenv("MIVO_NO_LOOKUP", "1", 1);
     }
 };
 
@@ -26,7 +28,6 @@ class Lifecycle : public ::testing::Test
 {
     setenv("TERM", "xterm", 1);
     setenv("HOME", "/nonexistent-mivo-home", 1);
-    setenv("MIVO_NO_LOOKUP", "1", 1); // no test reaches the internet
     if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "r", stdin))
         _exit(99);
     int status = run_player(argc, const_cast<char **>(argv));
