@@ -46,6 +46,22 @@ def key_waits(m, server, seconds):
     return waits
 
 
+def turn_lengths(m, server, seconds):
+    """The main loop's turns while the lookup waits, `seconds` long: each turn
+    asks the stand-in drive for its status once, so the time between two
+    "Status" lines of its call log is one turn, its wait included."""
+    m.wait_for(lambda m: server.requests(), 10, "the request")
+    seen, stamps = 0, []
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        count = sum(1 for line in m.calls() if line.startswith("Status"))
+        if count > seen:
+            stamps.append(time.monotonic())
+            seen = count
+        time.sleep(0.001)
+    return [b - a for a, b in zip(stamps, stamps[1:])]
+
+
 def reply_to_screen(server, mode, delay):
     """Seconds from the server's reply (request time + delay) to the titles."""
     with start(server, mode) as m:
@@ -64,8 +80,12 @@ def main():
                           standin_dir=os.path.abspath(opts.standin_dir))
     server = LookupServer()
     try:
-        for mode, label, seconds in (("slow-3000", "server answering after 3 s", 3.5),
+        for mode, label, seconds in (("slow-3000", "server answering after 3 s", 2.8),
                                      ("never", "server never answering", 6.0)):
+            with start(server, mode) as m:
+                turns = turn_lengths(m, server, seconds)
+            print(f"main-loop turns during a lookup, {label}: longest {max(turns) * 1000:.0f} ms "
+                  f"over {len(turns)} turns (the wait is 500 ms)")
             with start(server, mode) as m:
                 waits = key_waits(m, server, seconds)
             print(f"key to screen during a lookup, {label}: longest {max(waits) * 1000:.0f} ms, "
