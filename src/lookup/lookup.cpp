@@ -165,16 +165,16 @@ static void finish_gathering()
     if (lookup.misfits > 0 || candidates.rejected > 0) {
         fail("Lookup: the titles found do not fit this disc.");
     } else if (lookup.oversized > 0) {
-        fail("Lookup: the server's reply was too large to read.");
+        fail("Lookup: reply too large.");
     } else if (lookup.bad_replies > 0) {
-        fail("Lookup: the server's reply could not be read.");
+        fail("Lookup: reply unreadable.");
     } else if (lookup.failures > 0) {
         char reason[LOOKUP_MESSAGE_SIZE];
         snprintf(reason, sizeof reason, "Lookup failed: %.120s.", lookup.failure);
         fail(reason);
     } else {
         remember_miss();
-        fail("No titles found for this disc.");
+        fail("No titles found.");
     }
 }
 

@@ -61,14 +61,15 @@ void draw_lookup_picker(const CandidateList &list, PickerView &view, const char 
     draw_border(stdscr);
     wattroff(stdscr, FRAME_ATTR);
     wattron(stdscr, HEADING_ATTR);
-    put_text(0, 2, " Titles found for this disc ", cols - 4);
+    const bool waiting = status != nullptr && status[0] != '\0';
+    put_text(0, 2, waiting ? " Looking titles up " : " Titles found for this disc ", cols - 4);
     wattroff(stdscr, HEADING_ATTR);
     wattron(stdscr, HINT_ATTR);
     put_text(rows - 1, 2, " Up/Down: move  Enter: use  N: none ", cols - 4);
     wattroff(stdscr, HINT_ATTR);
 
     const int width = cols - 4;
-    if (status != nullptr && status[0] != '\0') {
+    if (waiting) {
         put_text(2, 2, status, width);
         return;
     }

@@ -82,17 +82,27 @@ class Lookup(E2E):
         self.assertTrue(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
         self.quit_cleanly(m)
 
-    @needs("message_line")
-    def test_nothing_found_says_so_once(self):
+    def test_a_disc_nobody_knows_is_asked_for_once(self):
         s = self.server()
         m = self.start_looking(s, UNKNOWN)
-        m.wait_text("No titles found", 10)
+        m.wait_for(lambda m: s.requests(), 10, "the request")
+        wait_status(m, "Stopped")
         m.drive("empty")
         wait_status(m, "No Audio")
         m.drive("insert")
         wait_status(m, "Stopped")
-        time.sleep(1.2)
+        self.wait_loop(m, 4)
         self.assertEqual(len(s.requests()), 1, "a miss is remembered")
+        m.send("L")  # asked for, it is looked up again
+        m.wait_for(lambda m: len(s.requests()) == 2, 5, "the second request")
+        self.quit_cleanly(m)
+
+    @needs("message_line")
+    def test_nothing_found_is_said_with_the_link(self):
+        s = self.server()
+        m = self.start_looking(s, UNKNOWN)
+        m.wait_text("No titles found", 10)
+        m.wait_text("musicbrainz.org/cdtoc/attach")
         self.quit_cleanly(m)
 
     def test_keys_stay_live_while_the_server_never_answers(self):

@@ -160,7 +160,7 @@ TEST_F(LookupServer, BadRepliesEndInAMessage)
     struct Case {
         const char *mode;
         const char *message;
-    } cases[] = {{"huge", "too large"}, {"garbage", "could not be read"}};
+    } cases[] = {{"huge", "too large"}, {"garbage", "unreadable"}};
     for (const Case &c : cases) {
         const char *mode = c.mode;
         snprintf(lookup_settings.musicbrainz_url, LOOKUP_URL_SIZE, "%s", url(mode).c_str());

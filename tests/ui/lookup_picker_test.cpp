@@ -83,6 +83,7 @@ TEST(LookupPicker, StatusReplacesTheList)
     PickerView view = {0, 0};
     draw_lookup_picker(list, view, "Looking up titles...");
     EXPECT_EQ(row_text(2, 2, 20), "Looking up titles...");
+    EXPECT_EQ(row_text(0).find("Titles found"), std::string::npos) << "nothing found yet";
     EXPECT_EQ(row_text(3).find("Artist"), std::string::npos);
 }
 
