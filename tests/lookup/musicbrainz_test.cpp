@@ -101,6 +101,19 @@ TEST(MusicBrainzReply, NearMatchesAreRankedByTableDistance)
     EXPECT_FALSE(q.list.item[3].exact);
 }
 
+TEST(MusicBrainzReply, PregapOf182FramesMatchesExactly)
+{
+    const Parsed &p = parse(
+        read_data("musicbrainz/toc-fuzzy-3releases-pregap182.json"),
+        make_toc({182, 3250, 30272, 61607, 93215, 118357, 141452, 175105, 211805, 251415, 282740},
+                 316732));
+    ASSERT_EQ(p.list.count, 3);
+    EXPECT_TRUE(p.list.item[0].exact);
+    EXPECT_STREQ(p.list.item[0].title, "Before These Crowded Streets");
+    EXPECT_FALSE(p.list.item[1].exact);
+    EXPECT_LE(p.list.item[1].distance, p.list.item[2].distance);
+}
+
 TEST(MusicBrainzReply, MultiDiscReleaseGivesTheMediumHoldingTheDisc)
 {
     const Parsed &p = parse(read_data("musicbrainz/toc-fuzzy-multimedium-genres.json"),
