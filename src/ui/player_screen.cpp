@@ -265,4 +265,5 @@ void draw_player_screen(const PlayerState &state)
     draw_track_list(drive);
     draw_control_panel(drive);
     draw_disc_info(state, drive);
+    draw_message_line(stdscr);
 }
