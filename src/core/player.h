@@ -26,6 +26,8 @@ struct TrackText {
 // Entries 0 to 98 are the tracks (0-based), entry DISC_ENTRY the disc itself.
 struct DiscDatabase {
     TrackText entries[DB_ENTRY_COUNT];
+    char year[TEXT_FIELD_SIZE];  // DYEAR
+    char genre[TEXT_FIELD_SIZE]; // DGENRE
     int32_t dirty;
 };
 

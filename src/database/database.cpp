@@ -19,6 +19,9 @@ static constexpr int WRAP_AFTER = 60;
 
 static const char SUBMITTED_VIA[] = "mivo 1.0.0";
 
+// What went wrong in the last failed load or save, for the user to read.
+static char error_line[2 * DATABASE_PATH_SIZE];
+
 // Appends one line's value to a field, undoing the escapes and cutting the
 // field at TEXT_FIELD_SIZE - 1 bytes.
 static void append_value(char *target, const char *value)
@@ -235,3 +238,6 @@ int save_database(DiscDatabase &db, const SDL_CD &drive)
     db.dirty = 0;
     return 0;
 }
+
+// The last failure's line, kept until the next one replaces it.
+const char *database_error() { return error_line; }

@@ -19,3 +19,8 @@ int save_database(DiscDatabase &db, const SDL_CD &drive);
 // characters; index -1 means a keyword without an index. Returns 0, or -1 when
 // the stream reported an error.
 int write_field(FILE *file, const char *keyword, int32_t index, const char *text);
+
+// One line naming the file and the reason of the last failed load or save,
+// such as "could not save /home/u/.kel/2300a005: No space left on device";
+// empty until one fails.
+const char *database_error();
