@@ -120,11 +120,12 @@ static void draw_field(int mid)
     }
 }
 
-// Appends one character typed in the locale; refused when it is no printable
-// character or its bytes would pass the limit.
+// Appends one character typed in the locale; refused when it is a control
+// character or its bytes would pass the limit. A tab is kept, as titles have
+// always taken it and the file escapes it.
 static void insert_character(wchar_t wide)
 {
-    if (!iswprint(static_cast<wint_t>(wide)))
+    if (wide != L'\t' && !iswprint(static_cast<wint_t>(wide)))
         return;
     char bytes[MB_LEN_MAX];
     mbstate_t state{};

@@ -1,6 +1,7 @@
 #include "ui/terminal.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <term.h>
 #include <unistd.h>
 
@@ -19,17 +20,52 @@ static volatile sig_atomic_t suspend_requested;
 // (which cancels a prompt) need not be held back for curses' default second.
 static constexpr int ESCAPE_DELAY_MS = 100;
 
+// Set by SIGWINCH. curses' own handler reports a resize only when the size it
+// reads differs from the last one it saw, so a quick shrink and grow back, or
+// one while mivo was stopped, left a screen the terminal had cut; mivo's own
+// flag repaints the whole screen on every one.
+static volatile sig_atomic_t resize_requested;
+
 static void note_suspend_request(int) { suspend_requested = 1; }
 
-void install_suspend_handler()
+static void note_resize(int) { resize_requested = 1; }
+
+// curses installs its own SIGTSTP and SIGWINCH handlers, the first of which
+// runs curses inside the handler, unless others are in place when it starts.
+static void install_signal_handlers()
 {
     struct sigaction action = {};
-    action.sa_handler = note_suspend_request;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a key read blocked in read() returns, so the request is
     // seen at once.
     action.sa_flags = 0;
+    action.sa_handler = note_suspend_request;
     sigaction(SIGTSTP, &action, nullptr);
+    action.sa_handler = note_resize;
+    sigaction(SIGWINCH, &action, nullptr);
+}
+
+// Takes the terminal's size after a SIGWINCH and has the whole screen
+// repainted; true when there was one to take.
+static bool follow_resize()
+{
+    if (!resize_requested)
+        return false;
+    resize_requested = 0;
+    winsize size = {};
+    if (ioctl(fileno(stdout), TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
+        resizeterm(size.ws_row, size.ws_col);
+    clearok(curscr, TRUE);
+    return true;
+}
+
+// The suspend and resize requests that came since the last read, carried out;
+// true when the caller must draw everything anew.
+static bool follow_requests()
+{
+    const bool suspended = suspend_if_requested();
+    const bool resized = follow_resize();
+    return suspended || resized;
 }
 
 bool suspend_if_requested()
@@ -74,6 +110,7 @@ void start_terminal()
 {
     // initscr exits by itself on a terminal it cannot use; newterm returns
     // NULL instead, so the failure can be reported as mivo's own.
+    install_signal_handlers();
     SCREEN *screen = nullptr;
     if (isatty(fileno(stdin)) && terminal_can_address_cursor())
         screen = newterm(nullptr, stdout, stdin);
@@ -102,13 +139,13 @@ void stop_terminal()
 
 int read_key(int tenths)
 {
-    if (suspend_if_requested())
+    if (follow_requests())
         return KEY_RESIZE;
     halfdelay(tenths);
     const int key = wgetch(stdscr);
-    if (!suspend_if_requested())
+    if (!follow_requests())
         return key;
-    // The key came with the suspend; it is read again after the redraw.
+    // The key came with the request; it is read again after the redraw.
     if (key != ERR && key != KEY_RESIZE)
         ungetch(key);
     return KEY_RESIZE;
@@ -116,14 +153,14 @@ int read_key(int tenths)
 
 int read_wide_key(wint_t *key)
 {
-    if (suspend_if_requested()) {
+    if (follow_requests()) {
         *key = KEY_RESIZE;
         return KEY_CODE_YES;
     }
     const int result = wget_wch(stdscr, key);
-    if (!suspend_if_requested())
+    if (!follow_requests())
         return result;
-    // The key came with the suspend; it is read again after the redraw.
+    // The key came with the request; it is read again after the redraw.
     if (result == OK)
         unget_wch(static_cast<wchar_t>(*key));
     else if (result == KEY_CODE_YES && *key != KEY_RESIZE)

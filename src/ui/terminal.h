@@ -6,7 +6,9 @@
 
 // Starts curses in the idle input mode; exits with status 1 when it cannot,
 // which includes standard input that is no terminal and a terminal that cannot
-// place the cursor.
+// place the cursor. Takes SIGTSTP first, so curses does not: the handler only
+// notes the request, and the next key read leaves curses, stops mivo and takes
+// the screen back.
 void start_terminal();
 
 // Blanks the screen and gives the terminal back.
@@ -29,10 +31,6 @@ bool terminal_lost();
 // Puts the terminal back in the idle input mode: half-delay of half a second,
 // no echo, keypad and leaveok on.
 void set_idle_input_mode();
-
-// Takes SIGTSTP before curses can: the handler only notes the request, and
-// the next key read leaves curses, stops mivo and takes the screen back.
-void install_suspend_handler();
 
 // Carries out a suspend asked for since the last read; true when it did.
 bool suspend_if_requested();
