@@ -200,7 +200,12 @@ class Mivo:
         return struct.unpack("i", buf)[0]
 
     def wait_keys_read(self, timeout=5.0):
-        """Waits until mivo has read every key sent so far."""
+        """Waits until mivo has read every key sent so far. The kernel moves
+        what was written to the master side on to mivo's side a moment later,
+        so the queue must be found empty twice, 50 ms apart."""
+        for _ in range(2):
+            self.wait_for(lambda m: m.input_pending() == 0, timeout, "the keys to be read")
+            time.sleep(0.05)
         self.wait_for(lambda m: m.input_pending() == 0, timeout, "the keys to be read")
 
     def send(self, keys):

@@ -227,6 +227,34 @@ class Session(E2E):
         m.wait_call(r"^Stop", mark)
         self.quit_cleanly(m)
 
+    def test_space_pauses_and_resumes(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("p")
+        wait_status(m, "Playing")
+        mark = m.mark()
+        m.send(" ")
+        wait_status(m, "Paused")
+        m.wait_call(r"^Pause", mark)
+        m.send(" ")
+        wait_status(m, "Playing")
+        m.wait_call(r"^Resume", mark)
+        self.quit_cleanly(m)
+
+    def test_question_mark_shows_the_keys_until_a_key_closes_the_box(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("?")
+        m.wait_text("Keys and words on screen")
+        m.settle(lambda: self.assertIn("Status: No Audio means no disc", m.text()))
+        self.assertIn("Titles are kept in ~/.kel", m.text())
+        # The key that closes the box does nothing else, not even q.
+        m.send("q")
+        m.wait_no_text("Keys and words on screen")
+        self.assertTrue(m.running())
+        m.wait_text("Edit track database")
+        self.quit_cleanly(m)
+
     @needs("commands", "screen")
     def test_next_and_previous_wrap_around(self):
         m = self.start()
@@ -679,6 +707,25 @@ class Resize(E2E):
         self.assertEqual(disc["ttitles"][0], "Half Whole")
         self.quit_cleanly(m)
 
+    def test_the_editors_selection_stays_on_screen_after_a_resize(self):
+        lengths = [600] * 30
+        m = self.start(control=["disc " + " ".join(map(str, lengths))])
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        m.send("d" * 20)
+        m.wait_for(lambda m: m.at(18, 2, 3) == "21:" and m.cell(18, 2).reverse, 3, "track 21")
+        m.resize(12, 80)
+        m.wait_for(lambda m: m.at(6, 2, 3) == "21:" and m.cell(6, 2).reverse, 3,
+                   "track 21 on the last row of a four-row list")
+        m.resize(40, 80)
+        # Room for every track: the list starts at track 1 again.
+        m.wait_for(lambda m: m.at(3, 2, 3) == "01:" and m.at(32, 2, 3) == "30:", 3, "a full list")
+        self.assertTrue(m.cell(23, 2).reverse)
+        m.send("q")
+        m.wait_text("Control Panel")
+        self.quit_cleanly(m)
+
     @needs("screen", "editor", "database")
     def test_resize_in_the_editor(self):
         m = self.start()
@@ -812,6 +859,94 @@ class Editor(E2E):
                 self.assertEqual(m.wait_exit(3), 0)
                 m.assert_terminal_restored()
                 self.assertEqual(len(kel_files(m.home)), 1, "leaving the editor saves")
+
+    def test_prompts_edit_whole_characters_inside_the_box(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        m.send("e")
+        m.wait_text("Track name")
+        m.send("Ró龍")
+        m.wait_for(lambda m: m.row(12).startswith("│         │Ró龍 "), 3, "the typed title")
+        m.send("\x7f\x7fx\r")
+        m.wait_no_text("Track name")
+        m.send("d")
+        m.wait_for(lambda m: m.cell(4, 2).reverse, 3, "track 2 selected")
+        m.send("e")
+        m.wait_text("Track name")
+        m.send("é" * 80 + "Z")
+        # The field scrolls: the end of the line shows, the frame stays whole.
+        m.wait_for(lambda m: m.at(12, 67, 1) == "Z", 3, "the end of the line")
+        self.assertEqual(m.at(12, 11, 56), "é" * 56)
+        self.assertEqual((m.cell(12, 10).data, m.cell(12, 69).data), ("│", "│"))
+        self.assertEqual(m.cell(13, 69).data, "┘")
+        m.send("\r")
+        m.wait_no_text("Track name")
+        m.send("q")
+        m.wait_text("Control Panel")
+        # The reader gives bytes as Latin-1 letters; decoding raises on a broken character.
+        titles = [t.encode("latin-1").decode("utf-8")
+                  for t in xmcd.parse(kel_files(m.home)[0])["ttitles"]]
+        self.assertEqual(titles[:2], ["Rx", "é" * 80 + "Z"])
+        self.quit_cleanly(m)
+
+    def test_a_prompt_without_an_answer_changes_nothing(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        self.edit(m, "e", "Track name", "First")
+        # Too narrow for the input line: the prompt gives no answer, and the
+        # u after it moves the selection, as no prompt took it.
+        m.resize(24, 11)
+        m.wait_for(lambda m: m.row(23) == "└" + "─" * 9 + "┘", 3, "the 11-column editor")
+        m.send("d")
+        m.wait_for(lambda m: m.cell(4, 2).reverse, 3, "track 2 selected")
+        m.send("eu")
+        m.wait_for(lambda m: m.cell(3, 2).reverse, 3, "track 1 selected")
+        m.send("d")
+        m.wait_for(lambda m: m.cell(4, 2).reverse, 3, "track 2 selected again")
+        m.resize(24, 80)
+        m.wait_for(lambda m: m.cell(4, 2).reverse and m.row(23).endswith("─┘"), 3,
+                   "the 80-column editor")
+        # Escape cancels what was typed.
+        m.send("e")
+        m.wait_text("Track name")
+        m.send("half")
+        m.wait_for(lambda m: m.at(12, 11, 4) == "half", 3, "the typed text")
+        m.send("\x1b")
+        m.wait_no_text("Track name")
+        m.send("q")
+        m.wait_text("Control Panel")
+        self.assertEqual(xmcd.parse(kel_files(m.home)[0])["ttitles"], ["First", "", "", "", ""])
+        self.quit_cleanly(m)
+
+    def test_a_failed_save_is_said_on_screen_and_at_exit(self):
+        m = self.start()
+        with open(os.path.join(m.home, ".kel"), "w") as f:
+            f.write("not a directory\n")
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        self.edit(m, "e", "Track name", "Unsaved")
+        m.send("q")
+        m.wait_for(lambda m: m.row(23).startswith("└─ Titles not saved: "), 3,
+                   "the message over the bottom line")
+        self.assertTrue(m.cell(23, 3).reverse)
+        self.assertIn("Unsaved", m.text(), "the titles are kept on screen")
+        # The next key clears it.
+        m.send("x")
+        m.wait_for(lambda m: m.row(23) == "└" + "─" * 27 + "┴" + "─" * 50 + "┘", 3,
+                   "the bottom line again")
+        m.send("q")
+        self.assertEqual(m.wait_exit(5), 1)
+        m.assert_terminal_restored()
+        lines = m.stderr_lines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn(os.path.join(m.home, ".kel", harness.disc_file_name(harness.standin_toc(DISC))),
+                      lines[0])
+        self.assertIn("Not a directory", lines[0])
 
     @needs("editor", "database")
     def test_reset_titles_and_a_title_of_255_bytes(self):
