@@ -29,9 +29,7 @@ static const char EDITOR_NOTE[] = " Titles are kept in ~/.kel, saved when you le
 // count from the drive can never index past them.
 static int editor_track_count(const PlayerState &state)
 {
-    if (state.cdrom == nullptr)
-        return 0;
-    return usable_track_count(*state.cdrom);
+    return usable_track_count(state.drive.toc);
 }
 
 // Lays the four areas out from the terminal's current size.
@@ -251,7 +249,7 @@ void run_track_editor(PlayerState &state)
             break;
         case 'Q':
         case 'q':
-            if (state.cdrom != nullptr && save_database(state.db, *state.cdrom) != 0)
+            if (save_database(state.db, state.drive.toc) != 0)
                 show_message("Titles not saved: %s", database_error());
             curs_set(1);
             return;

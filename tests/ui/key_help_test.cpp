@@ -1,4 +1,4 @@
-#include "core/player.h"
+#include "app/player.h"
 #include "test_screen.h"
 #include "ui/key_help.h"
 #include "ui/player_screen.h"

@@ -1,4 +1,4 @@
-#include "core/player.h"
+#include "app/player.h"
 #include "test_screen.h"
 #include "ui/draw.h"
 #include "ui/message_line.h"
