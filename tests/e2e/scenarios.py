@@ -816,8 +816,11 @@ class Editor(E2E):
         wait_status(m, "Stopped")
         m.send("t")
         m.wait_text("KEL Track List Editor")
-        self.assertTrue(m.row(3).startswith("│ 01: "), m.dump())
-        self.assertTrue(m.cell(3, 2).reverse, "track 1 is selected on entry")
+
+        def entry():
+            self.assertTrue(m.row(3).startswith("│ 01: "))
+            self.assertTrue(m.cell(3, 2).reverse, "track 1 is selected on entry")
+        m.settle(entry)
         self.edit(m, "e", "Track name", "Intro Tune")
         m.send("d")
         m.wait_for(lambda m: m.cell(4, 2).reverse and not m.cell(3, 2).reverse, 3, "move down")
@@ -922,6 +925,7 @@ class Editor(E2E):
         self.assertEqual(xmcd.parse(kel_files(m.home)[0])["ttitles"], ["First", "", "", "", ""])
         self.quit_cleanly(m)
 
+    @needs("database-error")
     def test_a_failed_save_is_said_on_screen_and_at_exit(self):
         m = self.start()
         with open(os.path.join(m.home, ".kel"), "w") as f:
@@ -1108,11 +1112,11 @@ class Suspend(E2E):
         """Stops mivo with SIGTSTP and checks that it gave the terminal back."""
         m.signal(signal.SIGTSTP)
         m.wait_stopped()
-        m.wait_quiet(0.1, 2)
-        with m.lock:
-            raw = bytes(m.raw)
-        self.assertGreater(raw.rfind(b"\x1b[?1049l"), raw.rfind(b"\x1b[?1049h"),
-                           "the alternate screen was not left")
+
+        def left_screen(m):
+            with m.lock:
+                return m.raw.rfind(b"\x1b[?1049l") > m.raw.rfind(b"\x1b[?1049h")
+        m.wait_for(left_screen, 3, "the alternate screen to be left")
         now = termios.tcgetattr(m.slave)
         for i, name in ((0, "iflag"), (3, "lflag")):
             self.assertEqual(now[i], m.initial_termios[i], f"terminal {name} left raw")
