@@ -5,6 +5,7 @@
 #include "drive/drive.h"
 #include "fake_sdl.h"
 #include "test_screen.h"
+#include "ui/message_line.h"
 #include "ui/player_screen.h"
 
 #include <gtest/gtest.h>
@@ -258,6 +259,27 @@ TEST_F(MainLoop, UnsavedTextsAtADiscChangeLandInThePreviousDiscsFile)
     EXPECT_EQ(read_file(second), "DTITLE=Second as stored\n");
     EXPECT_STREQ(disc_title(), "Second as stored");
     EXPECT_EQ(player.db.dirty, 0);
+}
+
+TEST_F(MainLoop, TextsLostAtADiscChangeAreSaidThenAndAtShutDown)
+{
+    insert_fake_disc({3000, 4000});
+    SDL_CD first = fake_sdl.reported;
+    poll_drive();
+    strcpy(player.db.entries[0].title, "Opening");
+    player.db.dirty = 1;
+    // A directory where the first disc's file goes: its save must fail.
+    fs::create_directories(file_of(first));
+    insert_fake_disc({5000, 6000, 7000});
+    // In a child, so the lost titles are not counted against this process.
+    EXPECT_EXIT(
+        {
+            poll_drive();
+            fprintf(stderr, "%s|%d\n", current_message(), player.db.dirty);
+            exit(shut_down());
+        },
+        ::testing::ExitedWithCode(1),
+        "^Titles not saved: [^\n]*\\|0\nmivo: titles not saved: [^\n]*\n$");
 }
 
 TEST_F(MainLoop, QuitDuringATurnEndsTheLoopAfterItsKey)
