@@ -1,4 +1,4 @@
-#!/ usr / bin / python3
+#!/usr/bin/python3
 """Measures the running mivo on the stand-in drive and prints the figures.
 
     bench.py --mivo BUILD/mivo --standin-dir DIR [--seconds N]
@@ -66,41 +66,46 @@ def main():
     harness.CONFIG.update(mivo=os.path.abspath(opts.mivo), standin_dir=os.path.abspath(opts.standin_dir))
 
     m = Mivo(rows=24, cols=80, control=[DISC])
-try : t0
-    = m.started
-    try : m
-.wait_for(lambda m
-          : "Disc Information" in m.text(), 5, "the first screen")
-    full = True except AssertionError
-    : full = False print("the player screen is not drawn: times are to the first output") m
-                 .wait_for(lambda m
-                           : m.chunks, 10, "any output") first =
-          (time.monotonic() if full else m.chunks[0][0]) - t0 label =
-              "start to first full screen" if full
-              else "start to first output" print(f "{label:35s} {first * 1000:8.1f} ms")
+    try:
+        t0 = m.started
+        try:
+            m.wait_for(lambda m: "Disc Information" in m.text(), 5, "the first screen")
+            full = True
+        except AssertionError:
+            full = False
+            print("the player screen is not drawn: times are to the first output")
+        m.wait_for(lambda m: m.chunks, 10, "any output")
+        first = (time.monotonic() if full else m.chunks[0][0]) - t0
+        label = "start to first full screen" if full else "start to first output"
+        print(f"{label:35s} {first * 1000:8.1f} ms")
 
-                  time.sleep(1) cpu0,
-    w0 = m.cpu_seconds(), time.monotonic() idle = output_rate(m, opts.seconds) cpu1,
-    w1 = m.cpu_seconds(),
-    time.monotonic() print(f "terminal output, stopped and idle   {idle:8.1f} bytes/s")
-        print(f "CPU time while idle                 {(cpu1 - cpu0) / (w1 - w0) * 60 * 1000:8.1f} "
-                "ms per minute")
+        time.sleep(1)
+        cpu0, w0 = m.cpu_seconds(), time.monotonic()
+        idle = output_rate(m, opts.seconds)
+        cpu1, w1 = m.cpu_seconds(), time.monotonic()
+        print(f"terminal output, stopped and idle   {idle:8.1f} bytes/s")
+        print(f"CPU time while idle                 {(cpu1 - cpu0) / (w1 - w0) * 60 * 1000:8.1f} ms per minute")
 
-            m.send("p") time.sleep(1) playing =
-        output_rate(m, opts.seconds)
-            print(f "terminal output, playing            {playing:8.1f} bytes/s") m.send("s") time
-                .sleep(0.5)
+        m.send("p")
+        time.sleep(1)
+        playing = output_rate(m, opts.seconds)
+        print(f"terminal output, playing            {playing:8.1f} bytes/s")
+        m.send("s")
+        time.sleep(0.5)
 
-                    if full
-        and mode_text(m) in MODES
-    : lat = key_latencies(m, opts.samples)
-                print(f
-                      "key to its effect on screen         median {statistics.median(lat) * "
-                      "1000:6.1f} ms, " f
-                      "99th percentile {percentile(lat, 99) * 1000:6.1f} ms ({len(lat)} keys)") else
-    : print("key to its effect on screen         n/a: no player screen")
-          print(f "peak resident memory                {m.peak_rss_kib():8d} KiB") m.send("s") m
-              .send("q") m.wait_exit(5) finally : m.close()
+        if full and mode_text(m) in MODES:
+            lat = key_latencies(m, opts.samples)
+            print(f"key to its effect on screen         median {statistics.median(lat) * 1000:6.1f} ms, "
+                  f"99th percentile {percentile(lat, 99) * 1000:6.1f} ms ({len(lat)} keys)")
+        else:
+            print("key to its effect on screen         n/a: no player screen")
+        print(f"peak resident memory                {m.peak_rss_kib():8d} KiB")
+        m.send("s")
+        m.send("q")
+        m.wait_exit(5)
+    finally:
+        m.close()
 
-                                                      if __name__
-            == "__main__" : main()
+
+if __name__ == "__main__":
+    main()

@@ -29,17 +29,17 @@ import pyte.screens
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
-#Set by run.py from its command line.
+# Set by run.py from its command line.
 CONFIG = {"mivo": None, "standin_dir": None, "demo_disc": None}
 
-#While set, no wait lasts longer(scenarios of features not yet built).
+# While set, no wait lasts longer (scenarios of features not yet built).
 TIMEOUT_CAP = None
 
-#curses colour numbers as pyte names them.
+# curses colour numbers as pyte names them.
 COLOUR = {0: "black", 1: "red", 2: "green", 3: "brown", 4: "blue",
           5: "magenta", 6: "cyan", 7: "white"}
 
-#sdl12 - compat's disk driver announces itself on standard error.
+# sdl12-compat's disk driver announces itself on standard error.
 _SDL_NOISE = re.compile(r"^CRITICAL: (You are using the SDL disk i/o audio driver!|\s*Writing to file)")
 _SANITIZER = re.compile(r"AddressSanitizer|LeakSanitizer|runtime error:|UndefinedBehaviorSanitizer")
 
@@ -115,58 +115,61 @@ class Mivo:
             for line in control:
                 f.write(line + "\n")
 
-        full_env =
-{k: v for k, v in os.environ.items()
+        full_env = {k: v for k, v in os.environ.items()
                     if k not in ("LD_PRELOAD", "LD_LIBRARY_PATH", "COLUMNS", "LINES",
-                                 "SDL12COMPAT_FAKE_CDROM_PATH", "SDL_AUDIODRIVER")
-} full_env.update(HOME = self.home, TERM = term, LANG = "C.UTF-8") full_env.pop("LC_ALL",
-                                                                                None) if drive
-    ==
-    "standin" : full_env.update(LD_LIBRARY_PATH = CONFIG["standin_dir"],
-                                MIVO_STANDIN_CONTROL = self.control_path,
-                                MIVO_STANDIN_LOG = self.log_path) elif drive
-    ==
-    "demo"
-    : lib = sdl12_compat_dir() if lib is None
-    : raise RuntimeError("sdl12-compat's libSDL-1.2.so.0 was not found") full_env
-          .update(LD_LIBRARY_PATH = lib, SDL12COMPAT_FAKE_CDROM_PATH = CONFIG["demo_disc"],
-                  SDL_AUDIODRIVER = "disk", SDL_DISKAUDIOFILE = self.audio_path) if env
-    : full_env
-          .update(env)
+                                 "SDL12COMPAT_FAKE_CDROM_PATH", "SDL_AUDIODRIVER")}
+        full_env.update(HOME=self.home, TERM=term, LANG="C.UTF-8")
+        full_env.pop("LC_ALL", None)
+        if drive == "standin":
+            full_env.update(LD_LIBRARY_PATH=CONFIG["standin_dir"],
+                            MIVO_STANDIN_CONTROL=self.control_path,
+                            MIVO_STANDIN_LOG=self.log_path)
+        elif drive == "demo":
+            lib = sdl12_compat_dir()
+            if lib is None:
+                raise RuntimeError("sdl12-compat's libSDL-1.2.so.0 was not found")
+            full_env.update(LD_LIBRARY_PATH=lib,
+                            SDL12COMPAT_FAKE_CDROM_PATH=CONFIG["demo_disc"],
+                            SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.audio_path)
+        if env:
+            full_env.update(env)
 
-              self.rows,
-      self.cols = rows,
-      cols self.screen = _Screen(cols, rows) self.stream = _Stream(self.screen) self.decoder =
-          codecs.getincrementaldecoder("utf-8")(errors = "replace") self.lock =
-              threading.Condition() self.raw = bytearray() self.chunks =
-                  [] #(monotonic time, byte count)of every read self.master,
-      self.slave = os.openpty() self._set_size(rows, cols) self.initial_termios =
-          termios
-              .tcgetattr(self.slave)
+        self.rows, self.cols = rows, cols
+        self.screen = _Screen(cols, rows)
+        self.stream = _Stream(self.screen)
+        self.decoder = codecs.getincrementaldecoder("utf-8")(errors="replace")
+        self.lock = threading.Condition()
+        self.raw = bytearray()
+        self.chunks = []  # (monotonic time, byte count) of every read
+        self.master, self.slave = os.openpty()
+        self._set_size(rows, cols)
+        self.initial_termios = termios.tcgetattr(self.slave)
 
-                  def child_setup()
-    : fcntl.ioctl(1, termios.TIOCSCTTY, 0) if ignore_hangup
-    : signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        def child_setup():
+            fcntl.ioctl(1, termios.TIOCSCTTY, 0)
+            if ignore_hangup:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
 
-          self.stderr_file = open(self.stderr_path, "wb") self.started =
-              time.monotonic() self.proc =
-                  subprocess
-                      .Popen([ binary or CONFIG["mivo"], *args ],
-                             stdin = subprocess.DEVNULL if stdin_devnull else self.slave,
-                             stdout = self.slave, stderr = self.stderr_file, env = full_env,
-                             cwd = self.tmp, start_new_session = True, preexec_fn = child_setup,
-                             close_fds = True) self._stop = False self.reader =
-                      threading.Thread(target = self._read_loop, daemon = True) self.reader
-                          .start()
+        self.stderr_file = open(self.stderr_path, "wb")
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen(
+            [binary or CONFIG["mivo"], *args],
+            stdin=subprocess.DEVNULL if stdin_devnull else self.slave, stdout=self.slave,
+            stderr=self.stderr_file, env=full_env, cwd=self.tmp,
+            start_new_session=True, preexec_fn=child_setup, close_fds=True)
+        self._stop = False
+        self.reader = threading.Thread(target=self._read_loop, daemon=True)
+        self.reader.start()
 
-#-- -- - terminal plumbing -- -- -
+    # ----- terminal plumbing -----
 
-                              def _set_size(self, rows, cols)
-    : fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
+    def _set_size(self, rows, cols):
+        fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
 
-          def _read_loop(self)
-    : while not self._stop:
-try : ready, _, _ = select.select([self.master], [], [], 0.05)
+    def _read_loop(self):
+        while not self._stop:
+            try:
+                ready, _, _ = select.select([self.master], [], [], 0.05)
                 if not ready:
                     continue
                 data = os.read(self.master, 65536)
@@ -221,7 +224,7 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
         os.close(self.master)
         self.master = None
 
-#-- -- - reading the screen -- -- -
+    # ----- reading the screen -----
 
     def lines(self):
         with self.lock:
@@ -261,8 +264,8 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
             timeout = min(timeout, TIMEOUT_CAP)
         deadline = time.monotonic() + timeout
         while True:
-    try:
-        if predicate (self):
+            try:
+                if predicate(self):
                     return True
             except (IndexError, KeyError):
                 pass
@@ -313,14 +316,15 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
         out.append(self.stderr_text())
         return "\n".join(out)
 
-#-- -- - process -- -- -
+    # ----- process -----
 
     def running(self):
         return self.proc.poll() is None
 
     def process_state(self):
         """The kernel's one-letter state of mivo: R, S, T (stopped), Z, ..."""
-                try : with open(f "/proc/{self.proc.pid}/stat") as f:
+        try:
+            with open(f"/proc/{self.proc.pid}/stat") as f:
                 return f.read().rsplit(")", 1)[1].split()[0]
         except OSError:
             return None
@@ -334,7 +338,7 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
         """The exit status (negative for a signal); fails when mivo is still running."""
         if TIMEOUT_CAP is not None:
             timeout = min(timeout, TIMEOUT_CAP)
-                    try:
+        try:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
             raise AssertionError(f"mivo still running after {timeout}s\n" + self.dump())
@@ -353,7 +357,8 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
         return None
 
     def stderr_text(self):
-            try : with open(self.stderr_path, "rb") as f:
+        try:
+            with open(self.stderr_path, "rb") as f:
                 return f.read().decode(errors="replace")
         except OSError:
             return ""
@@ -370,7 +375,7 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
     def assert_terminal_restored(self):
         """The last screen is blank, the alternate screen is left, the cursor is
         visible again and the line discipline is as before mivo started."""
-#The last output can reach the master side a little after the exit.
+        # The last output can reach the master side a little after the exit.
         deadline = time.monotonic() + 2
         while time.monotonic() < deadline:
             with self.lock:
@@ -401,7 +406,8 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
         self.reader.join(1)
         for fd in (self.master, self.slave):
             if fd is not None:
-                try : os.close(fd)
+                try:
+                    os.close(fd)
                 except OSError:
                     pass
         self.master = self.slave = None
@@ -409,7 +415,7 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
         if not os.environ.get("MIVO_E2E_KEEP"):
             shutil.rmtree(self.tmp, ignore_errors=True)
 
-#-- -- - the stand - in drive -- -- -
+    # ----- the stand-in drive -----
 
     def drive(self, *lines):
         """Appends commands to the stand-in drive's control file."""
@@ -419,7 +425,8 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
 
     def calls(self, since=0):
         """The calls the stand-in drive received, one string each."""
-                    try : with open(self.log_path) as f:
+        try:
+            with open(self.log_path) as f:
                 return f.read().splitlines()[since:]
         except OSError:
             return []
@@ -444,10 +451,10 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
         rx = re.compile(pattern)
         return [c for c in self.calls(since) if rx.search(c)]
 
-#-- -- - the disk audio driver -- -- -
+    # ----- the disk audio driver -----
 
     def audio_size(self):
-                        try:
+        try:
             return os.path.getsize(self.audio_path)
         except OSError:
             return 0
@@ -465,7 +472,8 @@ try : ready, _, _ = select.select([self.master], [], [], 0.05)
     def __exit__(self, *exc):
         self.close()
 
-#-- -- - the disc identity, as mivo computes it, for files a test puts in place -- -- -
+
+# ----- the disc identity, as mivo computes it, for files a test puts in place -----
 
 LEAD_IN = 150
 

@@ -1,8 +1,6 @@
-""
-    "Features the end-to-end scenarios need that are not in this tree yet.
+"""Features the end-to-end scenarios need that are not in this tree yet.
 
-    A scenario marked with
-    needs(feature) runs as an expected failure while its
+A scenario marked with needs(feature) runs as an expected failure while its
 feature is listed here. Once the feature lands the scenario passes, which
 counts as a failure ("unexpected success") until the entry is removed, so no
 scenario stays excused after its feature exists.
@@ -28,9 +26,9 @@ def needs(*features):
 
         @functools.wraps(fn)
         def run(*args, **kwargs):
-#A scenario that cannot pass yet need not wait long for it.
+            # A scenario that cannot pass yet need not wait long for it.
             harness.TIMEOUT_CAP = 1.5
-try:
+            try:
                 return fn(*args, **kwargs)
             finally:
                 harness.TIMEOUT_CAP = None

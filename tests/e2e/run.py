@@ -1,14 +1,10 @@
-#!/ usr / bin / python3
-""
-            "Runs one group of mivo's end-to-end scenarios and prints a summary.
+#!/usr/bin/python3
+"""Runs one group of mivo's end-to-end scenarios and prints a summary.
 
-            run.py-- mivo BUILD /
-            mivo-- standin -
-        dir DIR-- demo -
-        disc DIR GROUP[GROUP...]
+    run.py --mivo BUILD/mivo --standin-dir DIR --demo-disc DIR GROUP [GROUP...]
 
-        Exit status 0 when every scenario passed or
-    was an expected failure of a feature listed in pending.py; an unexpected success counts as a failure, so
+Exit status 0 when every scenario passed or was an expected failure of a
+feature listed in pending.py; an unexpected success counts as a failure, so
 that a feature that has landed is taken off that list.
 """
 

@@ -11,13 +11,13 @@ import xmcd
 from harness import COLOUR, Mivo
 from pending import needs
 
-#The stand - in drive's usual disc: 0:30, 0:40, 0:20, 1:00 and 0:10, 2:40 in all.
+# The stand-in drive's usual disc: 0:30, 0:40, 0:20, 1:00 and 0:10, 2:40 in all.
 DISC = [2250, 3000, 1500, 4500, 750]
 DISC_LINE = "disc " + " ".join(map(str, DISC))
 OTHER_DISC = [1200, 1350, 900]
 OTHER_LINE = "disc " + " ".join(map(str, OTHER_DISC))
 
-#Fixed places of the player screen(the status box does not move with the size).
+# Fixed places of the player screen (the status box does not move with the size).
 STATUS_ROW, MODE_ROW, TRACK_ROW, TIME_ROW, CD_ROW = 2, 3, 4, 5, 6
 VALUE_COL = 14
 
@@ -99,7 +99,7 @@ class Lifecycle(E2E):
                 m.signal(sig)
                 self.assertEqual(m.wait_exit(5), 0)
                 m.assert_terminal_restored()
-#Start - up refreshes the drive once; the loop would do so every turn.
+                # Start-up refreshes the drive once; the loop would do so every turn.
                 self.assertEqual(len(m.calls_matching(r"^Status")), 1, m.calls())
                 self.assertIn("Close", m.calls())
 
@@ -248,7 +248,7 @@ class Session(E2E):
         m.wait_text("Keys and words on screen")
         m.settle(lambda: self.assertIn("Status: No Audio means no disc", m.text()))
         self.assertIn("Titles are kept in ~/.kel", m.text())
-#The key that closes the box does nothing else, not even q.
+        # The key that closes the box does nothing else, not even q.
         m.send("q")
         m.wait_no_text("Keys and words on screen")
         self.assertTrue(m.running())
@@ -274,7 +274,7 @@ class Session(E2E):
         wait_track(m, "5 of 5")
         m.send("_")
         wait_track(m, "4 of 5")
-#Ten seconds into track 4, previous restarts it.
+        # Ten seconds into track 4, previous restarts it.
         m.drive(f"seek_end {DISC[3] - 750}")
         m.wait_for(lambda m: m.at(TIME_ROW, VALUE_COL, 5) >= "00:10", 3, "the seek")
         mark = m.mark()
@@ -300,7 +300,7 @@ class Session(E2E):
         m.send("[")
         call = m.wait_call(r"^PlayTracks 1 ", mark)
         self.assertTrue(1500 <= int(call.split()[2]) <= 1620, call)
-#Near the start of the disc the start frame goes below zero and is refused.
+        # Near the start of the disc the start frame goes below zero and is refused.
         m.send("p")
         wait_track(m, "1 of 5")
         mark = m.mark()
@@ -417,7 +417,7 @@ class Session(E2E):
                 m.wait_no_text("Go to which track?")
                 time.sleep(0.7)
                 self.assertEqual(m.calls_matching(r"^PlayTracks", mark), [])
-#In Repeat Track the chosen track plays alone.
+        # In Repeat Track the chosen track plays alone.
         m.send("r")
         mark = m.mark()
         m.send("g")
@@ -480,7 +480,7 @@ class DiscChanges(E2E):
 
     @needs("screen", "database")
     def test_file_named_with_sixteen_digits_is_found(self):
-#Track lengths chosen so that the digit sum gives a top byte of 0x80 or more.
+        # Track lengths chosen so that the digit sum gives a top byte of 0x80 or more.
         lengths = [75 * 199] * 14
         toc = harness.standin_toc(lengths)
         name = harness.disc_file_name(toc)
@@ -613,7 +613,7 @@ class Screen(E2E):
         for n in range(2, 14):
             m.send("+")
             wait_track(m, f"{n} of 25")
-#Track 13 stands at the top of the right column; tracks 4 to 21 are shown.
+        # Track 13 stands at the top of the right column; tracks 4 to 21 are shown.
 
         def window():
             self.assertEqual(m.at(10, 15, 2), "13")
@@ -630,7 +630,8 @@ class Screen(E2E):
         m.settle(lambda: self.assertEqual(m.at(2, 59, 10), "- Previ..."))
         self.quit_cleanly(m)
 
-#Sizes from a single cell up to 11 rows by 30 columns.
+
+# Sizes from a single cell up to 11 rows by 30 columns.
 SMALL_SIZES = [(1, 1), (1, 30), (11, 1), (2, 2), (3, 12), (5, 29), (8, 24), (10, 30), (11, 29), (11, 30)]
 
 
@@ -661,8 +662,8 @@ class Resize(E2E):
         self.quit_cleanly(m)
 
     def test_editor_opened_on_one_column_after_a_wide_terminal(self):
-#Found by the monkey run : heap corruption that glibc aborts on at the
-#next resize(ncurses is not instrumented, so only the plain build shows it).
+        # Found by the monkey run: heap corruption that glibc aborts on at the
+        # next resize (ncurses is not instrumented, so only the plain build shows it).
         m = self.start()
         wait_status(m, "Stopped")
         for rows, cols in ((12, 179), (36, 1)):
@@ -689,11 +690,11 @@ class Resize(E2E):
             m.resize(rows, cols)
             time.sleep(0.3)
         self.assertTrue(m.running())
-#A half - typed answer must not be acted on : "1" is not the answer "1\r".
+        # A half-typed answer must not be acted on: "1" is not the answer "1\r".
         self.assertEqual(m.calls_matching(r"^PlayTracks", mark), [])
         m.wait_text("Go to which track?")
-#The answer typed before the resizes is still there to be erased(DEL
-#is the terminal's erase character).
+        # The answer typed before the resizes is still there to be erased (DEL
+        # is the terminal's erase character).
         m.send("\x7f2\r")
         m.wait_call(r"^PlayTracks 1 0 0 0", mark)
         m.wait_for(lambda m: m.at(24, 30, 16) == "Disc Information", 3, "the 30x100 layout")
@@ -730,7 +731,7 @@ class Resize(E2E):
         m.wait_for(lambda m: m.at(6, 2, 3) == "21:" and m.cell(6, 2).reverse, 3,
                    "track 21 on the last row of a four-row list")
         m.resize(40, 80)
-#Room for every track : the list starts at track 1 again.
+        # Room for every track: the list starts at track 1 again.
         m.wait_for(lambda m: m.at(3, 2, 3) == "01:" and m.at(32, 2, 3) == "30:", 3, "a full list")
         self.assertTrue(m.cell(23, 2).reverse)
         m.send("q")
@@ -774,7 +775,7 @@ class Dialog(E2E):
                 m.send("2\r")
                 self.assertEqual(m.wait_exit(3), 0)
                 m.assert_terminal_restored()
-#The turn in which the dialog ran ends with its command.
+                # The turn in which the dialog ran ends with its command.
                 self.assertTrue(m.calls_matching(r"^PlayTracks 1 0 0 0", mark))
 
     @needs("prompt", "commands", "screen")
@@ -890,7 +891,7 @@ class Editor(E2E):
         m.send("e")
         m.wait_text("Track name")
         m.send("é" * 80 + "Z")
-#The field scrolls : the end of the line shows, the frame stays whole.
+        # The field scrolls: the end of the line shows, the frame stays whole.
         m.wait_for(lambda m: m.at(12, 67, 1) == "Z", 3, "the end of the line")
         self.assertEqual(m.at(12, 11, 56), "é" * 56)
         self.assertEqual((m.cell(12, 10).data, m.cell(12, 69).data), ("│", "│"))
@@ -899,7 +900,7 @@ class Editor(E2E):
         m.wait_no_text("Track name")
         m.send("q")
         m.wait_text("Control Panel")
-#The reader gives bytes as Latin - 1 letters; decoding raises on a broken character.
+        # The reader gives bytes as Latin-1 letters; decoding raises on a broken character.
         titles = [t.encode("latin-1").decode("utf-8")
                   for t in xmcd.parse(kel_files(m.home)[0])["ttitles"]]
         self.assertEqual(titles[:2], ["Rx", "é" * 80 + "Z"])
@@ -911,8 +912,8 @@ class Editor(E2E):
         m.send("t")
         m.wait_text("KEL Track List Editor")
         self.edit(m, "e", "Track name", "First")
-#Too narrow for the input line : the prompt gives no answer, and the
-#u after it moves the selection, as no prompt took it.
+        # Too narrow for the input line: the prompt gives no answer, and the
+        # u after it moves the selection, as no prompt took it.
         m.resize(24, 11)
         m.wait_for(lambda m: m.row(23) == "└" + "─" * 9 + "┘", 3, "the 11-column editor")
         m.send("d")
@@ -924,7 +925,7 @@ class Editor(E2E):
         m.resize(24, 80)
         m.wait_for(lambda m: m.cell(4, 2).reverse and m.row(23).endswith("─┘"), 3,
                    "the 80-column editor")
-#Escape cancels what was typed.
+        # Escape cancels what was typed.
         m.send("e")
         m.wait_text("Track name")
         m.send("half")
@@ -950,7 +951,7 @@ class Editor(E2E):
                    "the message over the bottom line")
         self.assertTrue(m.cell(23, 3).reverse)
         self.assertIn("Unsaved", m.text(), "the titles are kept on screen")
-#The next key clears it.
+        # The next key clears it.
         m.send("x")
         m.wait_for(lambda m: m.row(23) == "└" + "─" * 27 + "┴" + "─" * 50 + "┘", 3,
                    "the bottom line again")
@@ -1057,7 +1058,7 @@ class DemoDisc(E2E):
         m.send("4\r")
         wait_track(m, "4 of 4")
         wait_status(m, "Playing")
-#The last track lasts 7 seconds; the drive then stops past its end.
+        # The last track lasts 7 seconds; the drive then stops past its end.
         wait_status(m, "Stopped", timeout=15.0)
         self.assertEqual(track_value(m), "4 of 4")
         m.send("+")
@@ -1140,7 +1141,7 @@ class Suspend(E2E):
         m.signal(signal.SIGCONT)
         m.wait_for(lambda m: m.at(24, 30, 16) == "Disc Information", 3, "the 30x100 layout")
 
-#In a dialog, with half an answer typed.
+        # In a dialog, with half an answer typed.
         mark = m.mark()
         m.send("g")
         m.wait_text("Go to which track?")
@@ -1153,7 +1154,7 @@ class Suspend(E2E):
         m.send("\r")
         m.wait_call(r"^PlayTracks 1 0 0 0", mark)
 
-#In the editor.
+        # In the editor.
         m.send("t")
         m.wait_text("KEL Track List Editor")
         self.suspend(m)
@@ -1217,18 +1218,17 @@ class Stress(E2E):
 
 
 GROUPS = {
-    "lifecycle" : Lifecycle,
-                  "startup_failures" : StartupFailures,
-                                       "hangup" : Hangup,
-                                                  "session" : Session,
-                                                              "disc_changes" : DiscChanges,
-                                                                               "volume" : Volume,
-                                                                                          "screen"
-        : Screen,
-          "resize" : Resize,
-                     "dialog" : Dialog,
-                                "editor" : Editor,
-                                           "demo_disc" : DemoDisc,
-                                                         "suspend" : Suspend,
-                                                                     "stress" : Stress,
+    "lifecycle": Lifecycle,
+    "startup_failures": StartupFailures,
+    "hangup": Hangup,
+    "session": Session,
+    "disc_changes": DiscChanges,
+    "volume": Volume,
+    "screen": Screen,
+    "resize": Resize,
+    "dialog": Dialog,
+    "editor": Editor,
+    "demo_disc": DemoDisc,
+    "suspend": Suspend,
+    "stress": Stress,
 }

@@ -18,7 +18,7 @@ from harness import Mivo
 PLAYER_KEYS = "pPuUsSeEmMcCrR+=-_[]*/?" + "x0 \x1b" + "9aZ"
 ARROWS = ["\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D", "\x1bOP", "\x1b[5~"]
 EDITOR_KEYS = "dDuUcCxdddduu"
-#Typed answers never hold q or Q : where no dialog opened they reach the player.
+# Typed answers never hold q or Q: where no dialog opened they reach the player.
 TEXT_CHARS = "abcdefghijklmnoprstuvwxyz ABCDEFGHIJKLMNOPRSTUVWXYZ0123456789-/\\\t#=.é"
 
 
@@ -31,8 +31,9 @@ def random_size(rng):
         return rng.randint(1, 12), rng.randint(1, 32)
     return rng.randint(1, 60), rng.randint(1, 200)
 
-#The places mivo can be in, told apart on a whole 24 by 80 screen : a box in
-#the middle row is a dialog, whatever lies under it.
+
+# The places mivo can be in, told apart on a whole 24 by 80 screen: a box in
+# the middle row is a dialog, whatever lies under it.
 DIALOG_TITLES = ("Go to which track?", "Track name", "Artist / Album")
 
 
@@ -132,8 +133,8 @@ def monkey(test, seed, seconds, binary):
                 m.send("x")
                 continue
             if place[0] != "editor":
-#No disc, or a dialog from a key sent before : the next turns
-#deal with it.
+                # No disc, or a dialog from a key sent before: the next turns
+                # deal with it.
                 continue
             for _ in range(rng.randint(1, 8)):
                 k = rng.choice(EDITOR_KEYS + "eEtT\r")
@@ -183,7 +184,7 @@ def monkey(test, seed, seconds, binary):
             m.drive(line)
         time.sleep(rng.uniform(0, 0.12))
 
-#Back to a normal size and out of any dialog, box or editor, then quit.
+    # Back to a normal size and out of any dialog, box or editor, then quit.
     check_alive()
     m.drive("error 0")
     for _ in range(6):
@@ -194,7 +195,8 @@ def monkey(test, seed, seconds, binary):
         m.send({"dialog": "\r", "help": "x", "editor": "q"}[place[0]])
     test.assertEqual(place[0], "player", "\n".join(history[-25:]))
     m.send("q")
-try : status = m.wait_exit(5)
+    try:
+        status = m.wait_exit(5)
     except AssertionError as e:
         raise AssertionError(f"{e}\nlast actions:\n" + "\n".join(history[-25:])
                              + "\nlast drive calls:\n" + "\n".join(m.calls()[-15:])) from None

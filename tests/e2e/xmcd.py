@@ -94,7 +94,7 @@ def parse(path):
                 raise XmcdError(f"{path}:{pos + 1}: {weight} value characters on one line")
             parts.append(_decode(value, f"{path}:{pos + 1}"))
             pos += 1
-#The saver breaks a line only once it carries more than 60 characters.
+            # The saver breaks a line only once it carries more than 60 characters.
             if weight <= 60:
                 break
         result = "".join(parts)
