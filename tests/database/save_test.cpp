@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -208,20 +209,54 @@ TEST_F(Save, StoredEntriesKeepEveryTextThroughLoadAndSave)
     }
 }
 
-TEST_F(Save, KeepsThePermissionsOfTheFileItReplaces)
+// A new file takes the read and write bits of the file it replaces, never
+// execute, set-id or sticky bits; without a file to replace, what the
+// file-creation mask allows. A link is replaced by a file, its target kept.
+TEST_F(Save, PermissionBitsOfTheNewFile)
 {
-    auto state = fresh_state();
-    mode_t old_mask = umask(022);
-    ASSERT_EQ(save_database(state->db, two), 0);
-    struct stat info;
-    ASSERT_EQ(stat(file_of(two).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    struct Case {
+        const char *what;
+        int old_mode; // -1: no old file
+        mode_t mask;
+        mode_t expected;
+    } cases[] = {
+        {"no old file", -1, 022, 0644}, {"no old file, private mask", -1, 077, 0600},
+        {"0644", 0644, 077, 0644},      {"0640", 0640, 022, 0640},
+        {"0600", 0600, 022, 0600},      {"0444", 0444, 022, 0444},
+        {"0755", 0755, 022, 0644},      {"04755", 04755, 022, 0644},
+        {"02775", 02775, 022, 0664},    {"01666", 01666, 022, 0666},
+        {"07777", 07777, 022, 0666},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::remove_all(kel());
+        if (c.old_mode >= 0) {
+            write_file(file_of(two), "DTITLE=old\n");
+            ASSERT_EQ(chmod(file_of(two).c_str(), static_cast<mode_t>(c.old_mode)), 0);
+        }
+        mode_t old_mask = umask(c.mask);
+        auto state = fresh_state();
+        EXPECT_EQ(save_database(state->db, two), 0) << c.what;
+        umask(old_mask);
+        struct stat info;
+        ASSERT_EQ(stat(file_of(two).c_str(), &info), 0) << c.what;
+        EXPECT_EQ(info.st_mode & 07777, c.expected) << c.what;
+    }
 
-    chmod(file_of(two).c_str(), 0640);
-    ASSERT_EQ(save_database(state->db, two), 0);
-    ASSERT_EQ(stat(file_of(two).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
-    umask(old_mask);
+    std::filesystem::remove_all(kel());
+    std::filesystem::create_directories(kel());
+    std::filesystem::path target = std::filesystem::path(home) / "program";
+    write_file(target, "#!/bin/sh\n");
+    ASSERT_EQ(chmod(target.c_str(), 04755), 0);
+    std::filesystem::create_symlink(target, file_of(two));
+    auto state = fresh_state();
+    EXPECT_EQ(save_database(state->db, two), 0);
+    struct stat info;
+    ASSERT_EQ(lstat(file_of(two).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 04755u);
+    EXPECT_EQ(read_file(target), "#!/bin/sh\n");
 }
 
 TEST_F(Save, CreatesTheMissingDirectoriesOnThePath)
@@ -233,19 +268,67 @@ TEST_F(Save, CreatesTheMissingDirectoriesOnThePath)
     EXPECT_TRUE(std::filesystem::is_regular_file(deep + "/.kel/06019002"));
 }
 
-// The target is a directory: nothing can replace it. The save fails, dirty
-// stays set, and no temporary file is left behind.
-TEST_F(Save, FileThatCannotBeReplacedLeavesDirtySet)
+// Every way a save can fail leaves dirty set, what stood there as it was, no
+// temporary behind, and a line naming the file and the reason.
+TEST_F(Save, FailuresAreReportedAndLeaveEverythingAsItWas)
 {
-    std::filesystem::create_directories(file_of(two));
-    write_file(file_of(two) / "inside", "kept");
-    auto state = fresh_state();
-    snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "unsaved");
-    state->db.dirty = 1;
-    EXPECT_EQ(save_database(state->db, two), -1);
-    EXPECT_EQ(state->db.dirty, 1);
-    EXPECT_EQ(read_file(file_of(two) / "inside"), "kept");
-    EXPECT_EQ(files_in(kel()), std::vector<std::string>{"06019002"});
+    struct Case {
+        const char *what;
+        void (*make)(const std::filesystem::path &kel, const std::filesystem::path &file);
+        std::string reason;
+        bool needs_permission_bits;
+    } cases[] = {
+        {"directory in place of the file",
+         [](const std::filesystem::path &, const std::filesystem::path &file) {
+             std::filesystem::create_directories(file);
+             write_file(file / "inside", "kept");
+         },
+         "Is a directory", false},
+        {"~/.kel a file",
+         [](const std::filesystem::path &kel, const std::filesystem::path &) {
+             write_file(kel, "not a directory");
+         },
+         "Not a directory", false},
+        {"~/.kel a dangling link",
+         [](const std::filesystem::path &kel, const std::filesystem::path &) {
+             std::filesystem::create_symlink(kel.string() + "-gone", kel);
+         },
+         "No such file or directory", false},
+        {"~/.kel read-only",
+         [](const std::filesystem::path &kel, const std::filesystem::path &file) {
+             write_file(file, "DTITLE=old\n");
+             chmod(kel.c_str(), 0555);
+         },
+         "Permission denied", true},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::permissions(home, std::filesystem::perms::owner_all);
+        std::filesystem::remove_all(home);
+        std::filesystem::create_directories(home);
+        c.make(kel(), file_of(two));
+        std::string before = listing(home);
+
+        auto state = fresh_state();
+        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "unsaved");
+        state->db.dirty = 1;
+        {
+            PermissionBitsCount bits;
+            if (c.needs_permission_bits && !bits.works()) {
+                ADD_FAILURE() << c.what << ": cannot take away root's file overrides";
+                continue;
+            }
+            EXPECT_EQ(save_database(state->db, two), -1) << c.what;
+        }
+        EXPECT_EQ(state->db.dirty, 1) << c.what;
+        EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "unsaved") << c.what;
+        EXPECT_EQ(std::string(database_error()),
+                  "could not save " + file_of(two).string() + ": " + c.reason)
+            << c.what;
+        EXPECT_EQ(listing(home), before) << c.what;
+        std::error_code ignored;
+        std::filesystem::permissions(kel(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    }
 }
 
 // A path with no room for the temporary name fails the save, after the
@@ -266,9 +349,171 @@ TEST_F(Save, PathTooLongForTheTemporaryNameFails)
     EXPECT_TRUE(std::filesystem::is_empty(deep + "/.kel"));
 }
 
+// The year and genre follow the disc title, each only when it has a text.
+TEST_F(Save, WritesYearAndGenreAfterTheDiscTitle)
+{
+    const std::string head = "# xmcd CD Database Entry\n#\n# Track frame offsets:\n# 150\n"
+                             "# 15150\n#\n# Disc length: 400 seconds\n"
+                             "# Submitted via: mivo 1.0.0\n#\nDISCID=06019002\nDTITLE=A / B\n";
+    const std::string tail = "TTITLE0=\nTTITLE1=\nEXTD=\nEXTT0=\nEXTT1=\nPLAYORDER=\n";
+    struct Case {
+        const char *year;
+        const char *genre;
+        std::string fields;
+    } cases[] = {
+        {"", "", ""},
+        {"1994", "", "DYEAR=1994\n"},
+        {"", "Rock\tPop", "DGENRE=Rock\\tPop\n"},
+        {"1994", "Rock", "DYEAR=1994\nDGENRE=Rock\n"},
+    };
+    for (const Case &c : cases) {
+        auto state = fresh_state();
+        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "A / B");
+        snprintf(state->db.year, TEXT_FIELD_SIZE, "%s", c.year);
+        snprintf(state->db.genre, TEXT_FIELD_SIZE, "%s", c.genre);
+        ASSERT_EQ(save_database(state->db, two), 0);
+        EXPECT_EQ(read_file(file_of(two)), head + c.fields + tail) << c.year << c.genre;
+    }
+}
+
+// A file that is there and could not be read (no permission, no regular
+// file, past the bound of one load) is never replaced, however often the
+// texts are saved; once a load reads it again, saves go on as usual.
+TEST_F(Save, AFileThatCouldNotBeReadIsNeverReplaced)
+{
+    struct Case {
+        const char *what;
+        void (*make)(const std::filesystem::path &file);
+        bool needs_permission_bits;
+    } cases[] = {
+        {"mode 000",
+         [](const std::filesystem::path &file) {
+             write_file(file, "DTITLE=precious\n");
+             chmod(file.c_str(), 0);
+         },
+         true},
+        {"FIFO", [](const std::filesystem::path &file) { mkfifo(file.c_str(), 0644); }, false},
+        {"link to /dev/zero",
+         [](const std::filesystem::path &file) {
+             std::filesystem::create_symlink("/dev/zero", file);
+         },
+         false},
+        {"larger than one load reads",
+         [](const std::filesystem::path &file) {
+             write_file(file, "DTITLE=precious\n# " + std::string(1 << 20, 'x') + "\n");
+         },
+         false},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::remove_all(kel());
+        std::filesystem::create_directories(kel());
+        c.make(file_of(two));
+        std::string before = listing(home);
+
+        auto state = fresh_state();
+        {
+            PermissionBitsCount bits;
+            if (c.needs_permission_bits && !bits.works()) {
+                ADD_FAILURE() << c.what << ": cannot take away root's file overrides";
+                continue;
+            }
+            EXPECT_EQ(load_database(*state, two), -1) << c.what;
+        }
+        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "typed over it");
+        for (int dirty : {0, 1}) {
+            state->db.dirty = dirty;
+            EXPECT_EQ(save_database(state->db, two), -1) << c.what;
+            EXPECT_EQ(state->db.dirty, dirty) << c.what;
+            EXPECT_EQ(std::string(database_error()),
+                      "could not save " + file_of(two).string() +
+                          ": the file there could not be read, so it is left as it is")
+                << c.what;
+        }
+        EXPECT_EQ(listing(home), before) << c.what;
+
+        std::filesystem::remove_all(file_of(two));
+        write_file(file_of(two), "DTITLE=readable now\n");
+        EXPECT_EQ(load_database(*state, two), 0) << c.what;
+        state->db.dirty = 1;
+        EXPECT_EQ(save_database(state->db, two), 0) << c.what;
+        EXPECT_EQ(state->db.dirty, 0) << c.what;
+    }
+}
+
+// Temporaries of this disc's saves that never finished go once they are a
+// minute old; younger ones may be another instance's save in progress, and
+// other names are not the save's to touch.
+TEST_F(Save, ClearsLeftoversOfSavesThatNeverFinished)
+{
+    const std::string id = id_text(compute_disc_id(two));
+    std::filesystem::create_directories(kel());
+    struct Entry {
+        std::string name;
+        int age_seconds;
+        bool directory;
+        bool stays;
+    } entries[] = {
+        {id + ".a1B2c3", 120, false, false}, {id + ".ZZZZZZ", 61 + 60, false, false},
+        {id + ".young1", 10, false, true},   {id + ".abc12", 120, false, true},
+        {id + ".abc1234", 120, false, true}, {id + ".ab-c12", 120, false, true},
+        {id + ".dir123", 120, true, true},   {"06019003.a1B2c3", 120, false, true},
+        {"notes", 120, false, true},
+    };
+    time_t now = time(nullptr);
+    for (const Entry &e : entries) {
+        std::filesystem::path p = kel() / e.name;
+        if (e.directory)
+            std::filesystem::create_directory(p);
+        else
+            write_file(p, "left over");
+        timespec times[2] = {{now - e.age_seconds, 0}, {now - e.age_seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+    }
+    auto state = fresh_state();
+    ASSERT_EQ(save_database(state->db, two), 0);
+    std::vector<std::string> expected{id};
+    for (const Entry &e : entries) {
+        if (e.stays)
+            expected.push_back(e.name);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files_in(kel()), expected);
+}
+
+// A home so long that the disc's path does not fit: nothing is read from or
+// written to the name the path would be cut to, and both report it.
+TEST_F(Save, APathThatDoesNotFitIsAFailedLoadAndSave)
+{
+    std::string deep = home;
+    while (deep.size() < 1011 - 200)
+        deep += "/" + std::string(199, 'd');
+    deep += "/" + std::string(1011 - deep.size() - 1, 'e');
+    ASSERT_EQ(deep.size(), 1011u);
+    setenv("HOME", deep.c_str(), 1);
+    // What the cut path would name: the home, "/.kel/" and the id's first digits.
+    std::string cut = (deep + "/.kel/" + id_text(compute_disc_id(two))).substr(0, 1022);
+    write_file(cut, "DTITLE=planted\n");
+    const std::string expected_error = ": File name too long";
+
+    auto state = fresh_state();
+    EXPECT_EQ(load_database(*state, two), -1);
+    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "");
+    EXPECT_EQ(std::string(database_error()),
+              "could not load ~/.kel/" + id_text(compute_disc_id(two)) + expected_error);
+
+    state->db.unreadable = 0;
+    state->db.dirty = 1;
+    EXPECT_EQ(save_database(state->db, two), -1);
+    EXPECT_EQ(state->db.dirty, 1);
+    EXPECT_EQ(std::string(database_error()),
+              "could not save ~/.kel/" + id_text(compute_disc_id(two)) + expected_error);
+    EXPECT_EQ(read_file(cut), "DTITLE=planted\n");
+    EXPECT_EQ(files_in(deep + "/.kel"), std::vector<std::string>{cut.substr(cut.rfind('/') + 1)});
+}
+
 // Saves long texts under a file size limit, with the signal that would end
 // the process ignored so that the writes fail instead; exits 0 when the save
-// reported the failure and left dirty set.
+// reported the failure by name and left dirty set.
 [[noreturn]] void save_under_size_limit(const SDL_CD &cd, rlim_t limit)
 {
     signal(SIGXFSZ, SIG_IGN);
@@ -280,7 +525,8 @@ TEST_F(Save, PathTooLongForTheTemporaryNameFails)
         memset(entry.title, 'n', TEXT_FIELD_SIZE - 1);
     state->db.dirty = 1;
     int result = save_database(state->db, cd);
-    _exit(result == -1 && state->db.dirty == 1 ? 0 : 1);
+    std::string expected = "could not save " + std::string(database_path) + ": File too large";
+    _exit(result == -1 && state->db.dirty == 1 && database_error() == expected ? 0 : 1);
 }
 
 // A disk that fills up in the middle of a save: the old file must stay whole.
