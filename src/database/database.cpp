@@ -269,14 +269,14 @@ static void file_byte(LineReader &r, char c)
         line_byte(r, c);
 }
 
-// Empties the texts that belong to the disc in the drive.
-static void clear_texts(DiscDatabase &db, const SDL_CD &drive)
+// Empties the texts that belong to the disc of this table of contents.
+static void clear_texts(DiscDatabase &db, const Toc &toc)
 {
     db.entries[DISC_ENTRY].title[0] = '\0';
     db.entries[DISC_ENTRY].ext[0] = '\0';
     db.year[0] = '\0';
     db.genre[0] = '\0';
-    int tracks = usable_track_count(drive);
+    int tracks = usable_track_count(toc);
     for (int i = 0; i < tracks; i++) {
         db.entries[i].title[0] = '\0';
         db.entries[i].ext[0] = '\0';
@@ -332,13 +332,13 @@ static int read_lines(int fd, DiscDatabase &db)
 
 // Replaces the disc's texts with those of its file; the entries beyond the
 // disc's tracks are left alone since nothing shows or saves them.
-int load_database(PlayerState &state, const SDL_CD &drive)
+int load_database(PlayerState &state, const Toc &toc)
 {
     DiscDatabase &db = state.db;
-    uint64_t id = compute_disc_id(drive);
+    uint64_t id = compute_disc_id(toc);
     db.unreadable = 0;
     bool named = build_database_path(id) == 0;
-    clear_texts(db, drive);
+    clear_texts(db, toc);
     if (!named)
         return unreadable_file(db, id, strerror(ENAMETOOLONG));
 
@@ -434,16 +434,16 @@ static void make_parent_directories()
 
 // Writes the whole file: the header with the table of contents, the DISCID
 // line, the fields and the empty play order. False as soon as a write fails.
-static bool write_entry(FILE *file, const DiscDatabase &db, const SDL_CD &drive, uint64_t id)
+static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint64_t id)
 {
-    int tracks = usable_track_count(drive);
+    int tracks = usable_track_count(toc);
     if (fputs("# xmcd CD Database Entry\n#\n# Track frame offsets:\n", file) == EOF)
         return false;
     for (int i = 0; i < tracks; i++) {
-        if (fprintf(file, "# %u\n", static_cast<unsigned>(drive.track[i].offset)) < 0)
+        if (fprintf(file, "# %u\n", static_cast<unsigned>(toc.track[i].offset)) < 0)
             return false;
     }
-    if (fprintf(file, "#\n# Disc length: %i seconds\n", disc_length_frames(drive) / CD_FPS) < 0 ||
+    if (fprintf(file, "#\n# Disc length: %i seconds\n", disc_length_frames(toc) / FRAMES_PER_SECOND) < 0 ||
         fprintf(file, "# Submitted via: %s\n#\n", SUBMITTED_VIA) < 0 ||
         fprintf(file, "DISCID=%08" PRIx64 "\n", id) < 0)
         return false;
@@ -540,7 +540,7 @@ static void remove_stale_temporaries(int dir_fd)
 
 // Writes the entry into the open temporary file and makes it durable; 0, or
 // the errno value of the first step that failed. Closes fd in every case.
-static int write_temporary(int fd, const DiscDatabase &db, const SDL_CD &drive, uint64_t id)
+static int write_temporary(int fd, const DiscDatabase &db, const Toc &toc, uint64_t id)
 {
     FILE *file = fdopen(fd, "w");
     if (file == nullptr) {
@@ -550,7 +550,7 @@ static int write_temporary(int fd, const DiscDatabase &db, const SDL_CD &drive, 
     }
     int failure = 0;
     errno = 0;
-    if (!write_entry(file, db, drive, id) || fflush(file) != 0 || fsync(fd) != 0)
+    if (!write_entry(file, db, toc, id) || fflush(file) != 0 || fsync(fd) != 0)
         failure = errno != 0 ? errno : EIO;
     if (fclose(file) != 0 && failure == 0)
         failure = errno;
@@ -568,9 +568,9 @@ static int failed_save(const char *temp_path, uint64_t id, int failure)
 
 // Writes the new contents beside the old file and renames them over it only
 // once they are on disk, so a full disk or a crash never leaves a short file.
-int save_database(DiscDatabase &db, const SDL_CD &drive)
+int save_database(DiscDatabase &db, const Toc &toc)
 {
-    uint64_t id = compute_disc_id(drive);
+    uint64_t id = compute_disc_id(toc);
     if (build_database_path(id) != 0)
         return failed_save(nullptr, id, ENAMETOOLONG);
     if (db.unreadable) {
@@ -597,7 +597,7 @@ int save_database(DiscDatabase &db, const SDL_CD &drive)
     }
     fchmod(fd, new_file_mode());
 
-    int failure = write_temporary(fd, db, drive, id);
+    int failure = write_temporary(fd, db, toc, id);
     if (failure == 0 && rename(temp_path, database_path) != 0)
         failure = errno;
     else if (failure == 0)
