@@ -8,8 +8,6 @@
 #include "ui/player_screen.h"
 #include "ui/terminal.h"
 
-#include <cstring>
-
 // The table of contents of the disc whose texts player.db holds. At a disc
 // change the status already describes the new disc, so unsaved texts are saved
 // with this copy, under the identity of the disc they belong to.
@@ -26,7 +24,7 @@ static void follow_disc_change(uint64_t id)
         save_database(player.db, loaded_disc);
     }
     if (drive.state <= DRIVE_NO_DISC) {
-        memset(player.db.entries, 0, sizeof player.db.entries);
+        clear_database(player.db);
     } else {
         load_database(player, drive.toc);
     }

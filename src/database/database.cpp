@@ -443,7 +443,8 @@ static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint
         if (fprintf(file, "# %u\n", static_cast<unsigned>(toc.track[i].offset)) < 0)
             return false;
     }
-    if (fprintf(file, "#\n# Disc length: %i seconds\n", disc_length_frames(toc) / FRAMES_PER_SECOND) < 0 ||
+    if (fprintf(file, "#\n# Disc length: %i seconds\n",
+                disc_length_frames(toc) / FRAMES_PER_SECOND) < 0 ||
         fprintf(file, "# Submitted via: %s\n#\n", SUBMITTED_VIA) < 0 ||
         fprintf(file, "DISCID=%08" PRIx64 "\n", id) < 0)
         return false;
@@ -612,6 +613,16 @@ int save_database(DiscDatabase &db, const Toc &toc)
         return failed_save(temp_path[0] != '\0' ? temp_path : nullptr, id, failure);
     db.dirty = 0;
     return 0;
+}
+
+// Nothing of the previous disc may stay behind, or a later save would write
+// it under another disc's name.
+void clear_database(DiscDatabase &db)
+{
+    memset(db.entries, 0, sizeof db.entries);
+    db.year[0] = '\0';
+    db.genre[0] = '\0';
+    db.unreadable = 0;
 }
 
 // The last failure's line, kept until the next one replaces it.

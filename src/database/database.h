@@ -20,6 +20,10 @@ int save_database(DiscDatabase &db, const Toc &toc);
 // the stream reported an error.
 int write_field(FILE *file, const char *keyword, int32_t index, const char *text);
 
+// Empties every text, the year and genre included, and forgets that a file
+// could not be read: the state of a drive without a disc.
+void clear_database(DiscDatabase &db);
+
 // One line naming the file and the reason of the last failed load or save,
 // such as "could not save /home/u/.kel/2300a005: No space left on device";
 // empty until one fails.
