@@ -470,13 +470,14 @@ static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint
     return fputs("PLAYORDER=\n", file) != EOF;
 }
 
-// The permission bits for the new file: the read and write bits of the file
-// it replaces, never execute, set-id or sticky bits a title file has no use
-// for; or what fopen would have given a new file under the file-creation mask.
+// The permission bits for the new file: the read and write bits of the
+// regular file it replaces, never execute, set-id or sticky bits a title file
+// has no use for; otherwise what fopen would have given a new file under the
+// file-creation mask (a device's bits would make it writable by everyone).
 static mode_t new_file_mode()
 {
     struct stat old_file;
-    if (stat(database_path, &old_file) == 0)
+    if (stat(database_path, &old_file) == 0 && S_ISREG(old_file.st_mode))
         return old_file.st_mode & 0666;
     mode_t mask = umask(0);
     umask(mask);

@@ -256,6 +256,16 @@ TEST_F(Save, PermissionBitsOfTheNewFile)
     ASSERT_EQ(stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 04755u);
     EXPECT_EQ(read_file(target), "#!/bin/sh\n");
+
+    // A device's bits are no file's: the new file gets the mask's.
+    std::filesystem::remove(file_of(two));
+    std::filesystem::create_symlink("/dev/null", file_of(two));
+    mode_t old_mask = umask(022);
+    EXPECT_EQ(save_database(state->db, two), 0);
+    umask(old_mask);
+    ASSERT_EQ(lstat(file_of(two).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
 }
 
 TEST_F(Save, CreatesTheMissingDirectoriesOnThePath)
