@@ -6,13 +6,17 @@
 #include <cstdint>
 #include <cstdio>
 
-// Clears the disc's texts and reads them from its file; -1 when the file
-// cannot be opened, 0 otherwise.
+// Clears the disc's texts and reads them from its file. Returns 0 when the
+// whole file was read, -1 otherwise. No file yet is the ordinary -1; any other
+// failure (no permission, no regular file, a read error, a file past 1 MiB, a
+// path that does not fit) also sets db.unreadable and database_error(), and
+// keeps what was read before it.
 int load_database(PlayerState &state, const Toc &toc);
 
 // Writes the texts to the disc's file, replacing it only once the new contents
-// are safely on disk; clears dirty on success. Returns 0 on success, -1 when
-// the old file was left as it was.
+// are safely on disk; clears dirty on success. Returns 0 on success, or -1 with
+// database_error() set and dirty as it was; a file the last load could not
+// read is never replaced.
 int save_database(DiscDatabase &db, const Toc &toc);
 
 // Writes one field, escaped and broken into lines of at most 62 value
