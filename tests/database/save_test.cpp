@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <csignal>
 #include <random>
@@ -518,6 +521,63 @@ TEST_F(Save, APathThatDoesNotFitIsAFailedLoadAndSave)
               "could not save ~/.kel/" + id_text(compute_disc_id(two)) + expected_error);
     EXPECT_EQ(read_file(cut), "DTITLE=planted\n");
     EXPECT_EQ(files_in(deep + "/.kel"), std::vector<std::string>{cut.substr(cut.rfind('/') + 1)});
+}
+
+// Runs a save on a small file system of its own, mounted over the home in a
+// mount namespace of a child, full or read-only; exits 0 when the save failed
+// with the reason expected and the old file stayed whole, 77 when this
+// machine lets no test mount a file system.
+[[noreturn]] void save_on_own_file_system(const std::string &home, const Toc &disc, bool read_only)
+{
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", home.c_str(), "tmpfs", 0, "size=64k") != 0)
+        _exit(77);
+    std::filesystem::path kel = std::filesystem::path(home) / ".kel";
+    std::filesystem::path file = kel / id_text(compute_disc_id(disc));
+    write_file(file, "DTITLE=old\n");
+    if (read_only) {
+        if (mount(nullptr, home.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            _exit(77);
+    } else {
+        // Fill every block, so the save's first write finds no room.
+        FILE *filler = fopen((std::filesystem::path(home) / "filler").c_str(), "w");
+        char block[4096] = {};
+        while (filler != nullptr && fwrite(block, 1, sizeof block, filler) == sizeof block &&
+               fflush(filler) == 0) {
+        }
+        if (filler != nullptr)
+            fclose(filler);
+    }
+    auto state = fresh_state();
+    snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "new");
+    state->db.dirty = 1;
+    int result = save_database(state->db, disc);
+    std::string expected = "could not save " + file.string() +
+                           (read_only ? ": Read-only file system" : ": No space left on device");
+    bool ok = result == -1 && state->db.dirty == 1 && database_error() == expected &&
+              read_file(file) == "DTITLE=old\n" &&
+              files_in(kel) == std::vector<std::string>{file.filename().string()};
+    if (!ok)
+        fprintf(stderr, "result %d, error \"%s\"\n", result, database_error());
+    _exit(ok ? 0 : 1);
+}
+
+// A full file system and a read-only one each fail the save by name.
+TEST_F(Save, FullAndReadOnlyFileSystemsFailTheSave)
+{
+    for (bool read_only : {false, true}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            save_on_own_file_system(home, two, read_only);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << read_only;
+        if (WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "no file system can be mounted here";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << (read_only ? "read-only" : "full");
+    }
 }
 
 // Saves long texts under a file size limit, with the signal that would end
