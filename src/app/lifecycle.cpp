@@ -46,6 +46,9 @@ void start_up(int argc, char **argv)
     // A terminal that hangs up ends mivo the same orderly way, so unsaved texts
     // still reach the disc's file.
     signal(SIGHUP, handle_quit_signal);
+    // A file-size limit then fails a save's write with EFBIG instead of ending
+    // mivo with the terminal raw and a temporary file left.
+    signal(SIGXFSZ, SIG_IGN);
     player.play_mode = MODE_NORMAL;
 
     DriveTarget target{};

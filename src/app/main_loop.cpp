@@ -9,8 +9,6 @@
 #include "ui/player_screen.h"
 #include "ui/terminal.h"
 
-#include <cstring>
-
 // The table of contents of the disc whose texts player.db holds. At a disc
 // change the status already describes the new disc, so unsaved texts are saved
 // with this copy, under the identity of the disc they belong to.
@@ -28,7 +26,7 @@ static void follow_disc_change(uint64_t id)
             note_lost_titles();
     }
     if (drive.state <= DRIVE_NO_DISC) {
-        memset(player.db.entries, 0, sizeof player.db.entries);
+        clear_database(player.db);
     } else {
         load_database(player, drive.toc);
     }

@@ -29,6 +29,9 @@ struct DiscDatabase {
     char year[TEXT_FIELD_SIZE];  // DYEAR
     char genre[TEXT_FIELD_SIZE]; // DGENRE
     int32_t dirty;
+    // Set by a load that found a file it could not read (or could not name),
+    // cleared by the next load: such a file is never replaced by a save.
+    int32_t unreadable;
 };
 
 struct PlayerState {

@@ -135,6 +135,19 @@ TEST_F(Lifecycle, SigintDuringStartUpAlsoEndsWithStatusZero)
                 "^opened=0 statuses=1 closes=1 plays=0\n$");
 }
 
+// A file-size limit reached while saving must fail the save, not end mivo
+// with the terminal raw: once started, the signal that limit sends is ignored.
+TEST_F(Lifecycle, FileSizeLimitSignalDoesNotEndMivo)
+{
+    fake_sdl.before_status = [](FakeSdl &) {
+        raise(SIGXFSZ);
+        raise(SIGTERM);
+    };
+    const char *argv[] = {"mivo", nullptr};
+    EXPECT_EXIT(run_in_child(1, argv), ::testing::ExitedWithCode(0),
+                "^opened=0 statuses=1 closes=1 plays=0\n$");
+}
+
 TEST_F(Lifecycle, QuitSignalInTheLoopEndsItAfterThatTurn)
 {
     insert_fake_disc({3000});

@@ -209,7 +209,10 @@ TEST_F(MainLoop, EmptyingTheTrayClearsEveryTextOnce)
     write_file(fake_sdl.reported, "DTITLE=Album\nTTITLE0=One\nEXTD=notes\n");
     poll_drive();
     strcpy(player.db.entries[50].title, "left from a longer disc");
+    strcpy(player.db.year, "1994");
+    strcpy(player.db.genre, "Rock");
     player.db.dirty = 1;
+    player.db.unreadable = 1;
 
     fake_sdl.reported = SDL_CD{};
     fake_sdl.reported.status = CD_TRAYEMPTY;
@@ -218,7 +221,10 @@ TEST_F(MainLoop, EmptyingTheTrayClearsEveryTextOnce)
         EXPECT_STREQ(e.title, "");
         EXPECT_STREQ(e.ext, "");
     }
+    EXPECT_STREQ(player.db.year, "");
+    EXPECT_STREQ(player.db.genre, "");
     EXPECT_EQ(player.db.dirty, 0);
+    EXPECT_EQ(player.db.unreadable, 0);
 
     // An empty drive keeps its id, so its texts are not cleared in every turn.
     strcpy(player.db.entries[DISC_ENTRY].title, "typed while empty");
