@@ -12,7 +12,6 @@ import unittest
 import harness
 
 PENDING = {
-    "database-error": "the title files' failures named with the file and the reason",
 }
 
 

@@ -937,7 +937,6 @@ class Editor(E2E):
         self.assertEqual(xmcd.parse(kel_files(m.home)[0])["ttitles"], ["First", "", "", "", ""])
         self.quit_cleanly(m)
 
-    @needs("database-error")
     def test_a_failed_save_is_said_on_screen_and_at_exit(self):
         m = self.start()
         with open(os.path.join(m.home, ".kel"), "w") as f:

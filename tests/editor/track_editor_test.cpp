@@ -475,6 +475,7 @@ TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
     const std::string message = current_message();
     EXPECT_EQ(message.rfind("Titles not saved: ", 0), 0u) << message;
     EXPECT_EQ(message, std::string("Titles not saved: ") + database_error());
+    EXPECT_NE(message.find(blocked.string()), std::string::npos) << "the file is not named";
 }
 
 TEST_F(TrackEditor, TheMessageLineShowsOverTheBottomRowUntilAKey)
