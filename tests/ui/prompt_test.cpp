@@ -306,8 +306,7 @@ TEST(PromptEditing, EditsWholeCharactersWithinTheByteLimit)
         {"a character that would pass the limit is refused", "\xc3\xa9\xc3\xa9\xc3\xa9\n", 5, 0,
          "\xc3\xa9\xc3\xa9"},
         {"three bytes do not fit in one", "aaa\xe9\xbe\x8dz\n", 5, 0, "aaaz"},
-        {"controls but a tab are not text", std::string("a\tb\x01\x1c") + "c\n", 256, 0,
-         "a\tbc"},
+        {"controls but a tab are not text", std::string("a\tb\x01\x1c") + "c\n", 256, 0, "a\tbc"},
         {"Escape cancels what was typed", "half a tit\033", 256, -1, "kept"},
     };
     set_escdelay(50);
