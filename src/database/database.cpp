@@ -269,7 +269,7 @@ static void file_byte(LineReader &r, char c)
         line_byte(r, c);
 }
 
-// Empties the texts that belong to the disc in the drive.
+// Empties the texts that belong to the disc of this table of contents.
 static void clear_texts(DiscDatabase &db, const Toc &toc)
 {
     db.entries[DISC_ENTRY].title[0] = '\0';
@@ -470,13 +470,14 @@ static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint
     return fputs("PLAYORDER=\n", file) != EOF;
 }
 
-// The permission bits for the new file: the read and write bits of the file
-// it replaces, never execute, set-id or sticky bits a title file has no use
-// for; or what fopen would have given a new file under the file-creation mask.
+// The permission bits for the new file: the read and write bits of the
+// regular file it replaces, never execute, set-id or sticky bits a title file
+// has no use for; otherwise what fopen would have given a new file under the
+// file-creation mask (a device's bits would make it writable by everyone).
 static mode_t new_file_mode()
 {
     struct stat old_file;
-    if (stat(database_path, &old_file) == 0)
+    if (stat(database_path, &old_file) == 0 && S_ISREG(old_file.st_mode))
         return old_file.st_mode & 0666;
     mode_t mask = umask(0);
     umask(mask);
@@ -613,6 +614,16 @@ int save_database(DiscDatabase &db, const Toc &toc)
         return failed_save(temp_path[0] != '\0' ? temp_path : nullptr, id, failure);
     db.dirty = 0;
     return 0;
+}
+
+// Nothing of the previous disc may stay behind, or a later save would write
+// it under another disc's name.
+void clear_database(DiscDatabase &db)
+{
+    memset(db.entries, 0, sizeof db.entries);
+    db.year[0] = '\0';
+    db.genre[0] = '\0';
+    db.unreadable = 0;
 }
 
 // The last failure's line, kept until the next one replaces it.

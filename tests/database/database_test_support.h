@@ -145,6 +145,35 @@ inline std::vector<std::string> files_in(const std::filesystem::path &dir)
     return names;
 }
 
+// Everything under a directory, a line for each entry with its kind and, for
+// a regular file, its contents and permission bits; links are listed, not
+// followed, and FIFOs never opened.
+inline std::string listing(const std::filesystem::path &dir)
+{
+    std::vector<std::string> lines;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        const std::filesystem::path &p = it->path();
+        std::string line = std::filesystem::relative(p, dir).string();
+        if (it->is_symlink())
+            line += " -> " + std::filesystem::read_symlink(p).string();
+        else if (it->is_directory())
+            line += "/";
+        else if (!it->is_regular_file())
+            line += " (neither file nor directory)";
+        else
+            line += " " + std::to_string(static_cast<int>(it->status().permissions())) + " " +
+                    read_file(p);
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string &line : lines)
+        all += line + "\n";
+    return all;
+}
+
 // The player state is large; tests keep theirs on the heap.
 inline std::unique_ptr<PlayerState> fresh_state() { return std::make_unique<PlayerState>(); }
 

@@ -12,7 +12,6 @@ import unittest
 import harness
 
 PENDING = {
-    "message_line": "the player screen draws the message line (branch mends-ui)",
 }
 
 
