@@ -78,7 +78,8 @@ class Lookup(E2E):
         m.send("L")
         m.wait_text("disc 2 of 2", 10)
         m.send("\r")
-        m.wait_text("Mark Knopfler / Privateering (disc 2)")
+        # The title file is synced to disk before the screen shows the titles.
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 10)
         self.assertTrue(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
         self.quit_cleanly(m)
 
@@ -117,6 +118,17 @@ class Lookup(E2E):
             m.wait_for(lambda m: mode in m.row(3), 2, mode)
             slowest = max(slowest, time.monotonic() - sent)
         self.assertLess(slowest, 0.5, "a key waited for the server")
+        self.quit_cleanly(m)
+
+    def test_resize_while_waiting_for_the_server_is_drawn_at_once(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="never")
+        m.wait_for(lambda m: s.requests(), 5, "the request")
+        sent = time.monotonic()
+        m.resize(30, 100)
+        m.wait_for(lambda m: m.row(29).startswith("\u2514") and m.row(29).endswith("\u2518"),
+                   2, "the frame at 100x30")
+        self.assertLess(time.monotonic() - sent, 0.45, "the resize waited for the lookup")
         self.quit_cleanly(m)
 
     @needs("message_line")
