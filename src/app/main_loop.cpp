@@ -32,6 +32,7 @@ static void follow_disc_change(uint64_t id)
     } else {
         // A file that is there but cannot be read still holds the user's texts.
         has_title_file = load_database(player, drive.toc) == 0 || player.db.unreadable;
+        say_unreadable_titles();
     }
     player.db.dirty = 0;
     remember_loaded_disc(drive.toc);
