@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libsdl1.2-dev libsdl1.2-compat libncurses-dev libgtest-dev
+  libcdio-dev libcdio-paranoia-dev # real drives read digitally
   sox lame            # the demo disc
   python3 python3-pyte # the end-to-end tests read the screen through pyte
   clang libclang-rt-14-dev # the database loader's libFuzzer target
