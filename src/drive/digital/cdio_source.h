@@ -30,6 +30,7 @@ int32_t cdio_skipped_frames();
 void cdtext_to_utf8(char *dst, int size, const char *src);
 
 // The system's default CD drive as libcdio finds it; false when it finds
-// none. Called on the thread that owns libcdio (at start-up, before the
-// reader thread exists, or on the reader thread).
+// none. MIVO_TEST_CDIO_IMAGE, when set, names a BIN/CUE image to use instead
+// (for the end-to-end tests, which have no drive). Called on the thread that owns libcdio (at
+// start-up, before the reader thread exists, or on the reader thread).
 bool find_default_cd_device(char *path, int size);

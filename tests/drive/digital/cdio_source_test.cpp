@@ -241,6 +241,23 @@ TEST_F(CdioSourceTest, EjectEmptiesTheTray)
     EXPECT_EQ(source.read(150, 1, samples), -1);
 }
 
+// "" is the system's default drive; the end-to-end tests put an image there.
+TEST_F(CdioSourceTest, EmptyPathOpensTheDefaultDrive)
+{
+    unsetenv("MIVO_TEST_CDIO_IMAGE");
+    char device[DRIVE_PATH_SIZE];
+    if (!find_default_cd_device(device, sizeof device)) {
+        EXPECT_EQ(source.open(""), -1);
+        EXPECT_NE(strstr(source.error(), "no CD drive found"), nullptr) << source.error();
+    }
+    ASSERT_TRUE(write_bin_cue(dir, "disc", three_audio_tracks(), cue, sizeof cue));
+    setenv("MIVO_TEST_CDIO_IMAGE", cue, 1);
+    EXPECT_EQ(source.open(""), 0) << source.error();
+    unsetenv("MIVO_TEST_CDIO_IMAGE");
+    ASSERT_EQ(source.load(toc, text), DRIVE_STOPPED) << source.error();
+    expect_toc(toc, layout_toc(three_audio_tracks()));
+}
+
 // libcdio's own handler prints warnings on the terminal and exits the process
 // on an error; mivo's keeps the message and lets open fail. A sheet without
 // its BIN draws such a warning.
