@@ -2,6 +2,8 @@
 #include "bin_cue_image.h"
 #include "database/disc_id.h"
 #include "drive/digital/cdio_source.h"
+#include "drive/drive.h"
+#include "fake_sdl.h"
 
 #include <gtest/gtest.h>
 
@@ -102,30 +104,25 @@ TEST_F(CdioSourceTest, ListsTheDrivesTableOfContentsWithDataTracksNeverAudio)
     }
 }
 
-// The id is that of the same disc in SDL's backend, which takes the drive's
-// table of contents as it comes (offsets with the lead-in, lengths between
-// them) into an SDL_CD.
-TEST_F(CdioSourceTest, DiscIdEqualsTheOneTheSameTableGivesThroughSdl)
+// The same disc in the SDL backend (SDL's drive reports the same frame
+// offsets) gets the same table of contents, so the same id and title file.
+TEST_F(CdioSourceTest, DiscIdEqualsTheOneTheSdlBackendComputesForTheSameDisc)
 {
     ImageLayout layout = three_audio_tracks();
     open_image(layout);
     ASSERT_EQ(source.load(toc, text), DRIVE_STOPPED) << source.error();
 
-    auto as_sdl = [](const Toc &t) {
-        SDL_CD cd{};
-        cd.numtracks = t.count;
-        for (int i = 0; i <= t.count; ++i) {
-            cd.track[i].id = static_cast<Uint8>(i + 1);
-            cd.track[i].type = t.track[i].audio ? SDL_AUDIO_TRACK : SDL_DATA_TRACK;
-            cd.track[i].offset = t.track[i].offset;
-            cd.track[i].length = t.track[i].length;
-        }
-        return cd;
-    };
-    Toc sdl_view = layout_toc(layout);
-    EXPECT_EQ(compute_disc_id(as_sdl(toc)), compute_disc_id(as_sdl(sdl_view)));
+    reset_fake_sdl();
+    insert_fake_disc({layout.track[0].frames, layout.track[1].frames, layout.track[2].frames});
+    open_fake_drive();
+    DriveStatus sdl_status{};
+    ASSERT_EQ(drive_refresh(sdl_status), 0) << drive_error();
+    drive_close();
+
+    expect_toc(toc, sdl_status.toc);
+    EXPECT_EQ(compute_disc_id(toc), compute_disc_id(sdl_status.toc));
     // Worked by hand: digit sums 2+6+3 (offsets at 2 s, 6 s, 12 s), 13 s long, 3 tracks.
-    EXPECT_EQ(compute_disc_id(as_sdl(toc)), 0x0b000d03u);
+    EXPECT_EQ(compute_disc_id(toc), 0x0b000d03u);
 }
 
 TEST_F(CdioSourceTest, ReadsByteExactAcrossSeeksAndTrackBoundaries)
