@@ -4,6 +4,7 @@
 #include <cdio/cdtext.h>
 #include <cdio/logging.h>
 #include <cdio/memory.h>
+#include <cdio/mmc.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
@@ -383,7 +384,10 @@ bool cdio_media_changed()
         return true;
     if (!state.cdio || state.image)
         return false;
-    return cdio_get_media_changed(state.cdio) == 1;
+    int changed = cdio_get_media_changed(state.cdio);
+    if (changed < 0) // a driver without the check asks the drive itself
+        changed = mmc_get_media_changed(state.cdio);
+    return changed == 1;
 }
 
 int32_t cdio_load(Toc &toc, DiscText &text)
