@@ -7,6 +7,7 @@ packages=(
   g++ cmake make pkg-config
   libsdl1.2-dev libsdl1.2-compat libncurses-dev libgtest-dev
   sox lame            # the demo disc
+  libsndfile1-dev     # disc images' audio files
   python3 python3-pyte # the end-to-end tests read the screen through pyte
   clang libclang-rt-14-dev # the database loader's libFuzzer target
   mandoc dpkg-dev     # the manual pages' lint; the Debian package's dependencies
