@@ -1,5 +1,6 @@
 #include "drive/digital/digital_backend.h"
 
+#include "drive/digital/image_source.h"
 #include "drive/digital/spsc_ring.h"
 
 #include <pthread.h>
@@ -510,7 +511,8 @@ static const AudioSource *source_for(const DriveTarget &target)
 {
     if (override_source)
         return override_source;
-    (void)target;
+    if (target.kind == TARGET_IMAGE)
+        return &image_audio_source;
     return nullptr;
 }
 
