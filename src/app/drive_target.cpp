@@ -17,7 +17,8 @@ int drive_target_for(const char *argument, DriveTarget &target)
     target.number = static_cast<int32_t>(number);
     if (end != argument && *end == '\0')
         return 0;
-    struct stat st {};
+    struct stat st {
+    };
     if (stat(argument, &st) != 0 || !S_ISREG(st.st_mode))
         return 0;
     if (strlen(argument) >= sizeof target.path)

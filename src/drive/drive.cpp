@@ -1,5 +1,6 @@
 #include "drive/drive.h"
 
+#include "drive/digital/digital_backend.h"
 #include "drive/sdl/sdl_backend.h"
 
 #include <cstring>
@@ -21,6 +22,8 @@ static const DriveBackend *backend_for(const DriveTarget &target)
         return installed_backend;
     if (target.kind == TARGET_SDL_NUMBER)
         return &sdl_drive_backend;
+    if (target.kind == TARGET_IMAGE)
+        return &digital_drive_backend;
     return nullptr;
 }
 

@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+namespace
+{
 
 // A scratch folder with a file "7", a file "disc.cue" and a folder "folder".
-class DriveTargetTest : public ::testing::Test {
-protected:
+class DriveTargetTest : public ::testing::Test
+{
+  protected:
     char dir[32] = "/tmp/mivo-target-XXXXXX";
     char old_cwd[4096] = {};
 

@@ -11,11 +11,13 @@
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 ino_t stderr_inode()
 {
-    struct stat st {};
+    struct stat st {
+    };
     fstat(STDERR_FILENO, &st);
     return st.st_ino;
 }
@@ -55,7 +57,8 @@ TEST(LibraryMessages, GoToTheLogWhileRoutedAndBackToTheTerminalAfterwards)
 TEST(LibraryMessages, WithoutALogTheyAreDropped)
 {
     ino_t before = stderr_inode();
-    struct stat null_st {};
+    struct stat null_st {
+    };
     ASSERT_EQ(stat("/dev/null", &null_st), 0);
     for (const char *log : {static_cast<const char *>(nullptr), "", "/nonexistent/dir/mivo.log"}) {
         ASSERT_EQ(route_library_messages(log), 0);

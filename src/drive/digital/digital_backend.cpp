@@ -627,8 +627,9 @@ static void take_report()
 
 static int digital_refresh(DriveStatus &status)
 {
-    if (is_open)
-        take_report();
+    if (!is_open)
+        return -1;
+    take_report();
     uint32_t gen = generation.load(std::memory_order_relaxed);
     if (state == DRIVE_PLAYING || state == DRIVE_PAUSED) {
         if (failed_generation.load(std::memory_order_acquire) == gen) {
@@ -655,7 +656,9 @@ static int digital_refresh(DriveStatus &status)
         status.frame = static_cast<int32_t>(frame - std::min(frame, toc.track[track].offset));
         last_track = track;
     }
-    return state == DRIVE_ERROR ? -1 : 0;
+    status.restart_track = last_track;
+    // The error state is news from the drive, not a failed refresh.
+    return 0;
 }
 
 static int digital_play(int32_t track, int32_t frame, PlaySpan span)

@@ -14,18 +14,8 @@ using namespace imagetest;
 namespace
 {
 
-// The disc id through the drive's own table, as a drive's handle holds it.
-uint64_t disc_id_of(const Toc &toc)
-{
-    SDL_CD cd{};
-    cd.numtracks = toc.count;
-    for (int32_t t = 0; t <= toc.count; t++) {
-        cd.track[t].offset = toc.track[t].offset;
-        cd.track[t].length = toc.track[t].length;
-        cd.track[t].type = toc.track[t].audio ? SDL_AUDIO_TRACK : SDL_DATA_TRACK;
-    }
-    return compute_disc_id(cd);
-}
+// The disc id through the drive's own table.
+uint64_t disc_id_of(const Toc &toc) { return compute_disc_id(toc); }
 
 // The table of contents a stored entry records: offsets, lead-out at the
 // disc's length, and the id other programs computed from them.
