@@ -1,3 +1,6 @@
+#include "app/disc_titles.h"
+#include "app/drive_target.h"
+#include "app/library_messages.h"
 #include "app/main_loop.h"
 #include "app/player.h"
 #include "database/database.h"
@@ -43,15 +46,20 @@ static void start_up(int argc, char **argv)
     player.play_mode = MODE_NORMAL;
 
     DriveTarget target{};
-    target.kind = TARGET_SDL_NUMBER;
-    target.number = parse_drive_number(argc, argv);
-    if (drive_open(target) != 0)
+    if (drive_target_for(argc >= 2 ? argv[1] : nullptr, target) != 0)
+        fail_start("The name of the disc image is too long: %s\n", argv[1]);
+    int opened = argc >= 2 ? drive_open(target) : drive_open_default();
+    if (opened != 0)
         fail_start("%s\n", drive_error());
 
     drive_refresh(player.drive);
-    load_database(player, player.drive.toc);
+    DiscText text{};
+    drive_disc_text(text);
+    load_disc_titles(player, player.drive.toc, text);
     remember_loaded_disc(player.drive.toc);
     start_terminal();
+    // From here on the screen is up: libraries must not write over it.
+    route_library_messages(getenv("MIVO_LOG"));
     draw_player_screen(player);
     player.disc_id = compute_disc_id(player.drive.toc);
 }
@@ -59,6 +67,7 @@ static void start_up(int argc, char **argv)
 static void shut_down()
 {
     stop_terminal();
+    restore_library_messages();
     if (player.db.dirty)
         save_database(player.db, player.drive.toc);
     drive_close();

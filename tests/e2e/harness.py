@@ -131,6 +131,16 @@ class Mivo:
             full_env.update(LD_LIBRARY_PATH=lib,
                             SDL12COMPAT_FAKE_CDROM_PATH=CONFIG["demo_disc"],
                             SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.audio_path)
+        elif drive in ("image-classic", "image-compat"):
+            # A disc image played through the sound card, which is SDL's disk
+            # driver writing to a file at about the pace of a real card.
+            full_env.update(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.audio_path,
+                            SDL_DISKAUDIODELAY="23")
+            if drive == "image-compat":
+                lib = sdl12_compat_dir()
+                if lib is None:
+                    raise RuntimeError("sdl12-compat's libSDL-1.2.so.0 was not found")
+                full_env.update(LD_LIBRARY_PATH=lib)
         if env:
             full_env.update(env)
 

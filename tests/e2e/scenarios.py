@@ -901,6 +901,9 @@ class Stress(E2E):
         print(report)
 
 
+# Disc images through the sound card; it builds on the classes above.
+import digital  # noqa: E402
+
 GROUPS = {
     "lifecycle": Lifecycle,
     "startup_failures": StartupFailures,
@@ -914,4 +917,6 @@ GROUPS = {
     "editor": Editor,
     "demo_disc": DemoDisc,
     "stress": Stress,
+    "digital_sdl": digital.DigitalClassicSdl,
+    "digital_compat": digital.DigitalSdl12Compat,
 }

@@ -20,6 +20,11 @@ add_executable(mivo_db_bench ${CMAKE_CURRENT_LIST_DIR}/db_bench.cpp)
 target_link_libraries(mivo_db_bench PRIVATE mivo_lib)
 set_target_properties(mivo_db_bench PROPERTIES EXCLUDE_FROM_ALL ON)
 
+# Times the digital backend against SDL's disk audio driver (scripts/bench.sh).
+add_executable(mivo_digital_bench ${CMAKE_CURRENT_LIST_DIR}/digital_bench.cpp)
+target_link_libraries(mivo_digital_bench PRIVATE mivo_lib PkgConfig::SDL12)
+set_target_properties(mivo_digital_bench PROPERTIES EXCLUDE_FROM_ALL ON)
+
 set(MIVO_E2E_PYTHON /usr/bin/python3)
 set(MIVO_E2E_DEMO_DISC ${CMAKE_BINARY_DIR}/demo-disc)
 set(MIVO_E2E_RUN ${MIVO_E2E_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/run.py
@@ -33,7 +38,7 @@ set_tests_properties(e2e.demo_disc_setup PROPERTIES FIXTURES_SETUP mivo_demo_dis
 
 # One ctest entry per group of scenarios; run.py lists them.
 foreach(group lifecycle startup_failures hangup session disc_changes volume
-    screen resize dialog editor demo_disc)
+    screen resize dialog editor demo_disc digital_sdl digital_compat)
   add_test(NAME e2e.${group} COMMAND ${MIVO_E2E_RUN} ${group})
   set_tests_properties(e2e.${group} PROPERTIES TIMEOUT 240 LABELS e2e)
 endforeach()
