@@ -902,6 +902,7 @@ class Stress(E2E):
 
 
 # Disc images through the sound card; it builds on the classes above.
+import cdio  # noqa: E402
 import digital  # noqa: E402
 
 GROUPS = {
@@ -919,4 +920,5 @@ GROUPS = {
     "stress": Stress,
     "digital_sdl": digital.DigitalClassicSdl,
     "digital_compat": digital.DigitalSdl12Compat,
+    "cdio_drive": cdio.CdioDrive,
 }
