@@ -2,14 +2,15 @@
 # Prints mivo's performance figures: terminal output, key latency, start-up
 # time, idle CPU and memory of the real binary on the stand-in drive, then the
 # database's load and save times on its heaviest files, then the figures of
-# disc images played through SDL's disk audio driver against the stand-in.
+# disc images played through SDL's disk audio driver against the stand-in,
+# then a drive read through libcdio and paranoia (a BIN/CUE image in its place).
 # Not a test: no limits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DMIVO_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target mivo mivo_standin_drive mivo_db_bench mivo_digital_bench >/dev/null
+cmake --build "$build" -j2 --target mivo mivo_standin_drive mivo_db_bench mivo_digital_bench mivo_cdio_bench >/dev/null
 
 echo "== mivo in a terminal (80x24, stand-in drive)"
 /usr/bin/python3 "$root/tests/e2e/bench.py" --mivo "$build/mivo" \
@@ -31,3 +32,7 @@ for sdl in classic sdl12-compat; do
 done
 /usr/bin/python3 "$root/tests/e2e/digital_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"
+echo "== a drive read through libcdio and paranoia (BIN/CUE image, SDL's disk driver)"
+mkdir -p "$images/cdio"
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=23 \
+  "$build/tests/mivo_cdio_bench" "$images/cdio" 2>/dev/null

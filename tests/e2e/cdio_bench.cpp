@@ -20,12 +20,13 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t DISC_FRAMES = 75 * 40;     // 40 s of audio in three tracks
-constexpr uint32_t STALL_AT = 150 + 75 * 15;  // 15 s in
+constexpr uint32_t DISC_FRAMES = 75 * 40;    // 40 s of audio in three tracks
+constexpr uint32_t STALL_AT = 150 + 75 * 15; // 15 s in
 constexpr auto STALL = std::chrono::seconds(3);
 
 double cpu_seconds()

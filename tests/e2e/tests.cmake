@@ -25,6 +25,13 @@ add_executable(mivo_digital_bench ${CMAKE_CURRENT_LIST_DIR}/digital_bench.cpp)
 target_link_libraries(mivo_digital_bench PRIVATE mivo_lib PkgConfig::SDL12)
 set_target_properties(mivo_digital_bench PROPERTIES EXCLUDE_FROM_ALL ON)
 
+# Figures for a drive read through libcdio and paranoia (scripts/bench.sh).
+add_executable(mivo_cdio_bench ${CMAKE_CURRENT_LIST_DIR}/cdio_bench.cpp
+                               ${CMAKE_CURRENT_LIST_DIR}/../support/bin_cue_image.cpp)
+target_include_directories(mivo_cdio_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../support)
+target_link_libraries(mivo_cdio_bench PRIVATE mivo_lib PkgConfig::SDL12)
+set_target_properties(mivo_cdio_bench PROPERTIES EXCLUDE_FROM_ALL ON)
+
 set(MIVO_E2E_PYTHON /usr/bin/python3)
 set(MIVO_E2E_DEMO_DISC ${CMAKE_BINARY_DIR}/demo-disc)
 set(MIVO_E2E_RUN ${MIVO_E2E_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/run.py
