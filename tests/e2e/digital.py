@@ -83,6 +83,7 @@ class DigitalPlayback:
     def test_whole_disc_byte_exact(self):
         m = self.start_image()
         m.send("p")
+        wait_status(m, "Playing")
         got, gap = self.finish(m)
         self.assertEqual(got, [WHOLE])
         # Gapless across the track changes: nothing silent between samples.
@@ -167,13 +168,14 @@ class DigitalPlayback:
         m.send("s")
         wait_status(m, "Stopped")
         m.send("p")
+        wait_status(m, "Playing")
         got, _ = self.finish(m)
         self.assert_cut_then(got, WHOLE[0], WHOLE)
 
     def test_repeat_track_plays_the_track_again_and_again(self):
         m = self.start_image(SHORT)
+        # On a stopped drive the repeat mode itself starts playback.
         m.send("r")
-        m.send("p")
         track = (SHORT_OFF[0] * FS, SHORT_OFF[1] * FS)
         got = self.wait_audio(m, lambda r: len(r) >= 3, "three plays of track 1")
         self.quit_cleanly(m)
@@ -183,7 +185,6 @@ class DigitalPlayback:
     def test_repeat_cd_plays_the_disc_again_and_again(self):
         m = self.start_image(SHORT)
         m.send("c")
-        m.send("p")
         disc = (SHORT_OFF[0] * FS, SHORT_OFF[-1] * FS)
         got = self.wait_audio(m, lambda r: len(r) >= 3, "three plays of the disc", 30)
         self.quit_cleanly(m)
