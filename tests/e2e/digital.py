@@ -12,6 +12,7 @@ import time
 import pcm_image
 from pcm_image import FRAME_SAMPLES as FS
 
+import scenarios
 from scenarios import E2E, wait_status, wait_track
 
 # Tracks of 3, 2, 2.5 and 1.5 seconds.
@@ -83,6 +84,7 @@ class DigitalPlayback:
     def test_whole_disc_byte_exact(self):
         m = self.start_image()
         m.send("p")
+        wait_status(m, "Playing")
         got, gap = self.finish(m)
         self.assertEqual(got, [WHOLE])
         # Gapless across the track changes: nothing silent between samples.
@@ -167,13 +169,14 @@ class DigitalPlayback:
         m.send("s")
         wait_status(m, "Stopped")
         m.send("p")
+        wait_status(m, "Playing")
         got, _ = self.finish(m)
         self.assert_cut_then(got, WHOLE[0], WHOLE)
 
     def test_repeat_track_plays_the_track_again_and_again(self):
         m = self.start_image(SHORT)
+        # On a stopped drive the repeat mode itself starts playback.
         m.send("r")
-        m.send("p")
         track = (SHORT_OFF[0] * FS, SHORT_OFF[1] * FS)
         got = self.wait_audio(m, lambda r: len(r) >= 3, "three plays of track 1")
         self.quit_cleanly(m)
@@ -183,12 +186,46 @@ class DigitalPlayback:
     def test_repeat_cd_plays_the_disc_again_and_again(self):
         m = self.start_image(SHORT)
         m.send("c")
-        m.send("p")
         disc = (SHORT_OFF[0] * FS, SHORT_OFF[-1] * FS)
         got = self.wait_audio(m, lambda r: len(r) >= 3, "three plays of the disc", 30)
         self.quit_cleanly(m)
         self.assertEqual(got[:2], [disc, disc])
         self.assertEqual(got[2][0], disc[0])
+
+
+    def test_bad_images_print_one_line_and_exit_1(self):
+        good = self.image(SHORT)
+        bad = os.path.join(self.scratch, "bad")
+        os.makedirs(bad)
+        sheets = {
+            "missing.cue": 'FILE "nothere.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n',
+            "garbage.cue": "garbage line\n",
+        }
+        for name, text in sheets.items():
+            with open(os.path.join(bad, name), "w") as f:
+                f.write(text)
+        cases = [
+            ("missing audio file", os.path.join(bad, "missing.cue"), {}, "missing.cue:1: cannot open"),
+            ("malformed sheet", os.path.join(bad, "garbage.cue"), {}, "garbage.cue:1: "),
+            ("no sound card", good, {"SDL_AUDIODRIVER": "nosuchdriver"}, "Could not "),
+        ]
+        for name, sheet, env, start in cases:
+            with self.subTest(name):
+                m = self.start(drive=self.DRIVE, args=[sheet], control=[], env=env)
+                self.assertEqual(m.wait_exit(5), 1)
+                lines = m.stderr_lines()
+                self.assertEqual(len(lines), 1, lines)
+                self.assertIn(start, lines[0])
+                time.sleep(0.1)
+                self.assertEqual(bytes(m.raw), b"", "the terminal was touched")
+
+    def test_cd_text_names_the_disc_until_titles_are_saved(self):
+        sheet = self.image(SHORT, title=("Anna Blume", "Tones"))
+        m = self.start(drive=self.DRIVE, args=[sheet], control=[])
+        m.wait_text("Anna Blume / Tones", 10)
+        m.wait_text("Tone 1")
+        self.quit_cleanly(m)
+        self.assertEqual(scenarios.kel_files(m.home), [])
 
 
 class DigitalClassicSdl(DigitalPlayback, E2E):

@@ -39,8 +39,11 @@ TIMEOUT_CAP = None
 COLOUR = {0: "black", 1: "red", 2: "green", 3: "brown", 4: "blue",
           5: "magenta", 6: "cyan", 7: "white"}
 
-# sdl12-compat's disk driver announces itself on standard error.
-_SDL_NOISE = re.compile(r"^CRITICAL: (You are using the SDL disk i/o audio driver!|\s*Writing to file)")
+# SDL's disk driver announces itself on standard error; sdl12-compat's with
+# CRITICAL on both lines.
+# Classic SDL's says it with WARNING and an unprefixed second line.
+_SDL_NOISE = re.compile(r"^((CRITICAL|WARNING): )?(You are using the SDL disk (i/o|writer) audio driver!"
+                        r"|\s*Writing to file)")
 _SANITIZER = re.compile(r"AddressSanitizer|LeakSanitizer|runtime error:|UndefinedBehaviorSanitizer")
 
 

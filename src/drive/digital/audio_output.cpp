@@ -26,6 +26,8 @@ static void quit_subsystem()
     subsystem_started = false;
 }
 
+// Starts SDL's audio and opens the device for CD audio, converting when the
+// device insists on another format.
 static int sdl_open(AudioFill fill)
 {
     if (device_open)
@@ -65,6 +67,7 @@ static int sdl_open(AudioFill fill)
     return 0;
 }
 
+// Stops the callback and shuts the device and SDL's audio.
 static void sdl_close()
 {
     if (device_open) {
@@ -75,6 +78,7 @@ static void sdl_close()
     quit_subsystem();
 }
 
+// What went wrong at the last open.
 static const char *sdl_error() { return error_text; }
 
 const AudioOutput sdl_audio_output = {sdl_open, sdl_close, sdl_error};

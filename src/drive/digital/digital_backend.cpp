@@ -27,8 +27,9 @@ constexpr size_t RING_LOW_WATER = RING_FRAMES / 2;
 constexpr int READ_CHUNK = 32;
 // How often the reader asks the source whether the disc changed.
 constexpr long MEDIA_CHECK_NS = 500'000'000L;
-// How long the reader sleeps when nobody wakes it.
-constexpr long READER_NAP_NS = 100'000'000L;
+// How long the reader sleeps when nobody wakes it: commands and a ring that
+// runs low wake it at once, so it only needs to look at the disc now and then.
+constexpr long READER_NAP_NS = MEDIA_CHECK_NS;
 
 enum EntryKind : uint32_t {
     ENTRY_AUDIO, // one frame of samples
@@ -225,6 +226,7 @@ static bool pending_valid;
 static uint32_t ejects_done;
 static int16_t staging[READ_CHUNK * SAMPLES_PER_FRAME * 2];
 
+// Now on the clock that never jumps, in nanoseconds.
 static int64_t monotonic_ns()
 {
     timespec now{};
@@ -417,6 +419,8 @@ static bool take_commands()
     return true;
 }
 
+// The reader thread: opens and loads the source, then follows the commands
+// and keeps the ring full until told to quit.
 static void *run_reader(void *)
 {
     open_result = source->open(source_path);
@@ -500,6 +504,7 @@ static void new_generation()
     paused.store(false, std::memory_order_release);
 }
 
+// Hands the volume of the two front channels to the callback.
 static void publish_volume()
 {
     volume_bits.store(uint32_t{volume.channel[0]} | (uint32_t{volume.channel[1]} << 8),
@@ -508,6 +513,7 @@ static void publish_volume()
 
 static void take_report();
 
+// The source that reads this kind of target, or nullptr when none does.
 static const AudioSource *source_for(const DriveTarget &target)
 {
     if (override_source)
@@ -519,6 +525,8 @@ static const AudioSource *source_for(const DriveTarget &target)
     return nullptr;
 }
 
+// Starts the reader on the target and waits for its first look at the disc,
+// then opens the sound card; at start-up, so waiting is allowed here.
 static int digital_open(const DriveTarget &target)
 {
     if (is_open)
@@ -584,6 +592,7 @@ static int digital_open(const DriveTarget &target)
     return 0;
 }
 
+// Closes the sound card, ends the reader (which closes the source) and joins it.
 static void digital_close()
 {
     if (!is_open)
@@ -628,6 +637,7 @@ static void take_report()
     report_ready.store(false, std::memory_order_release);
 }
 
+// Reports the state and the position of the last sample the sound card got.
 static int digital_refresh(DriveStatus &status)
 {
     if (!is_open)
@@ -664,6 +674,8 @@ static int digital_refresh(DriveStatus &status)
     return 0;
 }
 
+// Plays from (track, frame) to the end of that track or of the disc, as a
+// drive does: data tracks skipped, a frame past the track's end refused.
 static int digital_play(int32_t track, int32_t frame, PlaySpan span)
 {
     if (!is_open || state <= DRIVE_NO_DISC) {
@@ -703,6 +715,7 @@ static int digital_play(int32_t track, int32_t frame, PlaySpan span)
     return 0;
 }
 
+// Pauses at the next device buffer; what is queued stays for the resume.
 static int digital_pause()
 {
     if (state == DRIVE_PLAYING) {
@@ -712,6 +725,7 @@ static int digital_pause()
     return 0;
 }
 
+// Goes on with the very sample after the last one played.
 static int digital_resume()
 {
     if (state == DRIVE_PAUSED) {
@@ -721,6 +735,7 @@ static int digital_resume()
     return 0;
 }
 
+// Silences at once and tells the reader to stop reading.
 static int digital_stop()
 {
     if (!is_open)
@@ -732,6 +747,7 @@ static int digital_stop()
     return 0;
 }
 
+// Stops, has the reader eject, and shows an empty tray at once.
 static int digital_eject()
 {
     if (!is_open)
@@ -750,12 +766,14 @@ static int digital_eject()
     return 0;
 }
 
+// The software volume, 255 on a channel meaning samples pass unchanged.
 static int digital_get_volume(Volume &out)
 {
     out = volume;
     return 0;
 }
 
+// Sets the software volume; the callback applies it from its next buffer.
 static int digital_set_volume(const Volume &in)
 {
     volume = in;
@@ -763,6 +781,7 @@ static int digital_set_volume(const Volume &in)
     return 0;
 }
 
+// The CD-TEXT of the disc in the tray; -1 when it has none.
 static int digital_disc_text(DiscText &out)
 {
     if (!text.present || state <= DRIVE_NO_DISC)
@@ -771,6 +790,7 @@ static int digital_disc_text(DiscText &out)
     return 0;
 }
 
+// Why the last call failed, or the drive's error state arose.
 static const char *digital_error() { return error_text; }
 
 const DriveBackend digital_drive_backend = {
