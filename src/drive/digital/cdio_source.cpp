@@ -114,6 +114,7 @@ void set_error(const char *what)
 
 bool path_exists(const char *path) { return access(path, F_OK) == 0; }
 
+// A name ending in .cue is an image for libcdio's BIN/CUE driver.
 bool is_cue_sheet(const char *path)
 {
     size_t length = strlen(path);
@@ -133,6 +134,7 @@ void drop_paranoia()
     state.next_frame = NO_FRAME;
 }
 
+// Lets paranoia and the libcdio handle go.
 void drop_handle()
 {
     drop_paranoia();
@@ -276,6 +278,7 @@ bool read_toc(track_t &first)
     return true;
 }
 
+// True when at least one track of the table holds audio.
 bool has_audio(const Toc &toc)
 {
     for (int i = 0; i < toc.count; ++i)
@@ -370,6 +373,7 @@ int cdio_open_source(const char *path)
     return 0;
 }
 
+// Lets the drive go; a later open starts afresh.
 void cdio_close_source()
 {
     drop_handle();
@@ -390,6 +394,8 @@ bool cdio_media_changed()
     return changed == 1;
 }
 
+// Reads the disc now in the drive: table of contents, CD-TEXT and paranoia's
+// set-up, on a fresh handle.
 int32_t cdio_load(Toc &toc, DiscText &text)
 {
     memset(&toc, 0, sizeof toc);
@@ -429,6 +435,8 @@ int32_t cdio_load(Toc &toc, DiscText &text)
     return DRIVE_STOPPED;
 }
 
+// Reads audio frames through paranoia, up to the end of the run of audio
+// tracks that holds frame.
 int32_t cdio_read(uint32_t frame, int32_t count, int16_t *samples)
 {
     if (!state.paranoia) {
@@ -484,6 +492,7 @@ int32_t cdio_read(uint32_t frame, int32_t count, int16_t *samples)
     return count;
 }
 
+// Stops reading and opens the tray; an image is only taken out.
 int cdio_eject_source()
 {
     drop_paranoia();
@@ -507,6 +516,7 @@ int cdio_eject_source()
     return 0;
 }
 
+// Why the last call failed.
 const char *cdio_source_error() { return state.error; }
 
 } // namespace
@@ -516,6 +526,7 @@ const AudioSource cdio_audio_source = {
     cdio_load, cdio_read,        cdio_eject_source, cdio_source_error,
 };
 
+// Puts mivo's handler in libcdio's place once.
 void install_cdio_log_handler()
 {
     static bool installed = false;
@@ -524,10 +535,13 @@ void install_cdio_log_handler()
     installed = true;
 }
 
+// The last message the handlers kept.
 const char *last_cdio_message() { return log_message; }
 
+// Frames paranoia gave up on since the last load.
 int32_t cdio_skipped_frames() { return state.skipped; }
 
+// Asks libcdio for the default drive, unless the tests name an image.
 bool find_default_cd_device(char *path, int size)
 {
     // Test hook: the end-to-end tests have no drive, so they name a BIN/CUE
