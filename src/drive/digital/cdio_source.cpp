@@ -112,6 +112,7 @@ void set_error(const char *what)
         snprintf(state.error, sizeof state.error, "%s: %s", state.path, what);
 }
 
+// True when the device node or sheet is there at all.
 bool path_exists(const char *path) { return access(path, F_OK) == 0; }
 
 // A name ending in .cue is an image for libcdio's BIN/CUE driver.
@@ -143,6 +144,7 @@ void drop_handle()
     state.cdio = nullptr;
 }
 
+// Opens the drive, or the image, with the driver that fits it.
 CdIo_t *open_handle() { return cdio_open(state.path, state.image ? DRIVER_BINCUE : DRIVER_DEVICE); }
 
 // True when the path appeared or disappeared since the last look.
