@@ -75,6 +75,21 @@ class CdioDrive(E2E):
         self.assertTrue(m.running())
         self.quit_cleanly(m)
 
+    def test_a_data_only_disc_shows_no_audio_and_stays_up(self):
+        folder = os.path.join(self.scratch, "data")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "data.bin"), "wb") as f:
+            f.write(bytes(2352 * 300))
+        self.sheet = os.path.join(folder, "data.cue")
+        with open(self.sheet, "w") as f:
+            f.write('FILE "data.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n')
+        m = self.start_drive()
+        wait_status(m, "No Audio", 10)
+        m.send("p")
+        m.wait_quiet(0.6, 3)
+        self.assertEqual(status(m), "No Audio")
+        self.quit_cleanly(m)
+
     def test_no_sdl_drive_and_no_default_drive_ends_with_the_message(self):
         m = self.start_drive(image=False)
         self.assertEqual(m.wait_exit(10), 1)
