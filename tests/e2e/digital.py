@@ -14,6 +14,7 @@ from pcm_image import FRAME_SAMPLES as FS
 
 import scenarios
 from scenarios import E2E, wait_status, wait_track
+from scenarios import status as status_of
 
 # Tracks of 3, 2, 2.5 and 1.5 seconds.
 DISC = [225, 150, 188, 112]
@@ -192,6 +193,21 @@ class DigitalPlayback:
         self.assertEqual(got[:2], [disc, disc])
         self.assertEqual(got[2][0], disc[0])
 
+
+    def test_eject_stops_and_empties_the_tray(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 30)
+        m.send("e")
+        wait_status(m, "No Audio")
+        heard = self.played(m)[0]
+        m.send("p")
+        time.sleep(0.6)
+        self.assertEqual(status_of(m), "No Audio")
+        self.assertEqual(self.played(m)[0], heard)
+        self.assertEqual(len(heard), 1)
+        self.assertEqual(heard[0][0], WHOLE[0])
+        self.quit_cleanly(m)
 
     def test_bad_images_print_one_line_and_exit_1(self):
         good = self.image(SHORT)

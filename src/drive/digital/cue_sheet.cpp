@@ -41,6 +41,10 @@ struct Parser {
     va_start(args, format);
     vsnprintf(p.error + used, static_cast<size_t>(p.error_size - used), format, args);
     va_end(args);
+    // Text quoted from the sheet must not break the line or steer a terminal.
+    for (char *c = p.error; *c; c++)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f)
+            *c = '?';
     return -1;
 }
 
@@ -110,6 +114,7 @@ void copy_text(char *out, int size, const char *text, int32_t length, bool latin
     out[used] = '\0';
 }
 
+// Blanks between words: CR is stripped before, other bytes are text.
 bool is_space(char c) { return c == ' ' || c == '\t'; }
 
 // The rest of a line after a keyword, with a quoted value unwrapped; a value
@@ -142,6 +147,7 @@ void next_word(const char *&text, int32_t &length, const char *&word, int32_t &w
         text++, length--;
 }
 
+// Keywords match in any case, as rippers write them in either.
 bool word_is(const char *word, int32_t length, const char *name)
 {
     return static_cast<int32_t>(strlen(name)) == length &&
@@ -205,6 +211,7 @@ int32_t sector_bytes_of(const char *mode, int32_t length)
     return 0;
 }
 
+// Notes an index or a gap in the sheet's order, at the current file.
 int add_event(Parser &p, CueEventKind kind, uint32_t frame, uint32_t gap)
 {
     CueSheet &s = *p.sheet;
@@ -220,6 +227,7 @@ int add_event(Parser &p, CueEventKind kind, uint32_t frame, uint32_t gap)
     return 0;
 }
 
+// FILE "name" TYPE or FILE name TYPE: the name joined to the sheet's folder.
 int handle_file(Parser &p, const char *args, int32_t length)
 {
     CueSheet &s = *p.sheet;
@@ -294,6 +302,7 @@ int finish_track(Parser &p)
     return 0;
 }
 
+// TRACK nn MODE: a new track, after the one before it was complete.
 int handle_track(Parser &p, const char *args, int32_t length)
 {
     CueSheet &s = *p.sheet;
@@ -329,6 +338,8 @@ int handle_track(Parser &p, const char *args, int32_t length)
     return 0;
 }
 
+// INDEX nn mm:ss:ff: only 00 and 01 shape the disc; later ones are checked
+// for order and otherwise skipped.
 int handle_index(Parser &p, const char *args, int32_t length)
 {
     CueSheet &s = *p.sheet;
@@ -387,6 +398,8 @@ int handle_index(Parser &p, const char *args, int32_t length)
     return 0;
 }
 
+// PREGAP before a track's INDEX lines, POSTGAP after its INDEX 01: silence
+// that is in no file, put in where the next index is met.
 int handle_gap(Parser &p, bool pregap, const char *args, int32_t length)
 {
     if (p.current_track < 0)
@@ -409,6 +422,7 @@ int handle_gap(Parser &p, bool pregap, const char *args, int32_t length)
     return 0;
 }
 
+// One line of the sheet, blanks and CR already trimmed.
 int handle_line(Parser &p, const char *text, int32_t length)
 {
     CueSheet &s = *p.sheet;
@@ -575,6 +589,8 @@ struct Walk {
 // The longest image mivo lays out, so that frame counts never wrap.
 constexpr uint32_t MAX_DISC_FRAMES = 0x7fffffff;
 
+// Appends a run of frames at the walk's disc frame; false when the table or
+// the frame count would overflow.
 bool add_segment(Walk &w, int32_t file, uint32_t file_frame, uint32_t frames)
 {
     if (frames == 0)
@@ -658,6 +674,7 @@ int layout_cue_sheet(const CueSheet &sheet, const uint32_t *file_frames, CueLayo
     return 0;
 }
 
+// Tracks' entries follow the sheet's order, whatever their numbers.
 void cue_disc_text(const CueSheet &sheet, DiscText &text)
 {
     memset(&text, 0, sizeof text);

@@ -45,6 +45,7 @@ OpenFile current = {-1, -1, nullptr, 0};
 bool loaded;
 char error_text[ERROR_SIZE];
 
+// Lets go of the open file, if any.
 void close_current()
 {
     if (current.sound != nullptr)
@@ -68,11 +69,12 @@ bool has_container_magic(const unsigned char *head, ssize_t length)
            is(0, ".snd") || is(0, "wvpk");
 }
 
-// Opens a file of the sheet; with a Latin-1 sheet, a name that is not found
-// as written is tried again in UTF-8, as unpacking usually renames it.
+// Opens a file of the sheet without waiting (a FILE line naming a pipe must
+// not hang mivo); with a Latin-1 sheet, a name that is not found as written
+// is tried again in UTF-8, as unpacking usually renames it.
 int open_path(CueFile &file)
 {
-    int fd = open(file.path, O_RDONLY | O_CLOEXEC);
+    int fd = open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0 || errno != ENOENT || !sheet.latin1)
         return fd;
     char utf8[CUE_PATH_SIZE];
@@ -90,7 +92,7 @@ int open_path(CueFile &file)
         }
     }
     utf8[used] = '\0';
-    fd = open(utf8, O_RDONLY | O_CLOEXEC);
+    fd = open(utf8, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0)
         memcpy(file.path, utf8, used + 1);
     else
@@ -133,9 +135,15 @@ int probe_file(int32_t index)
                  file.path, strerror(errno));
         return -1;
     }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        snprintf(error_text, sizeof error_text, "%s:%d: %s is not a regular file", sheet.path,
+                 file.line, file.path);
+        close(fd);
+        return -1;
+    }
     unsigned char head[12];
     ssize_t got = pread(fd, head, sizeof head, 0);
-    struct stat st;
     if (got < 0 || fstat(fd, &st) < 0) {
         snprintf(error_text, sizeof error_text, "%s:%d: cannot read %s: %s", sheet.path, file.line,
                  file.path, strerror(errno));
@@ -191,7 +199,7 @@ int select_file(int32_t index)
     close_current();
     CueFile &file = sheet.file[index];
     const FileInfo &f = info[index];
-    int fd = open(file.path, O_RDONLY | O_CLOEXEC);
+    int fd = open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         snprintf(error_text, sizeof error_text, "cannot open %s: %s", file.path, strerror(errno));
         return -1;
@@ -321,6 +329,8 @@ uint32_t track_run(uint32_t frame, bool &data)
     return toc.track[t + 1].offset;
 }
 
+// Reads the sheet and probes every file, so a bad image fails here, before
+// the screen starts, with the line that names its fault.
 int image_open(const char *path)
 {
     close_current();
@@ -337,14 +347,17 @@ int image_open(const char *path)
     return 0;
 }
 
+// Forgets the image and its open file.
 void image_close()
 {
     close_current();
     loaded = false;
 }
 
+// An image never changes under mivo: a new one is a new open.
 bool image_media_changed() { return false; }
 
+// The disc as a drive would read it, or an empty tray after an eject.
 int32_t image_load(Toc &toc, DiscText &text)
 {
     memset(&text, 0, sizeof text);
@@ -424,7 +437,15 @@ int image_eject()
     return 0;
 }
 
-const char *image_error() { return error_text; }
+// File names in the message come from the sheet: control bytes in them must
+// not break the one line or steer a terminal.
+const char *image_error()
+{
+    for (char *c = error_text; *c; c++)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f)
+            *c = '?';
+    return error_text;
+}
 
 } // namespace
 

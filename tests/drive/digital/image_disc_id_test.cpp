@@ -7,15 +7,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
-#include <sstream>
 
 using namespace imagetest;
 
 namespace
 {
-
-// The disc id through the drive's own table.
-uint64_t disc_id_of(const Toc &toc) { return compute_disc_id(toc); }
 
 // The table of contents a stored entry records: offsets, lead-out at the
 // disc's length, and the id other programs computed from them.
@@ -124,7 +120,7 @@ TEST(ImageDiscId, EqualsTheIdOfTheSameDiscInADrive)
                 EXPECT_EQ(toc.track[t].offset, e.offsets[t]) << "track " << t + 1;
             EXPECT_EQ(toc.track[toc.count].offset, e.leadout);
             char id[32];
-            snprintf(id, sizeof id, "%08" PRIx64, disc_id_of(toc) & 0xffffffffu);
+            snprintf(id, sizeof id, "%08" PRIx64, compute_disc_id(toc) & 0xffffffffu);
             EXPECT_EQ(id, e.id);
             image_audio_source.close();
         }
