@@ -3,12 +3,22 @@
 #include "database/database.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
-// Copies src into a title field, cut at the field's size.
-static void set_title(char (&field)[TEXT_FIELD_SIZE], const char *src)
+// Appends src to the text of field at length used, cut at the field's end
+// between two UTF-8 characters; returns the new length.
+static size_t append_cut(char (&field)[TEXT_FIELD_SIZE], size_t used, const char *src)
 {
-    snprintf(field, sizeof field, "%s", src);
+    size_t room = sizeof field - 1 - used;
+    size_t n = strnlen(src, room + 1);
+    if (n > room) {
+        n = room;
+        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80)
+            n--;
+    }
+    memcpy(field + used, src, n);
+    field[used + n] = '\0';
+    return used + n;
 }
 
 void fill_titles_from_disc_text(DiscDatabase &db, const DiscText &text, int tracks)
@@ -18,16 +28,15 @@ void fill_titles_from_disc_text(DiscDatabase &db, const DiscText &text, int trac
     const CdTextEntry &disc = text.entry[MAX_TRACKS];
     char(&title)[TEXT_FIELD_SIZE] = db.entries[DISC_ENTRY].title;
     if (disc.performer[0] && disc.title[0]) {
-        // Cut where the field ends, as the title file's reader does.
-        int n = snprintf(title, sizeof title, "%.*s / ", TEXT_FIELD_SIZE, disc.performer);
-        if (n >= 0 && n < TEXT_FIELD_SIZE)
-            snprintf(title + n, sizeof title - static_cast<size_t>(n), "%s", disc.title);
+        size_t used = append_cut(title, 0, disc.performer);
+        used = append_cut(title, used, " / ");
+        append_cut(title, used, disc.title);
     } else {
-        set_title(title, disc.performer[0] ? disc.performer : disc.title);
+        append_cut(title, 0, disc.performer[0] ? disc.performer : disc.title);
     }
     int count = std::min({tracks, MAX_DB_TRACKS, MAX_TRACKS});
     for (int i = 0; i < count; i++)
-        set_title(db.entries[i].title, text.entry[i].title);
+        append_cut(db.entries[i].title, 0, text.entry[i].title);
 }
 
 int load_disc_titles(PlayerState &state, const Toc &toc, const DiscText &text)

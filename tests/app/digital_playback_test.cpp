@@ -226,6 +226,13 @@ TEST(DiscTextTitles, TheDiscTitleIsPerformerSlashTitleOrWhicheverThereIs)
     DiscDatabase db{};
     fill_titles_from_disc_text(db, text, 1);
     EXPECT_EQ(strlen(db.entries[DISC_ENTRY].title), static_cast<size_t>(TEXT_FIELD_SIZE - 1));
+    // A cut never splits a character: "ü" is two bytes and would end at 256.
+    memset(text.entry[MAX_TRACKS].performer, 0, CDTEXT_FIELD_SIZE);
+    memset(text.entry[MAX_TRACKS].performer, 'p', 250);
+    snprintf(text.entry[MAX_TRACKS].title, CDTEXT_FIELD_SIZE, "%s", "xü");
+    fill_titles_from_disc_text(db, text, 1);
+    EXPECT_EQ(strlen(db.entries[DISC_ENTRY].title), 254u);
+    EXPECT_EQ(db.entries[DISC_ENTRY].title[253], 'x');
 }
 
 } // namespace

@@ -182,6 +182,15 @@ static void fill_audio(uint8_t *stream, int len)
                 underruns.fetch_add(1, std::memory_order_relaxed);
             break;
         }
+        if (entry->generation != gen) {
+            // A command that came while this buffer was being filled may
+            // already have audio queued: that is the newest, not stale.
+            uint32_t now = generation.load(std::memory_order_acquire);
+            if (entry->generation == now) {
+                gen = now;
+                continue;
+            }
+        }
         if (entry->generation != gen || entry->kind != ENTRY_AUDIO) {
             if (entry->generation == gen && entry->kind == ENTRY_END)
                 finished_generation.store(gen, std::memory_order_release);
