@@ -33,6 +33,7 @@ static void follow_disc_change(uint64_t id)
         DiscText text{};
         drive_disc_text(text);
         load_disc_titles(player, drive.toc, text);
+        say_unreadable_titles();
     }
     player.db.dirty = 0;
     remember_loaded_disc(drive.toc);
