@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -193,6 +194,19 @@ TEST_F(DigitalPlayback, ATitleFileWinsOverCdText)
     poll_drive();
     EXPECT_STREQ(player.db.entries[DISC_ENTRY].title, "From the file");
     EXPECT_STREQ(player.db.entries[0].title, "File track");
+}
+
+TEST_F(DigitalPlayback, AnUnreadableTitleFileKeepsCdTextOut)
+{
+    sheet_text.present = true;
+    snprintf(sheet_text.entry[MAX_TRACKS].title, CDTEXT_FIELD_SIZE, "From the sheet");
+    build_database_path(compute_disc_id(three_tracks()));
+    fs::create_directories(home / ".kel");
+    ASSERT_EQ(mkfifo(database_path, 0644), 0);
+    open_image();
+    poll_drive();
+    EXPECT_EQ(player.db.unreadable, 1);
+    EXPECT_STREQ(player.db.entries[DISC_ENTRY].title, "");
 }
 
 struct TitleCase {
