@@ -7,7 +7,8 @@ packages=(
   g++ cmake make pkg-config
   libsdl1.2-dev libsdl1.2-compat libncurses-dev libgtest-dev
   libcurl4-openssl-dev libjsmn-dev # title lookups
-  sox lame            # the demo disc
+  libcdio-dev libcdio-paranoia-dev # real drives read digitally
+  sox lame flac       # the demo disc: mp3s for the virtual disc, FLACs for the image
   libsndfile1-dev     # disc images' audio files
   python3 python3-pyte # the end-to-end tests read the screen through pyte
   clang libclang-rt-14-dev # the database loader's libFuzzer target

@@ -1,5 +1,7 @@
 #include "app/main_loop.h"
 
+#include "app/disc_titles.h"
+
 #include "app/commands.h"
 #include "app/lookup_flow.h"
 #include "app/player.h"
@@ -30,8 +32,10 @@ static void follow_disc_change(uint64_t id)
     if (drive.state <= DRIVE_NO_DISC) {
         clear_database(player.db);
     } else {
+        DiscText text{};
+        drive_disc_text(text);
         // A file that is there but cannot be read still holds the user's texts.
-        has_title_file = load_database(player, drive.toc) == 0 || player.db.unreadable;
+        has_title_file = load_disc_titles(player, drive.toc, text) == 0 || player.db.unreadable;
         say_unreadable_titles();
     }
     player.db.dirty = 0;
