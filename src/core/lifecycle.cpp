@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "core/drive.h"
 #include "core/main_loop.h"
 #include "core/player.h"
@@ -17,9 +18,7 @@ void handle_quit_signal(int) { player.quit = 1; }
 
 int parse_drive_number(int argc, char **argv)
 {
-    if (argc < 2)
-        return 0;
-    return static_cast<int>(strtol(argv[1], nullptr, 0));
+    return parse_command_line(argc, argv).drive_number;
 }
 
 // Start-up failures come before the terminal is taken over, so a plain line on
@@ -70,6 +69,10 @@ static void shut_down()
 
 int run_player(int argc, char **argv)
 {
+    command_line = parse_command_line(argc, argv);
+    int status = answer_command_line(command_line, stdout, stderr);
+    if (status >= 0)
+        return status;
     start_up(argc, argv);
     if (!player.quit)
         run_main_loop();

@@ -1,6 +1,7 @@
 #include "database/database.h"
 
 #include "database/disc_id.h"
+#include "mivo_version.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,8 +17,6 @@ static constexpr int LINE_LIMIT = 255;
 
 // A field line is broken once this many escaped value characters are on it.
 static constexpr int WRAP_AFTER = 60;
-
-static const char SUBMITTED_VIA[] = "mivo 1.0.0";
 
 // Appends one line's value to a field, undoing the escapes and cutting the
 // field at TEXT_FIELD_SIZE - 1 bytes.
@@ -170,7 +169,7 @@ static bool write_entry(FILE *file, const DiscDatabase &db, const SDL_CD &drive,
             return false;
     }
     if (fprintf(file, "#\n# Disc length: %i seconds\n", disc_length_frames(drive) / CD_FPS) < 0 ||
-        fprintf(file, "# Submitted via: %s\n#\n", SUBMITTED_VIA) < 0 ||
+        fprintf(file, "# Submitted via: %s\n#\n", MIVO_NAME_VERSION) < 0 ||
         fprintf(file, "DISCID=%08" PRIx64 "\n", id) < 0)
         return false;
 

@@ -2,7 +2,7 @@
 
 add_test(NAME man_pages_lint
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/lint-man.sh
-    ${PROJECT_SOURCE_DIR}/man/mivo.1 ${PROJECT_SOURCE_DIR}/man/mivo-play-folder.1)
+    ${PROJECT_BINARY_DIR}/man/mivo.1 ${PROJECT_BINARY_DIR}/man/mivo-play-folder.1)
 
 # Installs the package as root and removes it again, so it runs only when asked:
 # MIVO_TEST_INSTALL=1 ctest -L install
