@@ -71,6 +71,8 @@ foreach(page ${MIVO_MAN_PAGES})
 endforeach()
 add_custom_target(mivo_docs ALL DEPENDS ${compressed})
 install(FILES ${doc_dir}/changelog.Debian.gz ${doc_dir}/copyright DESTINATION share/doc/mivo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME mivo)
 
 # The compiler's version notes in .comment say nothing to a user, and strip
 # keeps them, so they go once mivo is in place.

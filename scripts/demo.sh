@@ -2,6 +2,22 @@
 # Installs what is missing, builds mivo and starts it on its demo disc.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh" >/dev/null
-"$root/scripts/make-demo-disc.sh" "$root/build/demo-disc"
-exec "$root/scripts/mivo-play-folder" "$root/build/demo-disc"
+# shellcheck source=scripts/common.sh
+. "$root/scripts/common.sh"
+build=$root/build-release
+trap 'hand_back "$build"' EXIT
+
+step "Checking the Debian packages mivo needs (scripts/setup.sh)"
+"$root/scripts/setup.sh"
+
+step "Building mivo in build-release/"
+cd "$root"
+quietly "$build/demo-build.log" cmake --preset release
+quietly "$build/demo-build.log" cmake --build --preset release -j"$(nproc)" --target mivo
+
+step "Making the demo disc: four short tracks of tones in build-release/demo-disc/"
+"$root/scripts/make-demo-disc.sh" "$build/demo-disc"
+hand_back "$build"
+
+step "Starting mivo on the demo disc; P plays, Q quits"
+MIVO=$build/mivo exec "$root/scripts/mivo-play-folder" "$build/demo-disc"
