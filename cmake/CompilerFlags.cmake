@@ -42,12 +42,11 @@ if(MIVO_HARDEN)
       set(mivo_harden_link ${dpkg_LDFLAGS})
     endif()
   endif()
-  target_compile_options(mivo_hardening INTERFACE ${mivo_harden_compile})
-  target_link_options(mivo_hardening INTERFACE ${mivo_harden_link})
-  include(CheckPIESupported)
-  check_pie_supported()
-  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
-  message(STATUS "Hardening flags: ${mivo_harden_compile} ${mivo_harden_link} (PIE)")
+  # Debian's compiler makes position-independent executables by default;
+  # saying so keeps them so under another compiler.
+  target_compile_options(mivo_hardening INTERFACE ${mivo_harden_compile} -fPIE)
+  target_link_options(mivo_hardening INTERFACE ${mivo_harden_link} -pie)
+  message(STATUS "Hardening flags: ${mivo_harden_compile} -fPIE ${mivo_harden_link} -pie")
 endif()
 
 add_library(mivo_flags INTERFACE)

@@ -10,13 +10,18 @@ trap 'hand_back "$build"' EXIT
 step "Checking the Debian packages mivo needs (scripts/setup.sh)"
 "$root/scripts/setup.sh"
 
+# The disc is made while mivo builds: sox and lame wait on the disc as much as
+# they work.
+step "Making the demo disc: four short tracks of tones in build-release/demo-disc/"
+mkdir -p "$build"
+"$root/scripts/make-demo-disc.sh" "$build/demo-disc" &
+disc_maker=$!
+
 step "Building mivo in build-release/"
 cd "$root"
 quietly "$build/demo-build.log" cmake --preset release
 quietly "$build/demo-build.log" cmake --build --preset release -j"$(nproc)" --target mivo
-
-step "Making the demo disc: four short tracks of tones in build-release/demo-disc/"
-"$root/scripts/make-demo-disc.sh" "$build/demo-disc"
+wait "$disc_maker" || { echo "the demo disc could not be made" >&2; exit 1; }
 hand_back "$build"
 
 step "Starting mivo on the demo disc; P plays, Q quits"
