@@ -74,13 +74,13 @@ static void read_line(DiscDatabase &db, const char *line)
 
 // Replaces the disc's texts with those of its file; the entries beyond the
 // disc's tracks are left alone since nothing shows or saves them.
-int load_database(PlayerState &state, const SDL_CD &drive)
+int load_database(PlayerState &state, const Toc &toc)
 {
     DiscDatabase &db = state.db;
-    build_database_path(compute_disc_id(drive));
+    build_database_path(compute_disc_id(toc));
     db.entries[DISC_ENTRY].title[0] = '\0';
     db.entries[DISC_ENTRY].ext[0] = '\0';
-    int tracks = usable_track_count(drive);
+    int tracks = usable_track_count(toc);
     for (int i = 0; i < tracks; i++) {
         db.entries[i].title[0] = '\0';
         db.entries[i].ext[0] = '\0';
@@ -159,16 +159,17 @@ static void make_parent_directories()
 
 // Writes the whole file: the header with the table of contents, the DISCID
 // line, the fields and the empty play order. False as soon as a write fails.
-static bool write_entry(FILE *file, const DiscDatabase &db, const SDL_CD &drive, uint64_t id)
+static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint64_t id)
 {
-    int tracks = usable_track_count(drive);
+    int tracks = usable_track_count(toc);
     if (fputs("# xmcd CD Database Entry\n#\n# Track frame offsets:\n", file) == EOF)
         return false;
     for (int i = 0; i < tracks; i++) {
-        if (fprintf(file, "# %u\n", static_cast<unsigned>(drive.track[i].offset)) < 0)
+        if (fprintf(file, "# %u\n", static_cast<unsigned>(toc.track[i].offset)) < 0)
             return false;
     }
-    if (fprintf(file, "#\n# Disc length: %i seconds\n", disc_length_frames(drive) / CD_FPS) < 0 ||
+    if (fprintf(file, "#\n# Disc length: %i seconds\n",
+                disc_length_frames(toc) / FRAMES_PER_SECOND) < 0 ||
         fprintf(file, "# Submitted via: %s\n#\n", MIVO_NAME_VERSION) < 0 ||
         fprintf(file, "DISCID=%08" PRIx64 "\n", id) < 0)
         return false;
@@ -203,9 +204,9 @@ static mode_t new_file_mode()
 
 // Writes the new contents beside the old file and renames them over it only
 // once they are on disk, so a full disk or a crash never leaves a short file.
-int save_database(DiscDatabase &db, const SDL_CD &drive)
+int save_database(DiscDatabase &db, const Toc &toc)
 {
-    uint64_t id = compute_disc_id(drive);
+    uint64_t id = compute_disc_id(toc);
     build_database_path(id);
     make_parent_directories();
 
@@ -224,7 +225,7 @@ int save_database(DiscDatabase &db, const SDL_CD &drive)
         return -1;
     }
 
-    bool written = write_entry(file, db, drive, id) && fflush(file) == 0 && fsync(fd) == 0;
+    bool written = write_entry(file, db, toc, id) && fflush(file) == 0 && fsync(fd) == 0;
     if (fclose(file) != 0)
         written = false;
     if (!written || rename(temp_path, database_path) != 0) {

@@ -1,6 +1,6 @@
 #include "database/disc_id.h"
 
-#include "core/player.h"
+#include "app/player.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -10,22 +10,22 @@
 
 char database_path[DATABASE_PATH_SIZE];
 
-static_assert(SDL_MAX_TRACKS == MAX_DB_TRACKS, "one track count bounds the table and the texts");
+static_assert(MAX_TRACKS == MAX_DB_TRACKS, "one track count bounds the table and the texts");
 
-int usable_track_count(const SDL_CD &drive)
+int usable_track_count(const Toc &toc)
 {
-    if (drive.numtracks < 0)
+    if (toc.count < 0)
         return 0;
-    return drive.numtracks > SDL_MAX_TRACKS ? SDL_MAX_TRACKS : drive.numtracks;
+    return toc.count > MAX_TRACKS ? MAX_TRACKS : toc.count;
 }
 
 // Sums the tracks' own lengths, wrapping in 32 bits as the drive's counters do.
-int32_t disc_length_frames(const SDL_CD &drive)
+int32_t disc_length_frames(const Toc &toc)
 {
     uint32_t total = 0;
-    int tracks = usable_track_count(drive);
+    int tracks = usable_track_count(toc);
     for (int i = 0; i < tracks; i++)
-        total += drive.track[i].length;
+        total += toc.track[i].length;
     return static_cast<int32_t>(total);
 }
 
@@ -40,20 +40,21 @@ static uint32_t digit_sum(uint32_t seconds)
 
 // Forms the id in 32 bits and sign-extends it, because files already stored
 // under 16-digit names are found only through exactly this widening.
-uint64_t compute_disc_id(const SDL_CD &drive)
+uint64_t compute_disc_id(const Toc &toc)
 {
-    int32_t n = drive.numtracks;
+    int32_t n = toc.count;
     if (n < 1)
         return static_cast<uint64_t>(static_cast<int64_t>(n));
 
-    int tracks = usable_track_count(drive);
+    int tracks = usable_track_count(toc);
     uint32_t sum = 0;
     for (int i = 0; i < tracks; i++) {
-        uint32_t offset = drive.track[i].offset;
-        if (offset >= CD_FPS)
-            sum += digit_sum(offset / CD_FPS);
+        uint32_t offset = toc.track[i].offset;
+        if (offset >= FRAMES_PER_SECOND)
+            sum += digit_sum(offset / FRAMES_PER_SECOND);
     }
-    uint32_t seconds = drive.track[tracks].offset / CD_FPS - drive.track[0].offset / CD_FPS;
+    uint32_t seconds =
+        toc.track[tracks].offset / FRAMES_PER_SECOND - toc.track[0].offset / FRAMES_PER_SECOND;
     uint32_t id = (sum % 255) << 24 | seconds << 8 | static_cast<uint32_t>(n);
     return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(id)));
 }

@@ -36,14 +36,16 @@ struct Toc {
     TocTrack track[MAX_TRACKS + 1];
 };
 
-// What one refresh saw. track (0-based) and frame (within that track) are
-// meaningful with a disc in the drive; while stopped, track names the track a
-// restart of the current track should play.
+// What one refresh saw. track (0-based, within the table when it has tracks)
+// and frame (within that track) are meaningful with a disc in the drive;
+// restart_track is the track a restart of the current track plays, which a
+// stopped drive may no longer name in track.
 struct DriveStatus {
     int32_t state;
     int32_t track;
     int32_t frame;
     Toc toc;
+    int32_t restart_track;
 };
 
 // One byte per output channel, 0 to 255; channels 2 and 3 are passed through.
@@ -99,3 +101,36 @@ struct DriveBackend {
     int (*disc_text)(DiscText &text);
     const char *(*error)();
 };
+
+// The calls the rest of mivo makes; each goes to the backend drive_open chose.
+// Before a successful drive_open every call fails without reaching a backend.
+
+// Opens the backend for the target's kind; 0 on success, -1 with drive_error
+// naming the failure as one line for the user.
+int drive_open(const DriveTarget &target);
+
+// Closes the open backend, if any.
+void drive_close();
+
+// Reads the drive's state into status; on failure status shows no disc.
+int drive_refresh(DriveStatus &status);
+
+int drive_play(int32_t track, int32_t frame, PlaySpan span);
+int drive_pause();
+int drive_resume();
+int drive_stop();
+int drive_eject();
+int drive_get_volume(Volume &volume);
+int drive_set_volume(const Volume &volume);
+int drive_disc_text(DiscText &text);
+
+// Why the last call failed.
+const char *drive_error();
+
+// The open backend's name, or "none".
+const char *drive_backend_name();
+
+// Makes drive_open use backend whatever the target, so tests can put a double
+// in; nullptr goes back to choosing by the target's kind. The record must
+// outlive its use.
+void set_drive_backend(const DriveBackend *backend);

@@ -25,9 +25,7 @@ static const char EDITOR_HEADING[] = "KEL Track List Editor";
 // count from the drive can never index past them.
 static int editor_track_count(const PlayerState &state)
 {
-    if (state.cdrom == nullptr)
-        return 0;
-    return usable_track_count(*state.cdrom);
+    return usable_track_count(state.drive.toc);
 }
 
 // Lays the four areas out from the terminal's current size.
@@ -214,8 +212,7 @@ void run_track_editor(PlayerState &state)
             break;
         case 'Q':
         case 'q':
-            if (state.cdrom != nullptr)
-                save_database(state.db, *state.cdrom);
+            save_database(state.db, state.drive.toc);
             curs_set(1);
             return;
         default:

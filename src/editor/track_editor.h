@@ -3,7 +3,7 @@
 // for the whole run of the program.
 #pragma once
 
-#include "core/player.h"
+#include "app/player.h"
 
 #include <cstdint>
 

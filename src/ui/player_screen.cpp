@@ -23,31 +23,21 @@ static constexpr attr_t DIM_HINT_ATTR = A_DIM;
 static constexpr attr_t PLAYING_TRACK_ATTR = A_BOLD;
 static constexpr attr_t TITLE_ATTR = A_BOLD | COLOR_PAIR(1);
 
-static constexpr int32_t FRAMES_PER_MINUTE = 60 * CD_FPS;
-
-// The drive's status as the int the C library stored; a value outside the
-// enumeration is shown, not trusted.
-static int drive_status(const SDL_CD &drive)
-{
-    int status = 0;
-    static_assert(sizeof status == sizeof drive.status);
-    memcpy(&status, &drive.status, sizeof status);
-    return status;
-}
+static constexpr int32_t FRAMES_PER_MINUTE = 60 * FRAMES_PER_SECOND;
 
 // What the status box says for the drive's status.
 static const char *status_text(int status)
 {
     switch (status) {
-    case CD_ERROR:
+    case DRIVE_ERROR:
         return "Error";
-    case CD_TRAYEMPTY:
+    case DRIVE_NO_DISC:
         return "No Audio";
-    case CD_STOPPED:
+    case DRIVE_STOPPED:
         return "Stopped";
-    case CD_PLAYING:
+    case DRIVE_PLAYING:
         return "Playing";
-    case CD_PAUSED:
+    case DRIVE_PAUSED:
         return "Paused";
     default:
         return "(Unknown)";
@@ -103,11 +93,11 @@ static void draw_box_title(const Rect &box, const char *title)
 // Prints "mm:ss" for a count of frames at (row, col).
 static void draw_time(int row, int col, int32_t frames)
 {
-    mvprintw(row, col, "%02d:%02d", frames / FRAMES_PER_MINUTE, frames / CD_FPS % 60);
+    mvprintw(row, col, "%02d:%02d", frames / FRAMES_PER_MINUTE, frames / FRAMES_PER_SECOND % 60);
 }
 
 // Status, play mode, current track, position within it and the disc's length.
-static void draw_status_box(const PlayerState &state, const SDL_CD &drive)
+static void draw_status_box(const PlayerState &state, const DriveStatus &drive)
 {
     const int label_col = status_rect.left + 1;
     const int value_col = status_rect.left + 13;
@@ -117,35 +107,34 @@ static void draw_status_box(const PlayerState &state, const SDL_CD &drive)
     draw_clipped(stdscr, top + 3, label_col, "Track:", 12);
     draw_clipped(stdscr, top + 4, label_col, "Time:", 12);
     draw_clipped(stdscr, top + 5, label_col, "CD:", 12);
-    draw_clipped(stdscr, top + 1, value_col, status_text(drive_status(drive)),
-                 status_rect.width - 13);
+    draw_clipped(stdscr, top + 1, value_col, status_text(drive.state), status_rect.width - 13);
     draw_clipped(stdscr, top + 2, value_col, play_mode_text(state.play_mode),
                  status_rect.width - 13);
-    // cur_track + 1 in wider arithmetic: a drive's garbage must not overflow.
-    mvprintw(top + 3, value_col, "%lld of %d", static_cast<long long>(drive.cur_track) + 1,
-             drive.numtracks);
-    draw_time(top + 4, value_col, drive.cur_frame);
-    draw_time(top + 5, value_col, disc_length_frames(drive));
+    // track + 1 in wider arithmetic: a drive's garbage must not overflow.
+    mvprintw(top + 3, value_col, "%lld of %d", static_cast<long long>(drive.track) + 1,
+             drive.toc.count);
+    draw_time(top + 4, value_col, drive.frame);
+    draw_time(top + 5, value_col, disc_length_frames(drive.toc));
 }
 
 // Two columns of track entries, scrolled so that the current track stays in
 // view; the current track is bold while it plays.
-static void draw_track_list(const SDL_CD &drive)
+static void draw_track_list(const DriveStatus &drive)
 {
     const int rows_per_column = track_list_rect.height - 1;
     if (rows_per_column < 1)
         return;
-    const int count = usable_track_count(drive);
+    const int count = usable_track_count(drive.toc);
     if (count == 0)
         return;
-    const int status = drive_status(drive);
+    const int status = drive.state;
     const int capacity = 2 * rows_per_column;
     int first = 0;
     int last = count - 1;
     if (count > capacity) {
         // A current track outside the disc scrolls like its nearest track;
         // clamping it first keeps the sums below from overflowing.
-        int current = drive.cur_track;
+        int current = drive.track;
         if (current < 0)
             current = 0;
         if (current > count - 1)
@@ -163,13 +152,13 @@ static void draw_track_list(const SDL_CD &drive)
         const int k = i - first;
         const int row = track_list_rect.top + 1 + k % rows_per_column;
         const int col = track_list_rect.left + (k < rows_per_column ? 2 : 14);
-        const int32_t length = static_cast<int32_t>(drive.track[i].length);
-        const bool playing = status == CD_PLAYING && i == drive.cur_track;
+        const int32_t length = static_cast<int32_t>(drive.toc.track[i].length);
+        const bool playing = status == DRIVE_PLAYING && i == drive.track;
         if (playing)
             wattr_on(stdscr, PLAYING_TRACK_ATTR, nullptr);
         mvprintw(row, col, "%02u - %02u:%02u", static_cast<unsigned>(i + 1),
                  static_cast<unsigned>(length / FRAMES_PER_MINUTE),
-                 static_cast<unsigned>(length / CD_FPS % 60));
+                 static_cast<unsigned>(length / FRAMES_PER_SECOND % 60));
         if (playing)
             wattr_off(stdscr, PLAYING_TRACK_ATTR, nullptr);
     }
@@ -197,12 +186,13 @@ static void draw_key_hint(const KeyHint &hint)
 }
 
 // The command keys, dimmed where the drive's state gives them nothing to do.
-static void draw_control_panel(const SDL_CD &drive)
+static void draw_control_panel(const DriveStatus &drive)
 {
-    const int status = drive_status(drive);
-    const bool has_disc = status == CD_STOPPED || status == CD_PLAYING || status == CD_PAUSED;
+    const int status = drive.state;
+    const bool has_disc =
+        status == DRIVE_STOPPED || status == DRIVE_PLAYING || status == DRIVE_PAUSED;
     const attr_t disc = has_disc ? BRIGHT_HINT_ATTR : DIM_HINT_ATTR;
-    const attr_t eject = status == CD_TRAYEMPTY ? DIM_HINT_ATTR : BRIGHT_HINT_ATTR;
+    const attr_t eject = status == DRIVE_NO_DISC ? DIM_HINT_ATTR : BRIGHT_HINT_ATTR;
     const KeyHint hints[] = {
         {1, false, 'P', disc, "- Start playing"},
         {2, false, 'U', disc, "- Pause or restart"},
@@ -224,7 +214,7 @@ static void draw_control_panel(const SDL_CD &drive)
 }
 
 // The disc's title and the current track's title.
-static void draw_disc_info(const PlayerState &state, const SDL_CD &drive)
+static void draw_disc_info(const PlayerState &state, const DriveStatus &drive)
 {
     const int label_col = disc_info_rect.left + 1;
     const int title_col = disc_info_rect.left + 10;
@@ -235,17 +225,15 @@ static void draw_disc_info(const PlayerState &state, const SDL_CD &drive)
     draw_clipped(stdscr, disc_info_rect.top + 1, title_col, state.db.entries[DISC_ENTRY].title,
                  title_width);
     // A drive can report a current track that names no entry; it has no title.
-    if (drive.cur_track >= 0 && drive.cur_track < DB_ENTRY_COUNT)
-        draw_clipped(stdscr, disc_info_rect.top + 2, title_col,
-                     state.db.entries[drive.cur_track].title, title_width);
+    if (drive.track >= 0 && drive.track < DB_ENTRY_COUNT)
+        draw_clipped(stdscr, disc_info_rect.top + 2, title_col, state.db.entries[drive.track].title,
+                     title_width);
     wattr_off(stdscr, TITLE_ATTR, nullptr);
 }
 
 void draw_player_screen(const PlayerState &state)
 {
-    // Without a drive handle the screen shows an empty drive.
-    static const SDL_CD no_drive{};
-    const SDL_CD &drive = state.cdrom != nullptr ? *state.cdrom : no_drive;
+    const DriveStatus &drive = state.drive;
 
     werase(stdscr);
     lay_out_screen();

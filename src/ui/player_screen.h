@@ -2,7 +2,7 @@
 // information, laid out afresh from the terminal's size on every call.
 #pragma once
 
-#include "core/player.h"
+#include "app/player.h"
 
 // Erases stdscr and draws the whole player screen; does not refresh.
 void draw_player_screen(const PlayerState &state);

@@ -1,5 +1,5 @@
 #include "app/command_line.h"
-#include "core/player.h"
+#include "app/player.h"
 #include "fake_sdl.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // from frame offsets, and whole-file reads and writes.
 #pragma once
 
-#include "core/player.h"
+#include "app/player.h"
 #include "database/disc_id.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +22,11 @@ namespace dbtest
 
 // A disc whose tracks start at the given frame offsets, the lead-out at
 // leadout; each track's length runs to the next start.
-inline SDL_CD make_disc(const std::vector<uint32_t> &offsets, uint32_t leadout)
+inline Toc make_disc(const std::vector<uint32_t> &offsets, uint32_t leadout)
 {
-    SDL_CD cd{};
-    cd.status = CD_STOPPED;
-    cd.numtracks = static_cast<int>(offsets.size());
+    Toc cd{};
+    cd.count = static_cast<int>(offsets.size());
     for (size_t i = 0; i < offsets.size(); i++) {
-        cd.track[i].id = static_cast<Uint8>(i + 1);
         cd.track[i].offset = offsets[i];
         uint32_t next = i + 1 < offsets.size() ? offsets[i + 1] : leadout;
         cd.track[i].length = next - offsets[i];
@@ -39,7 +37,7 @@ inline SDL_CD make_disc(const std::vector<uint32_t> &offsets, uint32_t leadout)
 
 // The table of contents recorded in the header of a stored entry: the frame
 // offsets and the disc length in seconds, with the lead-out at that length.
-inline SDL_CD disc_of_entry(const std::string &text)
+inline Toc disc_of_entry(const std::string &text)
 {
     std::vector<uint32_t> offsets;
     uint32_t seconds = 0;
@@ -62,7 +60,7 @@ inline SDL_CD disc_of_entry(const std::string &text)
         }
         offsets.push_back(static_cast<uint32_t>(std::stoul(line.substr(digit))));
     }
-    return make_disc(offsets, seconds * CD_FPS);
+    return make_disc(offsets, seconds * FRAMES_PER_SECOND);
 }
 
 inline std::string id_text(uint64_t id)
@@ -127,7 +125,7 @@ class TempHomeTest : public ::testing::Test
     }
 
     std::filesystem::path kel() const { return std::filesystem::path(home) / ".kel"; }
-    std::filesystem::path file_of(const SDL_CD &cd) const
+    std::filesystem::path file_of(const Toc &cd) const
     {
         return kel() / id_text(compute_disc_id(cd));
     }

@@ -40,15 +40,15 @@ TEST(DiscId, IsComputedFromTheTableOfContents)
          0x00001f11},
     };
     for (const Case &c : cases) {
-        SDL_CD cd = make_disc(c.offsets, c.leadout);
+        Toc cd = make_disc(c.offsets, c.leadout);
         EXPECT_EQ(id_text(compute_disc_id(cd)), id_text(c.id)) << c.what;
     }
 }
 
 TEST(DiscId, NegativeTrackCountIsTheIdItselfWidened)
 {
-    SDL_CD cd{};
-    cd.numtracks = -1;
+    Toc cd{};
+    cd.count = -1;
     EXPECT_EQ(compute_disc_id(cd), 0xffffffffffffffffu);
     EXPECT_EQ(disc_length_frames(cd), 0);
 }
@@ -57,14 +57,14 @@ TEST(DiscId, NegativeTrackCountIsTheIdItselfWidened)
 // itself still goes into the low byte.
 TEST(DiscId, TrackCountBeyondTheTableReadsOnlyTheTable)
 {
-    SDL_CD cd{};
-    cd.numtracks = 150;
-    for (int i = 0; i <= SDL_MAX_TRACKS; i++) {
+    Toc cd{};
+    cd.count = 150;
+    for (int i = 0; i <= MAX_TRACKS; i++) {
         cd.track[i].offset = static_cast<uint32_t>(i) * 750;
         cd.track[i].length = 750;
     }
     EXPECT_EQ(compute_disc_id(cd) & 0xff, 150u);
-    EXPECT_EQ(disc_length_frames(cd), SDL_MAX_TRACKS * 750);
+    EXPECT_EQ(disc_length_frames(cd), MAX_TRACKS * 750);
 }
 
 // Stored entries carry the id that other programs computed from the same
@@ -77,8 +77,8 @@ TEST(DiscId, MatchesTheIdsOfStoredEntries)
     for (const char *name : entries) {
         std::string text = read_file(test_data(std::string("xmcd/") + name + ".xmcd"));
         ASSERT_FALSE(text.empty()) << name;
-        SDL_CD cd = disc_of_entry(text);
-        ASSERT_GT(cd.numtracks, 0) << name;
+        Toc cd = disc_of_entry(text);
+        ASSERT_GT(cd.count, 0) << name;
         std::string expected = name;
         EXPECT_NE(text.find("DISCID=" + expected), std::string::npos) << name;
         if (std::stoul(expected.substr(0, 2), nullptr, 16) >= 0x80)
@@ -101,8 +101,8 @@ TEST(DiscLength, SumsTheTrackLengthsWithoutTheLeadOut)
         {"may come out negative", {0x80000000u, 5}, 0, INT32_MIN + 5},
     };
     for (const Case &c : cases) {
-        SDL_CD cd{};
-        cd.numtracks = static_cast<int>(c.lengths.size());
+        Toc cd{};
+        cd.count = static_cast<int>(c.lengths.size());
         for (size_t i = 0; i < c.lengths.size(); i++) {
             cd.track[i].length = c.lengths[i];
             cd.track[i].offset = 99999;

@@ -35,7 +35,7 @@ class Load : public TempHomeTest
 {
   protected:
     // A disc of ten tracks, so that indices up to 9 are its own.
-    SDL_CD disc = make_disc({150, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000}, 10000);
+    Toc disc = make_disc({150, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000}, 10000);
 };
 
 TEST_F(Load, ReadsTheFieldsOfSmallFiles)
@@ -143,7 +143,7 @@ TEST_F(Load, CutsFieldsAt255Bytes)
 // flag stay as they were. Without a file the cleared texts stay empty.
 TEST_F(Load, ClearsOnlyTheDiscsOwnEntries)
 {
-    SDL_CD three = make_disc({150, 1000, 2000}, 3000);
+    Toc three = make_disc({150, 1000, 2000}, 3000);
     for (bool has_file : {true, false}) {
         if (has_file)
             write_file(file_of(three), "TTITLE1=new\n");
@@ -175,9 +175,8 @@ TEST_F(Load, ClearsOnlyTheDiscsOwnEntries)
 TEST_F(Load, TrackCountsOutsideTheTableStayInBounds)
 {
     for (int count : {-5, 99, 100, 150, INT32_MAX}) {
-        SDL_CD cd{};
-        cd.status = CD_STOPPED;
-        cd.numtracks = count;
+        Toc cd{};
+        cd.count = count;
         auto state = fresh_state();
         for (TrackText &entry : state->db.entries)
             snprintf(entry.title, TEXT_FIELD_SIZE, "old");
@@ -223,7 +222,7 @@ TEST_F(Load, ReadsStoredEntriesAsTheyStand)
     };
     for (const Case &c : cases) {
         std::string stored = read_file(test_data(std::string("xmcd/") + c.entry + ".xmcd"));
-        SDL_CD cd = disc_of_entry(stored);
+        Toc cd = disc_of_entry(stored);
         write_file(file_of(cd), stored);
         auto state = fresh_state();
         ASSERT_EQ(load_database(*state, cd), 0) << c.entry;

@@ -18,7 +18,7 @@ namespace
 class Save : public TempHomeTest
 {
   protected:
-    SDL_CD two = make_disc({150, 15150}, 30150);
+    Toc two = make_disc({150, 15150}, 30150);
 };
 
 // Everything the loader gives for the disc's own entries, for comparing.
@@ -92,7 +92,7 @@ TEST_F(Save, HeaderOfUnusualTablesOfContents)
 {
     struct Case {
         const char *what;
-        SDL_CD cd;
+        Toc cd;
         std::string file_name;
         std::string expected;
     } cases[] = {
@@ -160,7 +160,7 @@ TEST_F(Save, AnyTextComesBackUnchanged)
         std::vector<uint32_t> offsets;
         for (int t = 0; t < tracks; t++)
             offsets.push_back(150 + static_cast<uint32_t>(t) * 9000 + random() % 8000);
-        SDL_CD cd = make_disc(offsets, 150 + static_cast<uint32_t>(tracks) * 9000);
+        Toc cd = make_disc(offsets, 150 + static_cast<uint32_t>(tracks) * 9000);
 
         auto state = fresh_state();
         for (TrackText &entry : state->db.entries) {
@@ -195,7 +195,7 @@ TEST_F(Save, StoredEntriesKeepEveryTextThroughLoadAndSave)
         if (f.path().extension() != ".xmcd")
             continue;
         std::string stored = read_file(f.path());
-        SDL_CD cd = disc_of_entry(stored);
+        Toc cd = disc_of_entry(stored);
         write_file(file_of(cd), stored);
         auto first = fresh_state();
         ASSERT_EQ(load_database(*first, cd), 0) << f.path();
@@ -205,8 +205,7 @@ TEST_F(Save, StoredEntriesKeepEveryTextThroughLoadAndSave)
         EXPECT_NE(saved.find("DISCID=" + id_text(compute_disc_id(cd)) + "\n"), std::string::npos);
         auto second = fresh_state();
         ASSERT_EQ(load_database(*second, cd), 0) << f.path();
-        EXPECT_EQ(texts_of(second->db, cd.numtracks), texts_of(first->db, cd.numtracks))
-            << f.path();
+        EXPECT_EQ(texts_of(second->db, cd.count), texts_of(first->db, cd.count)) << f.path();
     }
 }
 
@@ -271,7 +270,7 @@ TEST_F(Save, PathTooLongForTheTemporaryNameFails)
 // Saves long texts under a file size limit, with the signal that would end
 // the process ignored so that the writes fail instead; exits 0 when the save
 // reported the failure and left dirty set.
-[[noreturn]] void save_under_size_limit(const SDL_CD &cd, rlim_t limit)
+[[noreturn]] void save_under_size_limit(const Toc &cd, rlim_t limit)
 {
     signal(SIGXFSZ, SIG_IGN);
     rlimit small{limit, limit};
@@ -294,7 +293,7 @@ TEST_F(Save, FullDiskLeavesTheOldFileIntact)
     std::vector<uint32_t> offsets;
     for (uint32_t t = 0; t < MAX_DB_TRACKS; t++)
         offsets.push_back(150 + t * 3000);
-    SDL_CD full = make_disc(offsets, 150 + MAX_DB_TRACKS * 3000);
+    Toc full = make_disc(offsets, 150 + MAX_DB_TRACKS * 3000);
     for (rlim_t limit : {rlim_t{100}, rlim_t{5000}}) {
         write_file(file_of(full), old_contents);
         EXPECT_EXIT(save_under_size_limit(full, limit), ::testing::ExitedWithCode(0), "") << limit;
@@ -309,8 +308,8 @@ TEST_F(Save, FullDiskLeavesTheOldFileIntact)
 // untouched and loads with its own texts.
 TEST_F(Save, EditsOfThePreviousDiscGoToItsOwnFile)
 {
-    SDL_CD previous = two;
-    SDL_CD next = make_disc({150, 20000, 40000}, 60000);
+    Toc previous = two;
+    Toc next = make_disc({150, 20000, 40000}, 60000);
     write_file(file_of(next), "DTITLE=Next disc\nTTITLE2=third\n");
     const std::string next_file = read_file(file_of(next));
 

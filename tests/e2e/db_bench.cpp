@@ -1,7 +1,7 @@
 // Times the disc database on its heaviest inputs: loading a 10 MB junk file,
 // loading the largest file the saver can write, and saving a 99-track disc
 // whose every text is 255 bytes. Prints one line per figure (scripts/bench.sh).
-#include "core/player.h"
+#include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 
@@ -20,16 +20,14 @@
 namespace fs = std::filesystem;
 
 // A full disc: 99 tracks of three minutes.
-static SDL_CD full_disc()
+static Toc full_disc()
 {
-    SDL_CD cd{};
-    cd.status = CD_STOPPED;
-    cd.numtracks = 99;
+    Toc cd{};
+    cd.count = 99;
     Uint32 offset = 150;
-    for (int i = 0; i <= cd.numtracks; i++) {
-        cd.track[i].id = static_cast<Uint8>(i + 1);
+    for (int i = 0; i <= cd.count; i++) {
         cd.track[i].offset = offset;
-        cd.track[i].length = i < cd.numtracks ? 13500 : 0;
+        cd.track[i].length = i < cd.count ? 13500 : 0;
         offset += cd.track[i].length;
     }
     return cd;
@@ -71,7 +69,7 @@ int main()
     setenv("HOME", home.c_str(), 1);
 
     static PlayerState state;
-    SDL_CD cd = full_disc();
+    Toc cd = full_disc();
     build_database_path(compute_disc_id(cd));
     std::string path = database_path;
 
@@ -86,7 +84,7 @@ int main()
     bool same = true;
     DiscDatabase expected{};
     fill_texts(expected);
-    for (int i = 0; i < cd.numtracks; i++)
+    for (int i = 0; i < cd.count; i++)
         same = same && std::strcmp(state.db.entries[i].title, expected.entries[i].title) == 0;
     std::printf("%-44s %s\n", "  texts read back unchanged", same ? "yes" : "NO");
 

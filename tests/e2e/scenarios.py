@@ -845,6 +845,23 @@ class DemoDisc(E2E):
         self.assert_sound(m, True)
         self.quit_cleanly(m)
 
+    @needs("commands", "screen", "prompt")
+    def test_end_of_the_disc_shows_the_last_track_and_next_goes_to_the_first(self):
+        m = self.start_demo()
+        wait_status(m, "Stopped")
+        m.send("g")
+        m.wait_text("Go to which track?")
+        m.send("4\r")
+        wait_track(m, "4 of 4")
+        wait_status(m, "Playing")
+        # The last track lasts 7 seconds; the drive then stops past its end.
+        wait_status(m, "Stopped", timeout=15.0)
+        self.assertEqual(track_value(m), "4 of 4")
+        m.send("+")
+        wait_track(m, "1 of 4")
+        wait_status(m, "Playing")
+        self.quit_cleanly(m)
+
     @needs("commands", "screen", "editor", "database")
     def test_edited_titles_are_saved_and_shown_after_a_restart(self):
         m = self.start_demo()

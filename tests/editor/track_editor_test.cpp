@@ -1,4 +1,4 @@
-#include "core/player.h"
+#include "app/player.h"
 #include "database/disc_id.h"
 #include "editor/track_editor.h"
 #include "fake_sdl.h"
@@ -76,8 +76,9 @@ class TrackEditor : public ::testing::Test
         for (int i = 0; i < tracks; i++)
             lengths.push_back(12000 + 75 * static_cast<unsigned>(i));
         insert_fake_disc(lengths);
-        fake_sdl.handle = fake_sdl.reported;
-        player.cdrom = &fake_sdl.handle;
+        player.drive = DriveStatus{};
+        player.drive.state = DRIVE_STOPPED;
+        player.drive.toc = toc_of(fake_sdl.reported);
     }
 
     // Opens the editor on a rows by cols screen, types keys and then leaves it.
@@ -91,7 +92,7 @@ class TrackEditor : public ::testing::Test
     // Puts a directory where the disc's file goes, so that saving it must fail.
     fs::path block_save()
     {
-        build_database_path(compute_disc_id(*player.cdrom));
+        build_database_path(compute_disc_id(player.drive.toc));
         fs::path path = database_path;
         EXPECT_EQ(path.parent_path(), home / ".kel");
         fs::create_directories(path);
@@ -358,7 +359,7 @@ TEST_F(TrackEditor, ABogusTrackCountNeverReachesPastTheTracks)
         fresh();
         insert_disc(3);
         block_save();
-        fake_sdl.handle.numtracks = c.numtracks;
+        player.drive.toc.count = c.numtracks;
         set_title(DISC_ENTRY, "The album");
         run_editor(24, 80, "c" + std::string(120, 'd'));
         for (int i = 0; i < c.renamed; i++)

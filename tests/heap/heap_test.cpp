@@ -2,11 +2,11 @@
 // this program mivo's code is built into a shared library of its own, so the
 // address a call to malloc or operator new returns to tells mivo's calls apart
 // from those of curses, libc, the SDL double and GoogleTest.
-#include "core/commands.h"
-#include "core/drive.h"
-#include "core/main_loop.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "app/main_loop.h"
+#include "app/player.h"
 #include "database/database.h"
+#include "drive/drive.h"
 #include "fake_sdl.h"
 #include "test_screen.h"
 #include "ui/player_screen.h"
@@ -34,7 +34,8 @@ void *__libc_memalign(size_t alignment, size_t size);
 void __libc_free(void *block);
 }
 
-namespace {
+namespace
+{
 
 // The address ranges of the shared library that holds mivo's code and of
 // this test program.
@@ -141,7 +142,8 @@ void operator delete[](void *block, std::align_val_t) noexcept { __libc_free(blo
 void operator delete(void *block, size_t, std::align_val_t) noexcept { __libc_free(block); }
 void operator delete[](void *block, size_t, std::align_val_t) noexcept { __libc_free(block); }
 
-namespace {
+namespace
+{
 
 // The address range of the loaded object (program or library) that holds code.
 bool find_loaded_object(const void *code, uintptr_t &begin, uintptr_t &end)
@@ -197,8 +199,9 @@ std::string describe_first_caller()
     return text;
 }
 
-class Heap : public ::testing::Test {
-protected:
+class Heap : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(
@@ -255,13 +258,12 @@ TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
 
     counting = true;
     // The start-up, with the test screen in place of the terminal.
-    ASSERT_EQ(drive_init(), 0);
-    ASSERT_GE(drive_count(), 1);
+    DriveTarget target{};
+    target.kind = TARGET_SDL_NUMBER;
     player.play_mode = MODE_NORMAL;
-    player.cdrom = drive_open(0);
-    ASSERT_NE(player.cdrom, nullptr);
-    drive_refresh(player.cdrom);
-    load_database(player, *player.cdrom);
+    ASSERT_EQ(drive_open(target), 0);
+    drive_refresh(player.drive);
+    load_database(player, player.drive.toc);
     draw_player_screen(player);
 
     const char player_keys[] = "pu]u[+-=_*/mmmcrpsx?\n 9";
@@ -276,7 +278,7 @@ TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
                          "Artist / Album\n"
                          "dq"); // the editor: reset, move, edit a track and the disc, leave
         player.db.dirty = 1;
-        save_database(player.db, *player.cdrom);
+        save_database(player.db, player.drive.toc);
         // A disc change: out, the other disc in, and back, with loads each time.
         turn('e');
         turn('x');
@@ -294,8 +296,8 @@ TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
     counting = true;
     stop_terminal();
     if (player.db.dirty)
-        save_database(player.db, *player.cdrom);
-    drive_close(player.cdrom);
+        save_database(player.db, player.drive.toc);
+    drive_close();
     counting = false;
 
     // The editor and the explicit saves wrote the discs' files, so the loads

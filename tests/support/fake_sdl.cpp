@@ -1,6 +1,9 @@
 #include "fake_sdl.h"
 
+#include "drive/drive.h"
+
 #include <SDL.h>
+#include <gtest/gtest.h>
 
 FakeSdl fake_sdl;
 
@@ -25,6 +28,29 @@ void insert_fake_disc(const std::vector<unsigned> &lengths, unsigned first_offse
         offset += lengths[i];
     }
     r.track[lengths.size()].offset = offset;
+}
+
+void open_fake_drive()
+{
+    DriveTarget target{};
+    target.kind = TARGET_SDL_NUMBER;
+    target.number = 0;
+    set_drive_backend(nullptr);
+    if (drive_open(target) != 0)
+        ADD_FAILURE() << "the SDL backend did not open the fake drive";
+    fake_sdl.calls.clear();
+}
+
+Toc toc_of(const SDL_CD &cd)
+{
+    Toc toc{};
+    toc.count = cd.numtracks;
+    for (int i = 0; i <= cd.numtracks && i <= MAX_TRACKS; i++) {
+        toc.track[i].offset = cd.track[i].offset;
+        toc.track[i].length = i < cd.numtracks ? cd.track[i].length : 0;
+        toc.track[i].audio = cd.track[i].type == SDL_AUDIO_TRACK;
+    }
+    return toc;
 }
 
 std::vector<RecordedCall> calls_of(CdCall kind)

@@ -45,5 +45,13 @@ void reset_fake_sdl();
 // the first track starting at first_offset.
 void insert_fake_disc(const std::vector<unsigned> &lengths, unsigned first_offset = 150);
 
+// Opens mivo's SDL backend on the fake's drive 0 and forgets the calls that
+// took, so the application's calls reach the fake through the backend.
+void open_fake_drive();
+
+// The table of contents of an SDL handle as mivo's own type, for tests that
+// name a disc's file before the backend has seen it.
+struct Toc toc_of(const SDL_CD &cd);
+
 // The recorded calls of one kind.
 std::vector<RecordedCall> calls_of(CdCall kind);

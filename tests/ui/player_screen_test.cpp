@@ -1,4 +1,4 @@
-#include "core/player.h"
+#include "app/player.h"
 #include "mivo_version.h"
 #include "test_screen.h"
 #include "ui/player_screen.h"
@@ -26,25 +26,21 @@ std::string track_entry(int i)
     return text;
 }
 
-// The drive keeps its status as whatever int the C library stored.
-void set_status(SDL_CD &drive, int status) { memcpy(&drive.status, &status, sizeof status); }
-
 // A player with a drive holding a disc of the given number of tracks; the
 // few frames beyond the whole second show that they are dropped.
 struct Player {
     std::unique_ptr<PlayerState> state = std::make_unique<PlayerState>();
-    SDL_CD drive{};
+    DriveStatus &drive = state->drive;
 
-    explicit Player(int tracks = 0, int status = CD_STOPPED, int current = 0)
+    explicit Player(int tracks = 0, int status = DRIVE_STOPPED, int current = 0)
     {
-        state->cdrom = &drive;
         state->play_mode = MODE_NORMAL;
-        set_status(drive, status);
-        drive.numtracks = tracks;
-        drive.cur_track = current;
-        for (int i = 0; i < tracks && i < SDL_MAX_TRACKS; i++)
-            drive.track[i].length =
-                static_cast<Uint32>(track_minutes(i) * 4500 + track_seconds(i) * 75 + 74);
+        drive.state = status;
+        drive.toc.count = tracks;
+        drive.track = current;
+        for (int i = 0; i < tracks && i < MAX_TRACKS; i++)
+            drive.toc.track[i].length =
+                static_cast<uint32_t>(track_minutes(i) * 4500 + track_seconds(i) * 75 + 74);
     }
 
     void draw(int rows, int cols)
@@ -121,9 +117,9 @@ const Hint hints[] = {
 
 TEST(PlayerScreen, LaysOutTheWorkedExampleOn24By80)
 {
-    Player p(25, CD_PLAYING, 2);
-    p.drive.track[2].length = 4 * 4500 + 27 * 75;
-    p.drive.cur_frame = 3 * 4500 + 7 * 75 + 20;
+    Player p(25, DRIVE_PLAYING, 2);
+    p.drive.toc.track[2].length = 4 * 4500 + 27 * 75;
+    p.drive.frame = 3 * 4500 + 7 * 75 + 20;
     strcpy(p.state->db.entries[DISC_ENTRY].title, "Kind of Blue");
     strcpy(p.state->db.entries[2].title, "So What");
     p.draw(24, 80);
@@ -193,7 +189,7 @@ TEST(PlayerScreen, LaysOutTheWorkedExampleOn24By80)
     // The disc's length: the sum of the test disc's track lengths.
     int total = 0;
     for (int i = 0; i < 25; i++)
-        total += static_cast<int>(p.drive.track[i].length);
+        total += static_cast<int>(p.drive.toc.track[i].length);
     char cd_time[16];
     snprintf(cd_time, sizeof cd_time, "%02d:%02d", total / 4500, total / 75 % 60);
     expect_text(6, 14, cd_time, 14);
@@ -259,7 +255,7 @@ TEST(PlayerScreen, TrackListFollowsTheCurrentTrack)
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.rows) + " rows, " + std::to_string(c.tracks) +
                      " tracks, current " + std::to_string(c.current));
-        Player p(c.tracks, CD_PAUSED, c.current);
+        Player p(c.tracks, DRIVE_PAUSED, c.current);
         p.draw(c.rows, 80);
         const int per_column = c.rows - 11;
         for (int k = 0; k < per_column; k++) {
@@ -274,7 +270,7 @@ TEST(PlayerScreen, TrackListFollowsTheCurrentTrack)
 
 TEST(PlayerScreen, TrackListIsEmptyBelowTwelveRows)
 {
-    Player p(10, CD_PLAYING, 0);
+    Player p(10, DRIVE_PLAYING, 0);
     p.draw(11, 80);
     for (int row = 1; row < 10; row++)
         EXPECT_EQ(row_text(row, 1, 27).find(" - "), std::string::npos) << row;
@@ -283,12 +279,13 @@ TEST(PlayerScreen, TrackListIsEmptyBelowTwelveRows)
 
 TEST(PlayerScreen, CurrentTrackIsBoldOnlyWhilePlaying)
 {
-    for (int status : {CD_PLAYING, CD_PAUSED, CD_STOPPED}) {
+    for (int status : {DRIVE_PLAYING, DRIVE_PAUSED, DRIVE_STOPPED}) {
         SCOPED_TRACE(status);
         Player p(8, status, 4);
         p.draw(24, 80);
         for (int k = 0; k < 8; k++)
-            EXPECT_EQ((cell_attrs(10 + k, 3) & A_BOLD) != 0, status == CD_PLAYING && k == 4) << k;
+            EXPECT_EQ((cell_attrs(10 + k, 3) & A_BOLD) != 0, status == DRIVE_PLAYING && k == 4)
+                << k;
     }
 }
 
@@ -299,11 +296,11 @@ TEST(PlayerScreen, KeyHintsAreDimWhenTheDriveCannotUseThem)
         const char *bright;
     };
     const Case cases[] = {
-        {CD_TRAYEMPTY, "MQ"},
-        {CD_ERROR, "EMQ"},
-        {CD_STOPPED, "PUESM-+G][*/TQ"},
-        {CD_PLAYING, "PUESM-+G][*/TQ"},
-        {CD_PAUSED, "PUESM-+G][*/TQ"},
+        {DRIVE_NO_DISC, "MQ"},
+        {DRIVE_ERROR, "EMQ"},
+        {DRIVE_STOPPED, "PUESM-+G][*/TQ"},
+        {DRIVE_PLAYING, "PUESM-+G][*/TQ"},
+        {DRIVE_PAUSED, "PUESM-+G][*/TQ"},
         {7, "EMQ"},
         {-2, "EMQ"},
     };
@@ -333,11 +330,11 @@ TEST(PlayerScreen, ShowsTheStatusAndPlayModeTexts)
         const char *mode_text;
     };
     const Case cases[] = {
-        {CD_ERROR, MODE_REPEAT_CD, "Error", "Repeat CD"},
-        {CD_TRAYEMPTY, MODE_REPEAT_TRACK, "No Audio", "Repeat Track"},
-        {CD_STOPPED, MODE_NORMAL, "Stopped", "Normal"},
-        {CD_PLAYING, 3, "Playing", "(Unknown)"},
-        {CD_PAUSED, -1, "Paused", "(Unknown)"},
+        {DRIVE_ERROR, MODE_REPEAT_CD, "Error", "Repeat CD"},
+        {DRIVE_NO_DISC, MODE_REPEAT_TRACK, "No Audio", "Repeat Track"},
+        {DRIVE_STOPPED, MODE_NORMAL, "Stopped", "Normal"},
+        {DRIVE_PLAYING, 3, "Playing", "(Unknown)"},
+        {DRIVE_PAUSED, -1, "Paused", "(Unknown)"},
         {4, INT_MIN, "(Unknown)", "(Unknown)"},
         {-2, INT_MAX, "(Unknown)", "(Unknown)"},
     };
@@ -353,7 +350,7 @@ TEST(PlayerScreen, ShowsTheStatusAndPlayModeTexts)
 
 TEST(PlayerScreen, EmptyDriveShowsNoTracksAndNoTime)
 {
-    Player p(0, CD_TRAYEMPTY, 0);
+    Player p(0, DRIVE_NO_DISC, 0);
     p.draw(24, 80);
     expect_text(2, 14, "No Audio", 14);
     expect_text(4, 14, "1 of 0", 14);
@@ -365,7 +362,7 @@ TEST(PlayerScreen, EmptyDriveShowsNoTracksAndNoTime)
 
 TEST(PlayerScreen, NarrowScreensCutTheLabelsWithDots)
 {
-    Player p(3, CD_STOPPED, 0);
+    Player p(3, DRIVE_STOPPED, 0);
     p.draw(24, 76);
     for (const Hint &hint : hints)
         expect_text(1 + hint.row, hint.right ? 59 : 34, hint.label);
@@ -382,7 +379,7 @@ TEST(PlayerScreen, NarrowScreensCutTheLabelsWithDots)
 
 TEST(PlayerScreen, CutsALongDiscTitleToTheBox)
 {
-    Player p(3, CD_STOPPED, 0);
+    Player p(3, DRIVE_STOPPED, 0);
     const std::string title = "A title of forty-five bytes, far too long!!!!";
     ASSERT_EQ(title.size(), 45u);
     strcpy(p.state->db.entries[DISC_ENTRY].title, title.c_str());
@@ -396,7 +393,7 @@ TEST(PlayerScreen, CutsALongDiscTitleToTheBox)
 
 TEST(PlayerScreen, ShowsUtf8AndIso88591TitlesAsTheirLetters)
 {
-    Player p(3, CD_STOPPED, 1);
+    Player p(3, DRIVE_STOPPED, 1);
     strcpy(p.state->db.entries[DISC_ENTRY].title, "Caf\xc3\xa9 \xe2\x80\x93 Bj\xc3\xb6rk");
     strcpy(p.state->db.entries[1].title, "Caf\xe9 cr\xe8me");
     p.draw(24, 80);
@@ -419,7 +416,7 @@ TEST(PlayerScreen, SurvivesCountsAndPositionsOutsideTheDisc)
                           {99, 99},  {99, 100},  {5, -1}, {120, -7},          {10, INT_MAX}};
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.tracks) + " tracks, current " + std::to_string(c.current));
-        Player p(c.tracks, CD_PLAYING, c.current);
+        Player p(c.tracks, DRIVE_PLAYING, c.current);
         for (int i = 0; i < DB_ENTRY_COUNT; i++)
             snprintf(p.state->db.entries[i].title, TEXT_FIELD_SIZE, "entry %d", i);
         p.draw(24, 80);
@@ -431,14 +428,14 @@ TEST(PlayerScreen, SurvivesCountsAndPositionsOutsideTheDisc)
         for (int row = 10; row <= 22; row++)
             EXPECT_EQ(row_text(row, 1, 27).find("100 - "), std::string::npos) << row;
     }
-    Player too_many(500, CD_PLAYING, 700);
+    Player too_many(500, DRIVE_PLAYING, 700);
     too_many.draw(24, 80);
     expect_text(22, 15, track_entry(98));
 }
 
 TEST(PlayerScreen, DrawsOnAnyScreenSize)
 {
-    Player p(99, CD_PLAYING, 40);
+    Player p(99, DRIVE_PLAYING, 40);
     for (int i = 0; i < DB_ENTRY_COUNT; i++)
         memset(p.state->db.entries[i].title, 'x', TEXT_FIELD_SIZE - 1);
     const int sizes[] = {1, 2, 3, 5, 8, 11, 12, 18, 19, 24, 29, 30, 31, 34, 60, 300};
@@ -458,10 +455,10 @@ TEST(PlayerScreen, DrawsOnAnyScreenSize)
     expect_text(109, 3, "", 10);
 }
 
-TEST(PlayerScreen, WithoutADriveHandleShowsAnEmptyDrive)
+TEST(PlayerScreen, AZeroStatusShowsAnEmptyDrive)
 {
     Player p;
-    p.state->cdrom = nullptr;
+    p.state->drive = DriveStatus{};
     p.draw(24, 80);
     expect_text(2, 14, "No Audio", 14);
     expect_text(4, 14, "1 of 0", 14);

@@ -40,11 +40,10 @@ char fuzz_home[64];
 
 // A drive of the given track count, every offset 0, so that each count has a
 // file name of its own.
-SDL_CD drive_with(int count)
+Toc drive_with(int count)
 {
-    SDL_CD cd{};
-    cd.status = CD_STOPPED;
-    cd.numtracks = count;
+    Toc cd{};
+    cd.count = count;
     return cd;
 }
 
@@ -114,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static bool ready = set_up_home();
     (void)ready;
     int count = size > 0 ? data[0] % 128 - 8 : 0;
-    SDL_CD drive = drive_with(count);
+    Toc drive = drive_with(count);
     if (size > 0) {
         data++;
         size--;

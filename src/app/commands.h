@@ -1,7 +1,7 @@
 // The player's single-key commands.
 #pragma once
 
-#include "core/player.h"
+#include "app/player.h"
 
 // Carries out the command bound to key, if any; ERR and unbound keys do nothing.
 void dispatch_key(int key);

@@ -1,4 +1,4 @@
-#include "core/drive_volume.h"
+#include "drive/sdl/sdl_volume.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -26,7 +26,7 @@ bool is_cdrom_descriptor(int fd)
     return !isatty(fd);
 }
 
-static int platform_read(int fd, DriveVolume &volume)
+static int platform_read(int fd, Volume &volume)
 {
     struct ioc_vol v = {};
     if (ioctl(fd, CDIOCGETVOL, &v) == -1)
@@ -36,7 +36,7 @@ static int platform_read(int fd, DriveVolume &volume)
     return 0;
 }
 
-static int platform_write(int fd, const DriveVolume &volume)
+static int platform_write(int fd, const Volume &volume)
 {
     struct ioc_vol v = {};
     for (int i = 0; i < 4; i++)
@@ -58,7 +58,7 @@ bool is_cdrom_descriptor(int fd)
     return ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0;
 }
 
-static int platform_read(int fd, DriveVolume &volume)
+static int platform_read(int fd, Volume &volume)
 {
     struct cdrom_volctrl v = {};
     if (ioctl(fd, CDROMVOLREAD, &v) == -1)
@@ -70,7 +70,7 @@ static int platform_read(int fd, DriveVolume &volume)
     return 0;
 }
 
-static int platform_write(int fd, const DriveVolume &volume)
+static int platform_write(int fd, const Volume &volume)
 {
     struct cdrom_volctrl v = {};
     v.channel0 = volume.channel[0];
@@ -85,9 +85,9 @@ static int platform_write(int fd, const DriveVolume &volume)
 // Without the driver's requests no descriptor counts as a drive.
 bool is_cdrom_descriptor(int) { return false; }
 
-static int platform_read(int, DriveVolume &) { return -1; }
+static int platform_read(int, Volume &) { return -1; }
 
-static int platform_write(int, const DriveVolume &) { return -1; }
+static int platform_write(int, const Volume &) { return -1; }
 
 #endif
 
@@ -101,14 +101,14 @@ void set_volume_requests(const VolumeRequests *replacement)
     requests = replacement ? replacement : &platform_volume_requests;
 }
 
-int read_drive_volume(int fd, DriveVolume &volume)
+int read_drive_volume(int fd, Volume &volume)
 {
     if (!requests->is_drive(fd))
         return -1;
     return requests->read(fd, volume) == 0 ? 0 : -1;
 }
 
-int write_drive_volume(int fd, const DriveVolume &volume)
+int write_drive_volume(int fd, const Volume &volume)
 {
     if (!requests->is_drive(fd))
         return -1;

@@ -1,9 +1,9 @@
 #include "app/command_line.h"
-#include "core/drive.h"
-#include "core/main_loop.h"
-#include "core/player.h"
+#include "app/main_loop.h"
+#include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
+#include "drive/drive.h"
 #include "ui/player_screen.h"
 #include "ui/terminal.h"
 
@@ -41,30 +41,26 @@ static void start_up(int argc, char **argv)
     signal(SIGHUP, handle_quit_signal);
     player.play_mode = MODE_NORMAL;
 
-    int drive_number = parse_drive_number(argc, argv);
-    int init_result = drive_init();
-    if (init_result != 0)
-        fail_start("Error: %s.\n", strerror(init_result));
-    if (drive_count() < 1)
-        fail_start("No CDROM devices available\n");
-    player.cdrom = drive_open(drive_number);
-    if (player.cdrom == nullptr)
-        fail_start("Could not open drive: %s\n", drive_error());
+    DriveTarget target{};
+    target.kind = TARGET_SDL_NUMBER;
+    target.number = parse_drive_number(argc, argv);
+    if (drive_open(target) != 0)
+        fail_start("%s\n", drive_error());
 
-    drive_refresh(player.cdrom);
-    load_database(player, *player.cdrom);
-    remember_loaded_disc(*player.cdrom);
+    drive_refresh(player.drive);
+    load_database(player, player.drive.toc);
+    remember_loaded_disc(player.drive.toc);
     start_terminal();
     draw_player_screen(player);
-    player.disc_id = compute_disc_id(*player.cdrom);
+    player.disc_id = compute_disc_id(player.drive.toc);
 }
 
 static void shut_down()
 {
     stop_terminal();
     if (player.db.dirty)
-        save_database(player.db, *player.cdrom);
-    drive_close(player.cdrom);
+        save_database(player.db, player.drive.toc);
+    drive_close();
 }
 
 int run_player(int argc, char **argv)

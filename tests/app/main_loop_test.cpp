@@ -1,9 +1,11 @@
-#include "core/drive.h"
-#include "core/main_loop.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "app/main_loop.h"
+#include "app/player.h"
 #include "database/disc_id.h"
+#include "drive/drive.h"
 #include "fake_sdl.h"
 #include "test_screen.h"
+#include "ui/player_screen.h"
 
 #include <gtest/gtest.h>
 
@@ -30,15 +32,15 @@ class MainLoop : public ::testing::Test
         reset_fake_sdl();
         player = PlayerState{};
         player.play_mode = MODE_NORMAL;
-        player.cdrom = drive_open(0);
+        open_fake_drive();
         home = fs::temp_directory_path() / ("mivo-loop-" + std::to_string(getpid()));
         fs::remove_all(home);
         fs::create_directories(home);
         setenv("HOME", home.c_str(), 1);
         // Start-up's view of an empty drive: nothing loaded yet.
-        drive_refresh(player.cdrom);
-        remember_loaded_disc(*player.cdrom);
-        player.disc_id = compute_disc_id(*player.cdrom);
+        drive_refresh(player.drive);
+        remember_loaded_disc(player.drive.toc);
+        player.disc_id = compute_disc_id(player.drive.toc);
         fake_sdl.calls.clear();
     }
 
@@ -46,7 +48,7 @@ class MainLoop : public ::testing::Test
 
     std::string file_of(const SDL_CD &disc)
     {
-        build_database_path(compute_disc_id(disc));
+        build_database_path(compute_disc_id(toc_of(disc)));
         return database_path;
     }
 
@@ -85,7 +87,7 @@ TEST_F(MainLoop, StoppedDriveFollowsThePlayModeAndIsAskedAgain)
         EXPECT_EQ(calls_of(CdCall::Play), c.plays) << "mode " << c.mode;
         // The second refresh shows the drive's state after the restart.
         EXPECT_EQ(calls_of(CdCall::Status).size(), 2u) << "mode " << c.mode;
-        EXPECT_EQ(player.cdrom->status, c.plays.empty() ? CD_STOPPED : CD_PLAYING);
+        EXPECT_EQ(player.drive.state, c.plays.empty() ? DRIVE_STOPPED : DRIVE_PLAYING);
     }
 }
 
@@ -133,6 +135,41 @@ TEST_F(MainLoop, RepeatTrackRestartsTheTrackThatEnded)
     }
 }
 
+// After the end of the disc a virtual drive names the track after the last:
+// the screen shows the last track and the next track is the first.
+TEST_F(MainLoop, EndOfTheDiscOnAVirtualDriveIsTheLastTrack)
+{
+    open_test_screen(24, 80);
+    insert_fake_disc({3000, 4000, 5000, 6000});
+    fake_sdl.reported.status = CD_PLAYING;
+    fake_sdl.reported.cur_track = 3;
+    poll_drive();
+    fake_sdl.reported.status = CD_STOPPED;
+    fake_sdl.reported.cur_track = 4;
+    fake_sdl.reported.cur_frame = 0;
+    poll_drive();
+    draw_player_screen(player);
+    EXPECT_EQ(row_text(4, 14, 6), "4 of 4");
+    fake_sdl.calls.clear();
+    dispatch_key('+');
+    EXPECT_EQ(fake_sdl.calls, (std::vector<RecordedCall>{{CdCall::Play, {0, 0, 0, 0}}}));
+}
+
+// Classic SDL names track 0 while stopped; the screen shows just that.
+TEST_F(MainLoop, StoppedClassicDriveShowsTheTrackItReports)
+{
+    open_test_screen(24, 80);
+    insert_fake_disc({3000, 4000, 5000, 6000});
+    fake_sdl.reported.status = CD_PLAYING;
+    fake_sdl.reported.cur_track = 2;
+    poll_drive();
+    fake_sdl.reported.status = CD_STOPPED;
+    fake_sdl.reported.cur_track = 0;
+    poll_drive();
+    draw_player_screen(player);
+    EXPECT_EQ(row_text(4, 14, 6), "1 of 4");
+}
+
 TEST_F(MainLoop, NewDiscInRepeatModeLoadsItsTextsThenStartsFromItsFirstTrack)
 {
     insert_fake_disc({3000, 4000});
@@ -156,7 +193,7 @@ TEST_F(MainLoop, DiscChangeIsNoticedOnce)
     poll_drive();
     EXPECT_STREQ(disc_title(), "Artist / Album");
     EXPECT_STREQ(player.db.entries[1].title, "Second");
-    EXPECT_EQ(player.disc_id, compute_disc_id(fake_sdl.reported));
+    EXPECT_EQ(player.disc_id, compute_disc_id(toc_of(fake_sdl.reported)));
 
     // The same disc in later turns is not read again.
     strcpy(player.db.entries[DISC_ENTRY].title, "kept");

@@ -2,17 +2,14 @@
 // descriptor of the open drive, behind a record of functions tests can replace.
 #pragma once
 
-// One byte per output channel of the drive, 0 to 255.
-struct DriveVolume {
-    unsigned char channel[4];
-};
+#include "drive/drive.h"
 
 // The raw requests. is_drive tells whether the descriptor is a CD-ROM drive at
 // all; read and write return 0 on success and -1 on failure.
 struct VolumeRequests {
     bool (*is_drive)(int fd);
-    int (*read)(int fd, DriveVolume &volume);
-    int (*write)(int fd, const DriveVolume &volume);
+    int (*read)(int fd, Volume &volume);
+    int (*write)(int fd, const Volume &volume);
 };
 
 // Whether fd is an open CD-ROM drive, asked without disturbing whatever it is.
@@ -27,8 +24,8 @@ void set_volume_requests(const VolumeRequests *requests);
 
 // Reads the volume of the drive open on fd; -1, without any request sent to
 // fd, when fd is not a drive, and -1 when the drive refuses the read.
-int read_drive_volume(int fd, DriveVolume &volume);
+int read_drive_volume(int fd, Volume &volume);
 
 // Writes the volume of the drive open on fd; -1 when fd is not a drive or the
 // drive refuses.
-int write_drive_volume(int fd, const DriveVolume &volume);
+int write_drive_volume(int fd, const Volume &volume);

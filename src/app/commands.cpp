@@ -1,8 +1,6 @@
-#include "core/commands.h"
+#include "app/commands.h"
 
-#include "core/drive.h"
-#include "core/drive_volume.h"
-#include "core/main_loop.h"
+#include "drive/drive.h"
 #include "editor/track_editor.h"
 #include "ui/prompt.h"
 
@@ -17,7 +15,7 @@ void set_command_dialogs(const CommandDialogs *replacement)
 }
 
 // Frame and track arithmetic wraps like the drive's signed 32-bit counters, so
-// whatever the handle holds, the sum is defined and handed over as it comes.
+// whatever the status holds, the sum is defined and handed over as it comes.
 static int add_wrapping(int a, int b)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
@@ -25,53 +23,44 @@ static int add_wrapping(int a, int b)
 
 void play_from(int track, int frame)
 {
-    SDL_CD *cd = player.cdrom;
-    if (!cd)
-        return;
-    if (player.play_mode == MODE_REPEAT_TRACK)
-        play_one_track(cd, track, frame);
-    else
-        drive_play(cd, track, frame, 0, 0);
+    drive_play(track, frame, player.play_mode == MODE_REPEAT_TRACK ? SPAN_ONE_TRACK : SPAN_TO_END);
 }
 
 // One step of one channel, held within 0 and 255.
-static unsigned char stepped(unsigned char v, VolumeStep step)
+static uint8_t stepped(uint8_t v, VolumeStep step)
 {
     if (step == VOLUME_UP)
-        return static_cast<unsigned char>(v > 250 ? 255 : v + 5);
-    return static_cast<unsigned char>(v < 5 ? 0 : v - 5);
+        return static_cast<uint8_t>(v > 250 ? 255 : v + 5);
+    return static_cast<uint8_t>(v < 5 ? 0 : v - 5);
 }
 
 void step_volume(VolumeStep step)
 {
-    if (!player.cdrom)
-        return;
-    int fd = player.cdrom->id;
-    DriveVolume volume;
-    if (read_drive_volume(fd, volume) != 0)
+    Volume volume;
+    if (drive_get_volume(volume) != 0)
         return;
     volume.channel[0] = stepped(volume.channel[0], step);
     volume.channel[1] = stepped(volume.channel[1], step);
-    write_drive_volume(fd, volume);
+    drive_set_volume(volume);
 }
 
 // After the last track comes the first.
-static int next_track(const SDL_CD &cd)
+static int next_track(const DriveStatus &drive)
 {
-    if (cd.cur_track == add_wrapping(cd.numtracks, -1))
+    if (drive.track == add_wrapping(drive.toc.count, -1))
         return 0;
-    return add_wrapping(cd.cur_track, 1);
+    return add_wrapping(drive.track, 1);
 }
 
 // Within the first 449 frames of a track the previous one, before the first
 // the last; further in, the current track from its start.
-static int previous_target(const SDL_CD &cd)
+static int previous_target(const DriveStatus &drive)
 {
-    if (cd.cur_frame > 449)
-        return cd.cur_track;
-    if (cd.cur_track == 0)
-        return add_wrapping(cd.numtracks, -1);
-    return add_wrapping(cd.cur_track, -1);
+    if (drive.frame > 449)
+        return drive.track;
+    if (drive.track == 0)
+        return add_wrapping(drive.toc.count, -1);
+    return add_wrapping(drive.track, -1);
 }
 
 // The commands that only set the play mode or quit, which need no drive.
@@ -108,14 +97,12 @@ void dispatch_key(int key)
 {
     if (dispatch_state_key(key))
         return;
-    // Stop and eject end a repeat mode even without a drive handle, so the
-    // main loop does not start playback again.
+    // Stop and eject end a repeat mode even when the drive refuses them, so
+    // the main loop does not start playback again.
     if (key == 'S' || key == 's' || key == 'E' || key == 'e')
         player.play_mode = MODE_NORMAL;
-    SDL_CD *cd = player.cdrom;
-    if (!cd)
-        return;
-    bool has_disc = cd->status > CD_TRAYEMPTY;
+    const DriveStatus &drive = player.drive;
+    bool has_disc = drive.state > DRIVE_NO_DISC;
     switch (key) {
     case '*':
         step_volume(VOLUME_UP);
@@ -126,16 +113,16 @@ void dispatch_key(int key)
     case '+':
     case '=':
         if (has_disc)
-            play_from(next_track(*cd), 0);
+            play_from(next_track(drive), 0);
         break;
     case '-':
     case '_':
         if (has_disc)
-            play_from(previous_target(*cd), 0);
+            play_from(previous_target(drive), 0);
         break;
     case 'E':
     case 'e':
-        drive_eject(cd);
+        drive_eject();
         break;
     case 'G':
     case 'g': {
@@ -146,15 +133,15 @@ void dispatch_key(int key)
     }
     case 'P':
     case 'p':
-        if (cd->status == CD_PAUSED)
-            drive_resume(cd);
+        if (drive.state == DRIVE_PAUSED)
+            drive_resume();
         else if (has_disc)
             play_from(0, 0);
         break;
     case 'S':
     case 's':
         if (has_disc)
-            drive_stop(cd);
+            drive_stop();
         break;
     case 'T':
     case 't':
@@ -163,16 +150,16 @@ void dispatch_key(int key)
         break;
     case 'U':
     case 'u':
-        if (cd->status == CD_PAUSED)
-            drive_resume(cd);
-        else if (cd->status == CD_PLAYING)
-            drive_pause(cd);
+        if (drive.state == DRIVE_PAUSED)
+            drive_resume();
+        else if (drive.state == DRIVE_PLAYING)
+            drive_pause();
         break;
     case '[':
-        play_from(cd->cur_track, add_wrapping(cd->cur_frame, -300));
+        play_from(drive.track, add_wrapping(drive.frame, -300));
         break;
     case ']':
-        play_from(cd->cur_track, add_wrapping(cd->cur_frame, 300));
+        play_from(drive.track, add_wrapping(drive.frame, 300));
         break;
     default:
         break;

@@ -2,7 +2,7 @@
 // shut-down of the whole program.
 #pragma once
 
-#include <SDL_cdrom.h>
+#include "drive/drive.h"
 
 #include <csignal>
 #include <cstdint>
@@ -33,7 +33,8 @@ struct PlayerState {
     volatile sig_atomic_t quit;
     int32_t play_mode;
     DiscDatabase db;
-    SDL_CD *cdrom;
+    // What the last refresh of the drive saw.
+    DriveStatus drive;
     uint64_t disc_id;
 };
 

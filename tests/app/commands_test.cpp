@@ -1,8 +1,8 @@
-#include "core/commands.h"
-#include "core/drive_volume.h"
-#include "core/main_loop.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "app/main_loop.h"
+#include "app/player.h"
 #include "database/disc_id.h"
+#include "drive/sdl/sdl_volume.h"
 #include "fake_sdl.h"
 
 #include <curses.h>
@@ -38,14 +38,14 @@ void fake_editor(PlayerState &) { editor_runs++; }
 const CommandDialogs fake_dialogs = {fake_prompt, fake_editor};
 
 // A drive whose volume reads 100 on every channel and remembers what was written.
-std::vector<DriveVolume> volume_writes;
+std::vector<Volume> volume_writes;
 bool always_drive(int) { return true; }
-int read_100(int, DriveVolume &v)
+int read_100(int, Volume &v)
 {
-    v = DriveVolume{{100, 100, 100, 100}};
+    v = Volume{{100, 100, 100, 100}};
     return 0;
 }
-int record_write(int, const DriveVolume &v)
+int record_write(int, const Volume &v)
 {
     volume_writes.push_back(v);
     return 0;
@@ -63,7 +63,7 @@ class Commands : public ::testing::Test
         reset_fake_sdl();
         player = PlayerState{};
         player.play_mode = MODE_NORMAL;
-        player.cdrom = &fake_sdl.handle;
+        open_fake_drive();
         prompt_answer = -1;
         prompts_opened = 0;
         editor_runs = 0;
@@ -84,8 +84,7 @@ class Commands : public ::testing::Test
         fake_sdl.reported.status = static_cast<CDstatus>(status);
         fake_sdl.reported.cur_track = track;
         fake_sdl.reported.cur_frame = frame;
-        fake_sdl.handle = fake_sdl.reported;
-        fake_sdl.handle.id = 1000;
+        drive_refresh(player.drive);
         fake_sdl.calls.clear();
     }
 };
@@ -245,9 +244,9 @@ TEST_F(Commands, PreviousThresholdWrapsAndSkipsNearBothEnds)
     }
 }
 
-TEST_F(Commands, TrackNumbersFromAStrangeHandleAreHandedOverAsTheyAre)
+TEST_F(Commands, TrackNumbersFromAStrangeStatusAreHandedOverAsTheyAre)
 {
-    // Whatever the handle says, the commands only compute with it.
+    // Whatever the status says, the commands only compute with it.
     struct HandleCase {
         int numtracks, track, frame, key;
         RecordedCall play;
@@ -258,8 +257,10 @@ TEST_F(Commands, TrackNumbersFromAStrangeHandleAreHandedOverAsTheyAre)
         {INT_MIN, 0, 0, '-', Play(INT_MAX, 0, 0, 0)},
     };
     for (const HandleCase &c : cases) {
-        drive_at(CD_PLAYING, c.track, c.frame);
-        fake_sdl.handle.numtracks = c.numtracks;
+        drive_at(CD_PLAYING, 0, 0);
+        player.drive.toc.count = c.numtracks;
+        player.drive.track = c.track;
+        player.drive.frame = c.frame;
         dispatch_key(c.key);
         EXPECT_EQ(fake_sdl.calls, (std::vector<RecordedCall>{c.play}))
             << "numtracks " << c.numtracks << " track " << c.track;
@@ -269,7 +270,7 @@ TEST_F(Commands, TrackNumbersFromAStrangeHandleAreHandedOverAsTheyAre)
 TEST_F(Commands, ModeChangedOnAStoppedDriveStartsTheDiscInTheNextTurn)
 {
     drive_at(CD_STOPPED, 0, 0);
-    player.disc_id = compute_disc_id(fake_sdl.handle);
+    player.disc_id = compute_disc_id(player.drive.toc);
     dispatch_key('m');
     EXPECT_TRUE(fake_sdl.calls.empty());
     poll_drive();
@@ -279,7 +280,7 @@ TEST_F(Commands, ModeChangedOnAStoppedDriveStartsTheDiscInTheNextTurn)
 TEST_F(Commands, StopHoldsInTheNextTurn)
 {
     drive_at(CD_PLAYING, 1, 5000);
-    player.disc_id = compute_disc_id(fake_sdl.handle);
+    player.disc_id = compute_disc_id(player.drive.toc);
     player.play_mode = MODE_REPEAT_TRACK;
     dispatch_key('s');
     poll_drive();
@@ -318,9 +319,11 @@ TEST_F(Commands, OnlyTheBoundCodesDoAnything)
     }
 }
 
-TEST_F(Commands, NoDriveHandleReachesNoDrive)
+TEST_F(Commands, NoOpenDriveReachesNoDrive)
 {
-    player.cdrom = nullptr;
+    drive_close();
+    fake_sdl.calls.clear();
+    player.drive = DriveStatus{};
     for (int key : {'*', '/', '+', '-', 'e', 'g', 'p', 's', 't', 'u', '[', ']'}) {
         player.play_mode = MODE_REPEAT_CD;
         dispatch_key(key);

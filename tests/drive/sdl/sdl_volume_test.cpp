@@ -1,6 +1,6 @@
-#include "core/commands.h"
-#include "core/drive_volume.h"
-#include "core/player.h"
+#include "app/commands.h"
+#include "app/player.h"
+#include "drive/sdl/sdl_volume.h"
 #include "fake_sdl.h"
 
 #include <gtest/gtest.h>
@@ -23,11 +23,11 @@ struct Request {
     std::array<unsigned char, 4> volume;
 };
 std::vector<Request> requests;
-DriveVolume drive_volume;
+Volume drive_volume;
 bool read_fails = false;
 
 bool fake_is_drive(int fd) { return fd == 1000; }
-int fake_read(int fd, DriveVolume &v)
+int fake_read(int fd, Volume &v)
 {
     requests.push_back({'r', fd, {}});
     if (read_fails)
@@ -35,13 +35,13 @@ int fake_read(int fd, DriveVolume &v)
     v = drive_volume;
     return 0;
 }
-int fake_write(int fd, const DriveVolume &v)
+int fake_write(int fd, const Volume &v)
 {
     requests.push_back({'w', fd, {v.channel[0], v.channel[1], v.channel[2], v.channel[3]}});
     return -1; // a refused write changes nothing for the step
 }
 
-class Volume : public ::testing::Test
+class VolumeSteps : public ::testing::Test
 {
   protected:
     const VolumeRequests fake = {fake_is_drive, fake_read, fake_write};
@@ -50,16 +50,20 @@ class Volume : public ::testing::Test
     {
         reset_fake_sdl();
         player = PlayerState{};
+        open_fake_drive();
         fake_sdl.handle.id = 1000;
-        player.cdrom = &fake_sdl.handle;
         requests.clear();
         read_fails = false;
         set_volume_requests(&fake);
     }
-    void TearDown() override { set_volume_requests(nullptr); }
+    void TearDown() override
+    {
+        set_volume_requests(nullptr);
+        drive_close();
+    }
 };
 
-TEST_F(Volume, StepsChannelsZeroAndOneWithinTheirRange)
+TEST_F(VolumeSteps, StepsChannelsZeroAndOneWithinTheirRange)
 {
     struct Case {
         VolumeStep step;
@@ -88,7 +92,7 @@ TEST_F(Volume, StepsChannelsZeroAndOneWithinTheirRange)
     }
 }
 
-TEST_F(Volume, FailedReadWritesNothing)
+TEST_F(VolumeSteps, FailedReadWritesNothing)
 {
     read_fails = true;
     step_volume(VOLUME_UP);
@@ -98,7 +102,7 @@ TEST_F(Volume, FailedReadWritesNothing)
     EXPECT_EQ(requests[1].kind, 'r');
 }
 
-TEST_F(Volume, DescriptorThatIsNoDriveGetsNoRequest)
+TEST_F(VolumeSteps, DescriptorThatIsNoDriveGetsNoRequest)
 {
     fake_sdl.handle.id = 1;
     step_volume(VOLUME_UP);
@@ -134,7 +138,7 @@ std::vector<NotADrive> open_non_drives()
     return out;
 }
 
-TEST_F(Volume, RealDriveCheckRefusesEverythingButADrive)
+TEST_F(VolumeSteps, RealDriveCheckRefusesEverythingButADrive)
 {
     const VolumeRequests real_check = {is_cdrom_descriptor, fake_read, fake_write};
     set_volume_requests(&real_check);
@@ -151,7 +155,7 @@ TEST_F(Volume, RealDriveCheckRefusesEverythingButADrive)
         EXPECT_FALSE(is_cdrom_descriptor(d.fd)) << d.what;
         step_volume(VOLUME_UP);
         EXPECT_TRUE(requests.empty()) << d.what;
-        DriveVolume v;
+        Volume v;
         EXPECT_EQ(read_drive_volume(d.fd, v), -1) << d.what;
         EXPECT_EQ(write_drive_volume(d.fd, v), -1) << d.what;
         EXPECT_TRUE(requests.empty()) << d.what;
@@ -161,13 +165,13 @@ TEST_F(Volume, RealDriveCheckRefusesEverythingButADrive)
             close(d.fd);
 }
 
-TEST_F(Volume, PlatformRequestsRefuseTheTerminalOfAVirtualDrive)
+TEST_F(VolumeSteps, PlatformRequestsRefuseTheTerminalOfAVirtualDrive)
 {
     // A virtual drive keeps 1 in id; whatever stdout is, no volume is read from it.
     set_volume_requests(nullptr);
     int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
-    DriveVolume v{{7, 7, 7, 7}};
+    Volume v{{7, 7, 7, 7}};
     EXPECT_EQ(read_drive_volume(terminal, v), -1);
     EXPECT_EQ(v.channel[0], 7);
     close(terminal);

@@ -1,0 +1,63 @@
+#include "app/main_loop.h"
+
+#include "app/commands.h"
+#include "app/player.h"
+#include "database/database.h"
+#include "database/disc_id.h"
+#include "drive/drive.h"
+#include "ui/player_screen.h"
+#include "ui/terminal.h"
+
+#include <cstring>
+
+// The table of contents of the disc whose texts player.db holds. At a disc
+// change the status already describes the new disc, so unsaved texts are saved
+// with this copy, under the identity of the disc they belong to.
+static Toc loaded_disc;
+
+void remember_loaded_disc(const Toc &toc) { loaded_disc = toc; }
+
+static void follow_disc_change(uint64_t id)
+{
+    const DriveStatus &drive = player.drive;
+    if (player.db.dirty) {
+        // Unsaved edits of the previous disc go to that disc's file or are lost;
+        // never to the new disc's.
+        save_database(player.db, loaded_disc);
+    }
+    if (drive.state <= DRIVE_NO_DISC) {
+        memset(player.db.entries, 0, sizeof player.db.entries);
+    } else {
+        load_database(player, drive.toc);
+    }
+    player.db.dirty = 0;
+    remember_loaded_disc(drive.toc);
+    player.disc_id = id;
+}
+
+void poll_drive()
+{
+    drive_refresh(player.drive);
+    uint64_t id = compute_disc_id(player.drive.toc);
+    if (id != player.disc_id)
+        follow_disc_change(id);
+    if (player.drive.state == DRIVE_STOPPED) {
+        if (player.play_mode == MODE_REPEAT_TRACK)
+            drive_play(player.drive.restart_track, 0, SPAN_ONE_TRACK);
+        else if (player.play_mode == MODE_REPEAT_CD)
+            drive_play(0, 0, SPAN_TO_END);
+        drive_refresh(player.drive);
+    }
+}
+
+void run_main_loop()
+{
+    do {
+        poll_drive();
+        draw_player_screen(player);
+        int key = read_key(5);
+        if (terminal_lost())
+            player.quit = 1;
+        dispatch_key(key);
+    } while (!player.quit);
+}
