@@ -44,6 +44,10 @@ endfunction()
 mivo_default_maintainer(mivo_maintainer)
 set(MIVO_PACKAGE_MAINTAINER "${mivo_maintainer}" CACHE STRING
     "Maintainer of the Debian package, as 'Full Name <address>'")
+# A builder who names themselves after the first configure is still heard.
+if(MIVO_PACKAGE_MAINTAINER STREQUAL "" AND NOT mivo_maintainer STREQUAL "")
+  set_property(CACHE MIVO_PACKAGE_MAINTAINER PROPERTY VALUE "${mivo_maintainer}")
+endif()
 if(MIVO_PACKAGE_MAINTAINER STREQUAL "")
   message(STATUS "The Debian package has no maintainer yet: set DEBFULLNAME and DEBEMAIL, "
                  "or -DMIVO_PACKAGE_MAINTAINER='Full Name <address>', before cpack -G DEB")
