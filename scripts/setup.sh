@@ -9,6 +9,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libsdl1.2-dev libsdl1.2-compat libncurses-dev
+  libsndfile1-dev # disc images' audio files
   sox lame flac # the demo disc
 )
 install_missing "${packages[@]}"

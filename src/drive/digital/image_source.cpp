@@ -1,0 +1,455 @@
+#include "drive/digital/image_source.h"
+
+#include "drive/digital/cue_sheet.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+constexpr int ERROR_SIZE = CUE_ERROR_SIZE + CUE_PATH_SIZE;
+constexpr int CD_RATE = 44100;
+
+enum FileKind : int32_t { RAW_LITTLE_ENDIAN, RAW_BIG_ENDIAN, DECODED };
+
+// What the probe found in each file, checked again whenever it is reopened.
+struct FileInfo {
+    FileKind kind;
+    int32_t channels;     // decoded files: 1 or 2
+    int64_t size;         // raw files: bytes
+    int64_t samples;      // decoded files: sample frames
+    int32_t sector_bytes; // raw files
+};
+
+// The one file open for reading; the image keeps no other handle.
+struct OpenFile {
+    int32_t file; // -1 when none
+    int fd;
+    SNDFILE *sound;
+    int64_t position; // decoded files: the next sample frame sf_read returns
+};
+
+CueSheet sheet;
+CueLayout layout;
+FileInfo info[CUE_MAX_FILES];
+uint32_t file_frames[CUE_MAX_FILES];
+OpenFile current = {-1, -1, nullptr, 0};
+bool loaded;
+char error_text[ERROR_SIZE];
+
+// Lets go of the open file, if any.
+void close_current()
+{
+    if (current.sound != nullptr)
+        sf_close(current.sound);
+    if (current.fd >= 0)
+        close(current.fd);
+    current = {-1, -1, nullptr, 0};
+}
+
+// True when the first bytes are a container libsndfile knows; anything else
+// declared raw is read as raw samples.
+bool has_container_magic(const unsigned char *head, ssize_t length)
+{
+    if (length < 12)
+        return false;
+    auto is = [&](int at, const char *magic) {
+        return memcmp(head + at, magic, strlen(magic)) == 0;
+    };
+    return ((is(0, "RIFF") || is(0, "RIFX") || is(0, "RF64")) && is(8, "WAVE")) || is(0, "fLaC") ||
+           (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) || is(0, "OggS") || is(0, "caff") ||
+           is(0, ".snd") || is(0, "wvpk");
+}
+
+// Opens a file of the sheet without waiting (a FILE line naming a pipe must
+// not hang mivo); with a Latin-1 sheet, a name that is not found as written
+// is tried again in UTF-8, as unpacking usually renames it.
+int open_path(CueFile &file)
+{
+    int fd = open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0 || errno != ENOENT || !sheet.latin1)
+        return fd;
+    char utf8[CUE_PATH_SIZE];
+    size_t used = 0;
+    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(file.path); *c; c++) {
+        if (used + 3 >= sizeof utf8) {
+            errno = ENOENT;
+            return -1;
+        }
+        if (*c < 0x80) {
+            utf8[used++] = static_cast<char>(*c);
+        } else {
+            utf8[used++] = static_cast<char>(0xc0 | *c >> 6);
+            utf8[used++] = static_cast<char>(0x80 | (*c & 0x3f));
+        }
+    }
+    utf8[used] = '\0';
+    fd = open(utf8, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0)
+        memcpy(file.path, utf8, used + 1);
+    else
+        errno = ENOENT;
+    return fd;
+}
+
+// Opens a decoded file on an open descriptor, which stays the caller's to
+// close, and checks that it holds CD audio mivo can play.
+SNDFILE *open_sound(int fd, const CueFile &file, SF_INFO &format)
+{
+    memset(&format, 0, sizeof format);
+    SNDFILE *sound = sf_open_fd(fd, SFM_READ, &format, SF_FALSE);
+    if (sound == nullptr) {
+        snprintf(error_text, sizeof error_text, "%s:%d: cannot decode %s: %s", sheet.path,
+                 file.line, file.path, sf_strerror(nullptr));
+        return nullptr;
+    }
+    if (format.samplerate != CD_RATE || (format.channels != 1 && format.channels != 2)) {
+        snprintf(error_text, sizeof error_text,
+                 "%s:%d: %s has %d Hz in %d channels; mivo plays 44100 Hz in one or two",
+                 sheet.path, file.line, file.path, format.samplerate, format.channels);
+        sf_close(sound);
+        return nullptr;
+    }
+    // Floating-point files are scaled to the full 16-bit range, not truncated.
+    sf_command(sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    return sound;
+}
+
+// Learns each file's kind and length in frames, so that every error a sheet
+// can hold is reported before anything plays.
+int probe_file(int32_t index)
+{
+    CueFile &file = sheet.file[index];
+    FileInfo &f = info[index];
+    int fd = open_path(file);
+    if (fd < 0) {
+        snprintf(error_text, sizeof error_text, "%s:%d: cannot open %s: %s", sheet.path, file.line,
+                 file.path, strerror(errno));
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        snprintf(error_text, sizeof error_text, "%s:%d: %s is not a regular file", sheet.path,
+                 file.line, file.path);
+        close(fd);
+        return -1;
+    }
+    unsigned char head[12];
+    ssize_t got = pread(fd, head, sizeof head, 0);
+    if (got < 0 || fstat(fd, &st) < 0) {
+        snprintf(error_text, sizeof error_text, "%s:%d: cannot read %s: %s", sheet.path, file.line,
+                 file.path, strerror(errno));
+        close(fd);
+        return -1;
+    }
+    // The type word is often wrong (FLAC declared WAVE), so the content
+    // decides; a file declared raw without a known container is raw.
+    if (file.type == CUE_FILE_AUDIO || has_container_magic(head, got)) {
+        SF_INFO format;
+        SNDFILE *sound = open_sound(fd, file, format);
+        if (sound != nullptr)
+            sf_close(sound);
+        close(fd);
+        if (sound == nullptr)
+            return -1;
+        f.kind = DECODED;
+        f.channels = format.channels;
+        f.samples = format.frames;
+        f.size = 0;
+        f.sector_bytes = FRAME_BYTES;
+        file_frames[index] =
+            static_cast<uint32_t>((format.frames + SAMPLES_PER_FRAME - 1) / SAMPLES_PER_FRAME);
+        if (format.frames / SAMPLES_PER_FRAME > 0x7fffffff) {
+            snprintf(error_text, sizeof error_text, "%s:%d: %s is too long", sheet.path, file.line,
+                     file.path);
+            return -1;
+        }
+        return 0;
+    }
+    close(fd);
+    f.kind = file.type == CUE_FILE_MOTOROLA ? RAW_BIG_ENDIAN : RAW_LITTLE_ENDIAN;
+    f.channels = 2;
+    f.size = st.st_size;
+    f.samples = 0;
+    f.sector_bytes = file.sector_bytes > 0 ? file.sector_bytes : FRAME_BYTES;
+    int64_t frames = (st.st_size + f.sector_bytes - 1) / f.sector_bytes;
+    if (frames > 0x7fffffff) {
+        snprintf(error_text, sizeof error_text, "%s:%d: %s is too long", sheet.path, file.line,
+                 file.path);
+        return -1;
+    }
+    file_frames[index] = static_cast<uint32_t>(frames);
+    return 0;
+}
+
+// Makes the given file the open one; a file that changed since the probe is
+// an error, never read as if it had not.
+int select_file(int32_t index)
+{
+    if (current.file == index)
+        return 0;
+    close_current();
+    CueFile &file = sheet.file[index];
+    const FileInfo &f = info[index];
+    int fd = open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        snprintf(error_text, sizeof error_text, "cannot open %s: %s", file.path, strerror(errno));
+        return -1;
+    }
+    if (f.kind != DECODED) {
+        struct stat st;
+        if (fstat(fd, &st) < 0 || st.st_size < f.size) {
+            snprintf(error_text, sizeof error_text, "%s has shrunk since the image was opened",
+                     file.path);
+            close(fd);
+            return -1;
+        }
+        current = {index, fd, nullptr, 0};
+        return 0;
+    }
+    SF_INFO format;
+    SNDFILE *sound = open_sound(fd, file, format);
+    if (sound == nullptr) {
+        close(fd);
+        return -1;
+    }
+    if (format.channels != f.channels || format.frames < f.samples) {
+        snprintf(error_text, sizeof error_text, "%s has changed since the image was opened",
+                 file.path);
+        sf_close(sound);
+        close(fd);
+        return -1;
+    }
+    current = {index, fd, sound, 0};
+    return 0;
+}
+
+// Reads frames of a raw file; the bytes past the end of a file whose last
+// sector is short are silence.
+int read_raw(const FileInfo &f, uint32_t at, int32_t frames, int16_t *samples)
+{
+    char *out = reinterpret_cast<char *>(samples);
+    int64_t start = static_cast<int64_t>(at) * f.sector_bytes;
+    int64_t want = static_cast<int64_t>(frames) * FRAME_BYTES;
+    int64_t in_file = f.size - start < want ? f.size - start : want;
+    int64_t done = 0;
+    while (done < in_file) {
+        ssize_t got = pread(current.fd, out + done, static_cast<size_t>(in_file - done),
+                            static_cast<off_t>(start + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            snprintf(error_text, sizeof error_text, "cannot read %s: %s",
+                     sheet.file[current.file].path,
+                     got < 0 ? strerror(errno) : "the file ends early");
+            return -1;
+        }
+        done += got;
+    }
+    memset(out + done, 0, static_cast<size_t>(want - done));
+    constexpr bool host_big = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+    if ((f.kind == RAW_BIG_ENDIAN) != host_big) {
+        for (int64_t i = 0; i < want / 2; i++) {
+            uint16_t v = static_cast<uint16_t>(samples[i]);
+            samples[i] = static_cast<int16_t>(static_cast<uint16_t>(v << 8 | v >> 8));
+        }
+    }
+    return 0;
+}
+
+// Reads frames of a decoded file, one channel doubled to two.
+int read_decoded(const FileInfo &f, uint32_t at, int32_t frames, int16_t *samples)
+{
+    int64_t start = static_cast<int64_t>(at) * SAMPLES_PER_FRAME;
+    int64_t want = static_cast<int64_t>(frames) * SAMPLES_PER_FRAME;
+    int64_t in_file = f.samples - start < want ? f.samples - start : want;
+    if (current.position != start) {
+        if (sf_seek(current.sound, start, SEEK_SET) != start) {
+            snprintf(error_text, sizeof error_text, "cannot seek in %s: %s",
+                     sheet.file[current.file].path, sf_strerror(current.sound));
+            current.position = -1;
+            return -1;
+        }
+        current.position = start;
+    }
+    sf_count_t got = sf_readf_short(current.sound, samples, in_file);
+    if (got != in_file) {
+        snprintf(error_text, sizeof error_text, "cannot read %s: %s", sheet.file[current.file].path,
+                 sf_error(current.sound) != 0 ? sf_strerror(current.sound) : "the file ends early");
+        current.position = -1;
+        return -1;
+    }
+    current.position += got;
+    if (f.channels == 1) {
+        for (int64_t i = in_file - 1; i >= 0; i--)
+            samples[2 * i] = samples[2 * i + 1] = samples[i];
+    }
+    memset(samples + 2 * in_file, 0, static_cast<size_t>(want - in_file) * 4);
+    return 0;
+}
+
+// The segment holding a disc frame, or -1 when it lies in none (the lead-in).
+int32_t find_segment(uint32_t frame)
+{
+    int32_t low = 0;
+    int32_t high = layout.segment_count - 1;
+    while (low <= high) {
+        int32_t middle = (low + high) / 2;
+        const CueSegment &s = layout.segment[middle];
+        if (frame < s.disc_start)
+            high = middle - 1;
+        else if (frame - s.disc_start >= s.frames)
+            low = middle + 1;
+        else
+            return middle;
+    }
+    return -1;
+}
+
+// The frame where the run of frames starting at frame stops being audio or
+// data: the next track's start. Data frames are never read out.
+uint32_t track_run(uint32_t frame, bool &data)
+{
+    const Toc &toc = layout.toc;
+    data = false;
+    if (frame < toc.track[0].offset)
+        return toc.track[0].offset;
+    int32_t t = 0;
+    while (t + 1 < toc.count && toc.track[t + 1].offset <= frame)
+        t++;
+    data = !toc.track[t].audio;
+    return toc.track[t + 1].offset;
+}
+
+// Reads the sheet and probes every file, so a bad image fails here, before
+// the screen starts, with the line that names its fault.
+int image_open(const char *path)
+{
+    close_current();
+    loaded = false;
+    error_text[0] = '\0';
+    if (parse_cue_sheet(path, sheet, error_text, sizeof error_text) < 0)
+        return -1;
+    for (int32_t i = 0; i < sheet.file_count; i++)
+        if (probe_file(i) < 0)
+            return -1;
+    if (layout_cue_sheet(sheet, file_frames, layout, error_text, sizeof error_text) < 0)
+        return -1;
+    loaded = true;
+    return 0;
+}
+
+// Forgets the image and its open file.
+void image_close()
+{
+    close_current();
+    loaded = false;
+}
+
+// An image never changes under mivo: a new one is a new open.
+bool image_media_changed() { return false; }
+
+// The disc as a drive would read it, or an empty tray after an eject.
+int32_t image_load(Toc &toc, DiscText &text)
+{
+    memset(&text, 0, sizeof text);
+    if (!loaded) {
+        memset(&toc, 0, sizeof toc);
+        return DRIVE_NO_DISC;
+    }
+    toc = layout.toc;
+    cue_disc_text(sheet, text);
+    for (int32_t t = 0; t < toc.count; t++)
+        if (toc.track[t].audio)
+            return DRIVE_STOPPED;
+    return DRIVE_NO_DISC;
+}
+
+// Serves frames run by run: each run lies in one segment and one track, so a
+// file is read in as few calls as the segments allow.
+int32_t image_read(uint32_t frame, int32_t count, int16_t *samples)
+{
+    if (!loaded) {
+        snprintf(error_text, sizeof error_text, "no image is open");
+        return -1;
+    }
+    uint32_t leadout = layout.toc.track[layout.toc.count].offset;
+    if (frame >= leadout || count <= 0)
+        return 0;
+    if (static_cast<uint32_t>(count) > leadout - frame)
+        count = static_cast<int32_t>(leadout - frame);
+    int32_t done = 0;
+    while (done < count) {
+        uint32_t at = frame + static_cast<uint32_t>(done);
+        int16_t *out = samples + static_cast<std::ptrdiff_t>(done) * SAMPLES_PER_FRAME * 2;
+        bool data;
+        uint32_t end = track_run(at, data);
+        int32_t s = find_segment(at);
+        if (s >= 0) {
+            uint32_t segment_end = layout.segment[s].disc_start + layout.segment[s].frames;
+            end = segment_end < end ? segment_end : end;
+        } else {
+            // Before the first segment or past the last: the run ends where
+            // a segment begins.
+            for (int32_t i = 0; i < layout.segment_count; i++) {
+                if (layout.segment[i].disc_start > at) {
+                    end = layout.segment[i].disc_start < end ? layout.segment[i].disc_start : end;
+                    break;
+                }
+            }
+        }
+        int32_t run = static_cast<int32_t>(end - at);
+        if (run > count - done)
+            run = count - done;
+        const CueSegment *segment = s >= 0 ? &layout.segment[s] : nullptr;
+        if (data || segment == nullptr || segment->file < 0) {
+            memset(out, 0, static_cast<size_t>(run) * FRAME_BYTES);
+        } else {
+            const FileInfo &f = info[segment->file];
+            uint32_t file_frame = segment->file_frame + (at - segment->disc_start);
+            if (select_file(segment->file) < 0)
+                return -1;
+            int result = f.kind == DECODED ? read_decoded(f, file_frame, run, out)
+                                           : read_raw(f, file_frame, run, out);
+            if (result < 0) {
+                close_current();
+                return -1;
+            }
+        }
+        done += run;
+    }
+    return done;
+}
+
+// An image's tray empties: nothing stays open and the next load finds no disc.
+int image_eject()
+{
+    close_current();
+    loaded = false;
+    return 0;
+}
+
+// File names in the message come from the sheet: control bytes in them must
+// not break the one line or steer a terminal.
+const char *image_error()
+{
+    for (char *c = error_text; *c; c++)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f)
+            *c = '?';
+    return error_text;
+}
+
+} // namespace
+
+const AudioSource image_audio_source = {
+    "image",    image_open, image_close, image_media_changed,
+    image_load, image_read, image_eject, image_error,
+};
