@@ -2,7 +2,11 @@
 
 #include "drive/drive.h"
 #include "editor/track_editor.h"
+#include "ui/key_help.h"
+#include "ui/message_line.h"
 #include "ui/prompt.h"
+
+#include <curses.h>
 
 #include <cstdint>
 
@@ -21,9 +25,25 @@ static int add_wrapping(int a, int b)
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
+// A drive that refuses a command leaves the screen as it was, so the user is
+// told why nothing happened; returns result.
+static int said(int result, const char *command)
+{
+    if (result == 0)
+        return result;
+    const char *why = drive_error();
+    if (why[0] != '\0')
+        show_message("The drive refused to %s: %s", command, why);
+    else
+        show_message("The drive refused to %s", command);
+    return result;
+}
+
 void play_from(int track, int frame)
 {
-    drive_play(track, frame, player.play_mode == MODE_REPEAT_TRACK ? SPAN_ONE_TRACK : SPAN_TO_END);
+    said(drive_play(track, frame,
+                    player.play_mode == MODE_REPEAT_TRACK ? SPAN_ONE_TRACK : SPAN_TO_END),
+         "play");
 }
 
 // One step of one channel, held within 0 and 255.
@@ -37,11 +57,11 @@ static uint8_t stepped(uint8_t v, VolumeStep step)
 void step_volume(VolumeStep step)
 {
     Volume volume;
-    if (drive_get_volume(volume) != 0)
+    if (said(drive_get_volume(volume), "read the volume") != 0)
         return;
     volume.channel[0] = stepped(volume.channel[0], step);
     volume.channel[1] = stepped(volume.channel[1], step);
-    drive_set_volume(volume);
+    said(drive_set_volume(volume), "set the volume");
 }
 
 // After the last track comes the first.
@@ -93,8 +113,27 @@ static bool dispatch_state_key(int key)
     }
 }
 
+// Space pauses a playing disc and resumes a paused one.
+static void pause_or_resume(const DriveStatus &drive)
+{
+    if (drive.state == DRIVE_PAUSED)
+        said(drive_resume(), "resume");
+    else if (drive.state == DRIVE_PLAYING)
+        said(drive_pause(), "pause");
+}
+
 void dispatch_key(int key)
 {
+    // The key help is open: the key that closes it does nothing else.
+    if (key_help_open()) {
+        if (key != ERR && key != KEY_RESIZE)
+            close_key_help();
+        return;
+    }
+    if (key == '?') {
+        open_key_help();
+        return;
+    }
     if (dispatch_state_key(key))
         return;
     // Stop and eject end a repeat mode even when the drive refuses them, so
@@ -122,7 +161,7 @@ void dispatch_key(int key)
         break;
     case 'E':
     case 'e':
-        drive_eject();
+        said(drive_eject(), "eject");
         break;
     case 'G':
     case 'g': {
@@ -134,14 +173,14 @@ void dispatch_key(int key)
     case 'P':
     case 'p':
         if (drive.state == DRIVE_PAUSED)
-            drive_resume();
+            said(drive_resume(), "resume");
         else if (has_disc)
             play_from(0, 0);
         break;
     case 'S':
     case 's':
         if (has_disc)
-            drive_stop();
+            said(drive_stop(), "stop");
         break;
     case 'T':
     case 't':
@@ -150,10 +189,8 @@ void dispatch_key(int key)
         break;
     case 'U':
     case 'u':
-        if (drive.state == DRIVE_PAUSED)
-            drive_resume();
-        else if (drive.state == DRIVE_PLAYING)
-            drive_pause();
+    case ' ':
+        pause_or_resume(drive);
         break;
     case '[':
         play_from(drive.track, add_wrapping(drive.frame, -300));

@@ -4,6 +4,7 @@
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "drive/drive.h"
+#include "ui/message_line.h"
 #include "ui/player_screen.h"
 #include "ui/terminal.h"
 
@@ -13,6 +14,11 @@
 #include <cstring>
 
 PlayerState player;
+
+// Whether titles were lost, and what the last such failure was, for the
+// report at shut-down.
+static bool titles_lost;
+static char lost_titles[1024];
 
 void handle_quit_signal(int) { player.quit = 1; }
 
@@ -32,13 +38,16 @@ int parse_drive_number(int argc, char **argv)
     exit(1);
 }
 
-static void start_up(int argc, char **argv)
+void start_up(int argc, char **argv)
 {
     signal(SIGTERM, handle_quit_signal);
     signal(SIGINT, handle_quit_signal);
     // A terminal that hangs up ends mivo the same orderly way, so unsaved texts
     // still reach the disc's file.
     signal(SIGHUP, handle_quit_signal);
+    // A file-size limit then fails a save's write with EFBIG instead of ending
+    // mivo with the terminal raw and a temporary file left.
+    signal(SIGXFSZ, SIG_IGN);
     player.play_mode = MODE_NORMAL;
 
     DriveTarget target{};
@@ -50,17 +59,25 @@ static void start_up(int argc, char **argv)
     drive_refresh(player.drive);
     load_database(player, player.drive.toc);
     remember_loaded_disc(player.drive.toc);
-    start_terminal();
-    draw_player_screen(player);
     player.disc_id = compute_disc_id(player.drive.toc);
 }
 
-static void shut_down()
+void note_lost_titles()
 {
-    stop_terminal();
-    if (player.db.dirty)
-        save_database(player.db, player.drive.toc);
+    titles_lost = true;
+    snprintf(lost_titles, sizeof lost_titles, "%s", database_error());
+    show_message("Titles not saved: %s", lost_titles);
+}
+
+int shut_down()
+{
+    if (player.db.dirty && save_database(player.db, player.drive.toc) != 0)
+        note_lost_titles();
     drive_close();
+    if (!titles_lost)
+        return 0;
+    fprintf(stderr, "mivo: titles not saved: %s\n", lost_titles);
+    return 1;
 }
 
 int run_player(int argc, char **argv)
@@ -70,8 +87,10 @@ int run_player(int argc, char **argv)
     if (status >= 0)
         return status;
     start_up(argc, argv);
+    start_terminal();
+    draw_player_screen(player);
     if (!player.quit)
         run_main_loop();
-    shut_down();
-    return 0;
+    stop_terminal();
+    return shut_down();
 }

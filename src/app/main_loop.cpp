@@ -5,10 +5,9 @@
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "drive/drive.h"
+#include "ui/message_line.h"
 #include "ui/player_screen.h"
 #include "ui/terminal.h"
-
-#include <cstring>
 
 // The table of contents of the disc whose texts player.db holds. At a disc
 // change the status already describes the new disc, so unsaved texts are saved
@@ -22,11 +21,12 @@ static void follow_disc_change(uint64_t id)
     const DriveStatus &drive = player.drive;
     if (player.db.dirty) {
         // Unsaved edits of the previous disc go to that disc's file or are lost;
-        // never to the new disc's.
-        save_database(player.db, loaded_disc);
+        // never to the new disc's. Lost ones are said at once and at the end.
+        if (save_database(player.db, loaded_disc) != 0)
+            note_lost_titles();
     }
     if (drive.state <= DRIVE_NO_DISC) {
-        memset(player.db.entries, 0, sizeof player.db.entries);
+        clear_database(player.db);
     } else {
         load_database(player, drive.toc);
     }
@@ -58,6 +58,10 @@ void run_main_loop()
         int key = read_key(5);
         if (terminal_lost())
             player.quit = 1;
+        // A message lasts until the user does something; what the key does
+        // may leave a new one.
+        if (key != ERR && key != KEY_RESIZE)
+            clear_message();
         dispatch_key(key);
     } while (!player.quit);
 }

@@ -26,7 +26,12 @@ struct TrackText {
 // Entries 0 to 98 are the tracks (0-based), entry DISC_ENTRY the disc itself.
 struct DiscDatabase {
     TrackText entries[DB_ENTRY_COUNT];
+    char year[TEXT_FIELD_SIZE];  // DYEAR
+    char genre[TEXT_FIELD_SIZE]; // DGENRE
     int32_t dirty;
+    // Set by a load that found a file it could not read (or could not name),
+    // cleared by the next load: such a file is never replaced by a save.
+    int32_t unreadable;
 };
 
 struct PlayerState {
@@ -46,6 +51,20 @@ void handle_quit_signal(int signal_number);
 
 // Reads the drive number the way strtol base 0 does; no argument means drive 0.
 int parse_drive_number(int argc, char **argv);
+
+// Start-up up to the terminal: signal handlers, the drive and the disc's
+// titles. A failure ends the process with status 1 and one line on standard
+// error.
+void start_up(int argc, char **argv);
+
+// Shut-down once the terminal is given back: the last save of unsaved titles,
+// then the drive. Returns the exit status: 1, after one line on standard error
+// naming the file and the reason, when titles did not reach their file.
+int shut_down();
+
+// Notes a failed save of titles that no later save will retry (a disc change
+// moved on from them), for the message line now and shut_down's report.
+void note_lost_titles();
 
 // Runs the whole program: start-up, the main loop, shut-down. Returns the exit
 // status; start-up failures end the process with status 1 themselves.

@@ -3,73 +3,330 @@
 #include "database/disc_id.h"
 #include "mivo_version.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
-// One read takes at most LINE_LIMIT - 1 characters; files written by other
-// programs may hold longer lines, which then arrive in pieces.
-static constexpr int LINE_BUFFER_SIZE = 256;
-static constexpr int LINE_LIMIT = 255;
+// Real entries are a few kilobytes; one load reads no more than this, so a
+// runaway file cannot hold up the player.
+static constexpr off_t LOAD_LIMIT = 1 << 20;
+static constexpr int READ_CHUNK = 4096;
+
+// The longest keyword the loader tells lines apart by: "DTITLE=", "DGENRE=".
+static constexpr int HEAD_SIZE = 7;
 
 // A field line is broken once this many escaped value characters are on it.
 static constexpr int WRAP_AFTER = 60;
 
-// Appends one line's value to a field, undoing the escapes and cutting the
-// field at TEXT_FIELD_SIZE - 1 bytes.
-static void append_value(char *target, const char *value)
+// A save's temporary file still there after this many seconds was left by a
+// save that never finished.
+static constexpr time_t STALE_TEMPORARY_AGE = 60;
+
+// What went wrong in the last failed load or save, for the user to read.
+static char error_line[2 * DATABASE_PATH_SIZE];
+
+// Records a failure of the disc's file: the verb, the path (or, when the path
+// did not fit, the home-relative name of the disc's file) and the reason.
+static void set_error(const char *verb, uint64_t id, const char *reason)
 {
-    size_t length = strnlen(target, TEXT_FIELD_SIZE - 1);
-    while (length < TEXT_FIELD_SIZE - 1 && *value != '\0') {
-        char c = *value++;
-        if (c == '\\') {
-            c = *value++;
-            if (c == '\0')
-                break;
-            if (c == 't')
-                c = '\t';
-            else if (c == 'n')
-                c = '\n';
-        }
-        target[length++] = c;
-    }
-    target[length] = '\0';
+    if (database_path[0] != '\0')
+        snprintf(error_line, sizeof error_line, "could not %s %s: %s", verb, database_path, reason);
+    else
+        snprintf(error_line, sizeof error_line, "could not %s ~/.kel/%08" PRIx64 ": %s", verb, id,
+                 reason);
 }
 
-// The field of a "TTITLE" or "EXTT" line: the index must follow the keyword
-// directly (as strtoul reads it), be below MAX_DB_TRACKS and be followed by "=".
-// Returns the value, or null for a line to ignore; *index receives the entry.
-static const char *indexed_value(const char *after_keyword, int *index)
+// Where one line is in its reading: its first bytes, which tell the keyword,
+// then an index after "TTITLE" or "EXTT", then the value, or a line to skip.
+enum class LinePhase { HEAD, INDEX, VALUE, SKIP };
+
+// The steps of reading an index the way strtoul with base 10 does.
+enum class IndexStep { FIRST, SPACE, SIGN, DIGITS };
+
+// The loader's state between bytes, so a line of any length is read whole
+// from chunks of the file without ever being held in full.
+struct LineReader {
+    DiscDatabase *db;
+    LinePhase phase;
+    char head[HEAD_SIZE];
+    int head_length;
+    bool index_is_ext;
+    IndexStep index_step;
+    bool negative;
+    unsigned long number;
+    char *target;
+    size_t target_length;
+    bool escape;
+    bool carriage_return; // a CR waiting to see whether a newline follows
+};
+
+// The white space strtoul skips before a number, in the C locale.
+static bool is_strtoul_space(char c)
 {
-    char *end = nullptr;
-    unsigned long n = strtoul(after_keyword, &end, 10);
-    if (*end != '=' || n >= static_cast<unsigned long>(MAX_DB_TRACKS))
-        return nullptr;
-    *index = static_cast<int>(n);
-    return end + 1;
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Hands one line, its newline already dropped, to the field it names.
-static void read_line(DiscDatabase &db, const char *line)
+// Makes the field the target of the rest of the line, appending after the
+// text it already holds.
+static void start_value(LineReader &r, char *target)
 {
-    int index = 0;
-    const char *value = nullptr;
-    if (line[0] == '#')
+    r.phase = LinePhase::VALUE;
+    r.target = target;
+    r.target_length = strnlen(target, TEXT_FIELD_SIZE - 1);
+    r.escape = false;
+}
+
+// Takes one value byte: escapes are undone ("\t", "\n", any other character
+// stands for itself) and the field is cut at TEXT_FIELD_SIZE - 1 bytes.
+static void value_byte(LineReader &r, char c)
+{
+    if (r.escape) {
+        r.escape = false;
+        if (c == 't')
+            c = '\t';
+        else if (c == 'n')
+            c = '\n';
+    } else if (c == '\\') {
+        r.escape = true;
         return;
-    if (strncmp(line, "DTITLE=", 7) == 0) {
-        append_value(db.entries[DISC_ENTRY].title, line + 7);
-    } else if (strncmp(line, "EXTD=", 5) == 0) {
-        append_value(db.entries[DISC_ENTRY].ext, line + 5);
-    } else if (strncmp(line, "TTITLE", 6) == 0) {
-        if ((value = indexed_value(line + 6, &index)) != nullptr)
-            append_value(db.entries[index].title, value);
-    } else if (strncmp(line, "EXTT", 4) == 0) {
-        if ((value = indexed_value(line + 4, &index)) != nullptr)
-            append_value(db.entries[index].ext, value);
     }
+    if (r.target_length < TEXT_FIELD_SIZE - 1) {
+        r.target[r.target_length++] = c;
+        r.target[r.target_length] = '\0';
+    }
+}
+
+// The field an index names once its "=" is reached: below MAX_DB_TRACKS, or
+// "-0", which strtoul also reads as 0.
+static void index_complete(LineReader &r)
+{
+    if (r.number >= static_cast<unsigned long>(MAX_DB_TRACKS) || (r.negative && r.number != 0)) {
+        r.phase = LinePhase::SKIP;
+        return;
+    }
+    TrackText &entry = r.db->entries[r.number];
+    start_value(r, r.index_is_ext ? entry.ext : entry.title);
+}
+
+// Takes one byte after "TTITLE" or "EXTT". As with strtoul, blanks and one
+// sign may precede the digits; without digits the index is 0 only when "="
+// follows the keyword directly. Anything but "=" after the digits skips the
+// line.
+static void index_byte(LineReader &r, char c)
+{
+    bool digit = c >= '0' && c <= '9';
+    switch (r.index_step) {
+    case IndexStep::FIRST:
+        if (c == '=') {
+            index_complete(r);
+            return;
+        }
+        [[fallthrough]];
+    case IndexStep::SPACE:
+        if (is_strtoul_space(c)) {
+            r.index_step = IndexStep::SPACE;
+            return;
+        }
+        if (c == '+' || c == '-') {
+            r.negative = c == '-';
+            r.index_step = IndexStep::SIGN;
+            return;
+        }
+        [[fallthrough]];
+    case IndexStep::SIGN:
+        if (!digit) {
+            r.phase = LinePhase::SKIP;
+            return;
+        }
+        r.index_step = IndexStep::DIGITS;
+        [[fallthrough]];
+    case IndexStep::DIGITS:
+        if (digit) {
+            // Only whether the number is below MAX_DB_TRACKS matters, so it
+            // stops growing past that and never overflows.
+            if (r.number < static_cast<unsigned long>(MAX_DB_TRACKS))
+                r.number = r.number * 10 + static_cast<unsigned long>(c - '0');
+            return;
+        }
+        if (c == '=')
+            index_complete(r);
+        else
+            r.phase = LinePhase::SKIP;
+        return;
+    }
+}
+
+static void line_byte(LineReader &r, char c);
+
+// Tells the line's keyword from its first bytes, then hands the bytes after
+// the keyword to the index or the value. A line shorter than HEAD_SIZE comes
+// here at its end with what it has.
+static void classify_line(LineReader &r)
+{
+    const char *head = r.head;
+    int length = r.head_length;
+    auto starts = [head, length](const char *keyword) {
+        int size = static_cast<int>(strlen(keyword));
+        return length >= size && memcmp(head, keyword, static_cast<size_t>(size)) == 0;
+    };
+    DiscDatabase &db = *r.db;
+    int used = length;
+    r.phase = LinePhase::SKIP;
+    if (length > 0 && head[0] == '#') {
+        return;
+    } else if (starts("DTITLE=")) {
+        start_value(r, db.entries[DISC_ENTRY].title);
+        used = 7;
+    } else if (starts("DYEAR=")) {
+        start_value(r, db.year);
+        used = 6;
+    } else if (starts("DGENRE=")) {
+        start_value(r, db.genre);
+        used = 7;
+    } else if (starts("EXTD=")) {
+        start_value(r, db.entries[DISC_ENTRY].ext);
+        used = 5;
+    } else if (starts("TTITLE") || starts("EXTT")) {
+        r.phase = LinePhase::INDEX;
+        r.index_is_ext = head[0] == 'E';
+        r.index_step = IndexStep::FIRST;
+        r.negative = false;
+        r.number = 0;
+        used = r.index_is_ext ? 4 : 6;
+    }
+    for (int i = used; i < length; i++)
+        line_byte(r, head[i]);
+}
+
+// Takes one byte of a line, its line end and NUL bytes already left out.
+static void line_byte(LineReader &r, char c)
+{
+    switch (r.phase) {
+    case LinePhase::HEAD:
+        r.head[r.head_length++] = c;
+        if (r.head_length == HEAD_SIZE)
+            classify_line(r);
+        return;
+    case LinePhase::INDEX:
+        index_byte(r, c);
+        return;
+    case LinePhase::VALUE:
+        value_byte(r, c);
+        return;
+    case LinePhase::SKIP:
+        return;
+    }
+}
+
+// Ends the current line (a backslash left at its end is dropped) and makes
+// ready for the next.
+static void end_line(LineReader &r)
+{
+    if (r.phase == LinePhase::HEAD)
+        classify_line(r);
+    r.phase = LinePhase::HEAD;
+    r.head_length = 0;
+}
+
+// Ends a line whose last byte was a CR. The CR belongs to the line end unless
+// a value's backslash escapes it, which is how the saver keeps a CR that ends
+// a text.
+static void end_line_after_cr(LineReader &r)
+{
+    if (r.phase == LinePhase::HEAD)
+        classify_line(r);
+    if (r.phase == LinePhase::VALUE && r.escape)
+        value_byte(r, '\r');
+    end_line(r);
+}
+
+// Takes one byte of the file. NUL bytes are dropped, so the bytes around them
+// join; a line ends at "\n", and a CR right before it belongs to the line end.
+static void file_byte(LineReader &r, char c)
+{
+    if (c == '\0')
+        return;
+    if (r.carriage_return) {
+        r.carriage_return = false;
+        if (c == '\n') {
+            end_line_after_cr(r);
+            return;
+        }
+        line_byte(r, '\r');
+    }
+    if (c == '\r')
+        r.carriage_return = true;
+    else if (c == '\n')
+        end_line(r);
+    else
+        line_byte(r, c);
+}
+
+// Empties the texts that belong to the disc of this table of contents.
+static void clear_texts(DiscDatabase &db, const Toc &toc)
+{
+    db.entries[DISC_ENTRY].title[0] = '\0';
+    db.entries[DISC_ENTRY].ext[0] = '\0';
+    db.year[0] = '\0';
+    db.genre[0] = '\0';
+    int tracks = usable_track_count(toc);
+    for (int i = 0; i < tracks; i++) {
+        db.entries[i].title[0] = '\0';
+        db.entries[i].ext[0] = '\0';
+    }
+}
+
+// Marks the file as one a save must not replace and records why.
+static int unreadable_file(DiscDatabase &db, uint64_t id, const char *reason)
+{
+    db.unreadable = 1;
+    set_error("load", id, reason);
+    return -1;
+}
+
+// Feeds an open regular file through the line reader, up to LOAD_LIMIT bytes.
+// Returns 0, or an errno value when the file could not be read to its end.
+static int read_lines(int fd, DiscDatabase &db)
+{
+    LineReader reader{};
+    reader.db = &db;
+    reader.phase = LinePhase::HEAD;
+    char chunk[READ_CHUNK];
+    off_t total = 0;
+    int failure = 0;
+    for (;;) {
+        off_t room = LOAD_LIMIT - total + 1;
+        ssize_t got = read(fd, chunk, room < READ_CHUNK ? static_cast<size_t>(room) : READ_CHUNK);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            failure = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (total + got > LOAD_LIMIT) {
+            got = static_cast<ssize_t>(LOAD_LIMIT - total);
+            failure = EFBIG;
+        }
+        total += got;
+        for (ssize_t i = 0; i < got; i++)
+            file_byte(reader, chunk[i]);
+        if (failure != 0)
+            break;
+    }
+    // The last line needs no newline; a CR that ends the file ends that line.
+    if (reader.carriage_return)
+        end_line_after_cr(reader);
+    else
+        end_line(reader);
+    return failure;
 }
 
 // Replaces the disc's texts with those of its file; the entries beyond the
@@ -77,26 +334,37 @@ static void read_line(DiscDatabase &db, const char *line)
 int load_database(PlayerState &state, const Toc &toc)
 {
     DiscDatabase &db = state.db;
-    build_database_path(compute_disc_id(toc));
-    db.entries[DISC_ENTRY].title[0] = '\0';
-    db.entries[DISC_ENTRY].ext[0] = '\0';
-    int tracks = usable_track_count(toc);
-    for (int i = 0; i < tracks; i++) {
-        db.entries[i].title[0] = '\0';
-        db.entries[i].ext[0] = '\0';
-    }
+    uint64_t id = compute_disc_id(toc);
+    db.unreadable = 0;
+    bool named = build_database_path(id) == 0;
+    clear_texts(db, toc);
+    if (!named)
+        return unreadable_file(db, id, strerror(ENAMETOOLONG));
 
-    FILE *file = fopen(database_path, "r");
-    if (file == nullptr)
-        return -1;
-    char line[LINE_BUFFER_SIZE];
-    while (fgets(line, LINE_LIMIT, file) != nullptr) {
-        size_t length = strlen(line);
-        if (length > 0)
-            line[length - 1] = '\0';
-        read_line(db, line);
+    // Without O_NONBLOCK a FIFO in place of the file would block the open.
+    int fd = open(database_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        // No file yet for this disc is the ordinary case, not a failure.
+        if (errno == ENOENT || errno == ENOTDIR)
+            return -1;
+        return unreadable_file(db, id, strerror(errno));
     }
-    fclose(file);
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        int failure = errno;
+        close(fd);
+        return unreadable_file(db, id, strerror(failure));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        return unreadable_file(db, id, "not a regular file");
+    }
+    int failure = read_lines(fd, db);
+    close(fd);
+    if (failure == EFBIG)
+        return unreadable_file(db, id, "larger than 1 MiB, too large for a title file");
+    if (failure != 0)
+        return unreadable_file(db, id, strerror(failure));
     return 0;
 }
 
@@ -109,7 +377,9 @@ static bool write_field_start(FILE *file, const char *keyword, int32_t index)
 }
 
 // Breaks after 61 or 62 escaped characters so that no escape straddles two
-// lines and no line is longer than 72 characters.
+// lines and no line is longer than 72 characters. A CR is escaped only where
+// it would end a line, so files without such CRs are written as they always
+// were.
 int write_field(FILE *file, const char *keyword, int32_t index, const char *text)
 {
     if (!write_field_start(file, keyword, index))
@@ -125,6 +395,10 @@ int write_field(FILE *file, const char *keyword, int32_t index, const char *text
             count += 2;
         } else if (*p == '\\') {
             written = fputs("\\\\", file);
+            count += 2;
+        } else if (*p == '\r' && (p[1] == '\0' || count + 1 > WRAP_AFTER)) {
+            // A bare CR before the newline would read as part of the line end.
+            written = fputs("\\\r", file);
             count += 2;
         } else {
             written = fputc(static_cast<unsigned char>(*p), file);
@@ -177,6 +451,11 @@ static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint
     const TrackText &disc = db.entries[DISC_ENTRY];
     if (write_field(file, "DTITLE", -1, disc.title) != 0)
         return false;
+    // Files without a year or genre stay as they always were.
+    if (db.year[0] != '\0' && write_field(file, "DYEAR", -1, db.year) != 0)
+        return false;
+    if (db.genre[0] != '\0' && write_field(file, "DGENRE", -1, db.genre) != 0)
+        return false;
     for (int i = 0; i < tracks; i++) {
         if (write_field(file, "TTITLE", i, db.entries[i].title) != 0)
             return false;
@@ -190,16 +469,102 @@ static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint
     return fputs("PLAYORDER=\n", file) != EOF;
 }
 
-// The permission bits for the new file: those of the file it replaces, or
-// what fopen would have given a new file under the current file-creation mask.
+// The permission bits for the new file: the read and write bits of the
+// regular file it replaces, never execute, set-id or sticky bits a title file
+// has no use for; otherwise what fopen would have given a new file under the
+// file-creation mask (a device's bits would make it writable by everyone).
 static mode_t new_file_mode()
 {
     struct stat old_file;
-    if (stat(database_path, &old_file) == 0)
-        return old_file.st_mode & 07777;
+    if (stat(database_path, &old_file) == 0 && S_ISREG(old_file.st_mode))
+        return old_file.st_mode & 0666;
     mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
+}
+
+// Opens the directory that holds database_path, for clearing leftovers and
+// syncing the rename; -1 when it cannot be opened.
+static int open_parent_directory()
+{
+    char *slash = strrchr(database_path, '/');
+    if (slash == nullptr)
+        return open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (slash == database_path)
+        return open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    *slash = '\0';
+    int fd = open(database_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    *slash = '/';
+    return fd;
+}
+
+// True for the name of one of this disc's save temporaries: the file name, a
+// dot and the six letters or digits mkstemp puts in place of "XXXXXX".
+static bool is_temporary_of(const char *name, const char *file_name, size_t file_name_length)
+{
+    if (strncmp(name, file_name, file_name_length) != 0 || name[file_name_length] != '.')
+        return false;
+    const char *suffix = name + file_name_length + 1;
+    for (int i = 0; i < 6; i++) {
+        char c = suffix[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return suffix[6] == '\0';
+}
+
+// Removes temporaries a save of this disc left when it never finished (mivo
+// was killed or the machine went down). A minute is far longer than a save
+// takes, so another instance's save in progress is never touched. Reads the
+// directory with getdents64, since readdir's stream lives on the heap.
+static void remove_stale_temporaries(int dir_fd)
+{
+    const char *slash = strrchr(database_path, '/');
+    const char *file_name = slash != nullptr ? slash + 1 : database_path;
+    size_t file_name_length = strlen(file_name);
+    time_t now = time(nullptr);
+    alignas(dirent64) char entries[4096];
+    ssize_t got;
+    while ((got = getdents64(dir_fd, entries, sizeof entries)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const dirent64 *entry = reinterpret_cast<const dirent64 *>(entries + at);
+            at += entry->d_reclen;
+            if (!is_temporary_of(entry->d_name, file_name, file_name_length))
+                continue;
+            struct stat info;
+            if (fstatat(dir_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(info.st_mode) && now - info.st_mtime > STALE_TEMPORARY_AGE)
+                unlinkat(dir_fd, entry->d_name, 0);
+        }
+    }
+}
+
+// Writes the entry into the open temporary file and makes it durable; 0, or
+// the errno value of the first step that failed. Closes fd in every case.
+static int write_temporary(int fd, const DiscDatabase &db, const Toc &toc, uint64_t id)
+{
+    FILE *file = fdopen(fd, "w");
+    if (file == nullptr) {
+        int failure = errno;
+        close(fd);
+        return failure;
+    }
+    int failure = 0;
+    errno = 0;
+    if (!write_entry(file, db, toc, id) || fflush(file) != 0 || fsync(fd) != 0)
+        failure = errno != 0 ? errno : EIO;
+    if (fclose(file) != 0 && failure == 0)
+        failure = errno;
+    return failure;
+}
+
+// Ends a save that did not replace the file: the temporary goes, dirty stays.
+static int failed_save(const char *temp_path, uint64_t id, int failure)
+{
+    if (temp_path != nullptr)
+        unlink(temp_path);
+    set_error("save", id, strerror(failure));
+    return -1;
 }
 
 // Writes the new contents beside the old file and renames them over it only
@@ -207,31 +572,58 @@ static mode_t new_file_mode()
 int save_database(DiscDatabase &db, const Toc &toc)
 {
     uint64_t id = compute_disc_id(toc);
-    build_database_path(id);
+    if (build_database_path(id) != 0)
+        return failed_save(nullptr, id, ENAMETOOLONG);
+    if (db.unreadable) {
+        set_error("save", id, "the file there could not be read, so it is left as it is");
+        return -1;
+    }
     make_parent_directories();
 
     char temp_path[DATABASE_PATH_SIZE];
     int needed = snprintf(temp_path, sizeof temp_path, "%s.XXXXXX", database_path);
     if (needed < 0 || needed >= static_cast<int>(sizeof temp_path))
-        return -1;
-    int fd = mkstemp(temp_path);
-    if (fd < 0)
-        return -1;
+        return failed_save(nullptr, id, ENAMETOOLONG);
+    // Without the directory the save still goes on; only the clearing of
+    // leftovers and the sync of the rename are missed.
+    int dir_fd = open_parent_directory();
+    if (dir_fd >= 0)
+        remove_stale_temporaries(dir_fd);
+    int fd = mkostemp(temp_path, O_CLOEXEC);
+    if (fd < 0) {
+        int failure = errno;
+        if (dir_fd >= 0)
+            close(dir_fd);
+        return failed_save(nullptr, id, failure);
+    }
     fchmod(fd, new_file_mode());
-    FILE *file = fdopen(fd, "w");
-    if (file == nullptr) {
-        close(fd);
-        unlink(temp_path);
-        return -1;
-    }
 
-    bool written = write_entry(file, db, toc, id) && fflush(file) == 0 && fsync(fd) == 0;
-    if (fclose(file) != 0)
-        written = false;
-    if (!written || rename(temp_path, database_path) != 0) {
-        unlink(temp_path);
-        return -1;
-    }
+    int failure = write_temporary(fd, db, toc, id);
+    if (failure == 0 && rename(temp_path, database_path) != 0)
+        failure = errno;
+    else if (failure == 0)
+        temp_path[0] = '\0';
+    // The rename is durable only once the directory is; a file system that
+    // cannot sync directories says EINVAL, which is no failure of the save.
+    if (failure == 0 && dir_fd >= 0 && fsync(dir_fd) != 0 && errno != EINVAL)
+        failure = errno;
+    if (dir_fd >= 0)
+        close(dir_fd);
+    if (failure != 0)
+        return failed_save(temp_path[0] != '\0' ? temp_path : nullptr, id, failure);
     db.dirty = 0;
     return 0;
 }
+
+// Nothing of the previous disc may stay behind, or a later save would write
+// it under another disc's name.
+void clear_database(DiscDatabase &db)
+{
+    memset(db.entries, 0, sizeof db.entries);
+    db.year[0] = '\0';
+    db.genre[0] = '\0';
+    db.unreadable = 0;
+}
+
+// The last failure's line, kept until the next one replaces it.
+const char *database_error() { return error_line; }

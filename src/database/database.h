@@ -6,16 +6,29 @@
 #include <cstdint>
 #include <cstdio>
 
-// Clears the disc's texts and reads them from its file; -1 when the file
-// cannot be opened, 0 otherwise.
+// Clears the disc's texts and reads them from its file. Returns 0 when the
+// whole file was read, -1 otherwise. No file yet is the ordinary -1; any other
+// failure (no permission, no regular file, a read error, a file past 1 MiB, a
+// path that does not fit) also sets db.unreadable and database_error(), and
+// keeps what was read before it.
 int load_database(PlayerState &state, const Toc &toc);
 
 // Writes the texts to the disc's file, replacing it only once the new contents
-// are safely on disk; clears dirty on success. Returns 0 on success, -1 when
-// the old file was left as it was.
+// are safely on disk; clears dirty on success. Returns 0 on success, or -1 with
+// database_error() set and dirty as it was; a file the last load could not
+// read is never replaced.
 int save_database(DiscDatabase &db, const Toc &toc);
 
 // Writes one field, escaped and broken into lines of at most 62 value
 // characters; index -1 means a keyword without an index. Returns 0, or -1 when
 // the stream reported an error.
 int write_field(FILE *file, const char *keyword, int32_t index, const char *text);
+
+// Empties every text, the year and genre included, and forgets that a file
+// could not be read: the state of a drive without a disc.
+void clear_database(DiscDatabase &db);
+
+// One line naming the file and the reason of the last failed load or save,
+// such as "could not save /home/u/.kel/2300a005: No space left on device";
+// empty until one fails.
+const char *database_error();

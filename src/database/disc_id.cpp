@@ -59,8 +59,9 @@ uint64_t compute_disc_id(const Toc &toc)
     return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(id)));
 }
 
-// Looks the home directory up afresh each time, so a changed HOME takes effect.
-void build_database_path(uint64_t disc_id)
+// Looks the home directory up afresh each time, so a changed HOME takes effect;
+// a path cut short would name another disc's file, so it names none instead.
+int build_database_path(uint64_t disc_id)
 {
     const char *home = getenv("HOME");
     if (home == nullptr) {
@@ -72,5 +73,11 @@ void build_database_path(uint64_t disc_id)
         fputs("$HOME not set. giving up.\n", stderr);
         exit(1);
     }
-    snprintf(database_path, DATABASE_PATH_SIZE - 1, "%s/.kel/%08" PRIx64, home, disc_id);
+    int needed =
+        snprintf(database_path, DATABASE_PATH_SIZE - 1, "%s/.kel/%08" PRIx64, home, disc_id);
+    if (needed < 0 || needed >= DATABASE_PATH_SIZE - 1) {
+        database_path[0] = '\0';
+        return -1;
+    }
+    return 0;
 }

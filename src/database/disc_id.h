@@ -22,6 +22,7 @@ int32_t disc_length_frames(const Toc &toc);
 // The xmcd disc id, formed in 32 bits and widened with sign extension.
 uint64_t compute_disc_id(const Toc &toc);
 
-// Fills database_path with "$HOME/.kel/<id>"; exits with status 1 when no home
-// directory can be found.
-void build_database_path(uint64_t disc_id);
+// Fills database_path with "$HOME/.kel/<id>" and returns 0. A path longer than
+// DATABASE_PATH_SIZE - 2 characters leaves database_path empty and returns -1;
+// exits with status 1 when no home directory can be found.
+int build_database_path(uint64_t disc_id);

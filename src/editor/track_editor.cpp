@@ -3,6 +3,7 @@
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "ui/draw.h"
+#include "ui/message_line.h"
 #include "ui/prompt.h"
 #include "ui/terminal.h"
 
@@ -20,6 +21,9 @@ static Rect editor_separator_rect;
 static Rect editor_help_rect;
 
 static const char EDITOR_HEADING[] = "KEL Track List Editor";
+
+// Where the titles go, for a newcomer; shown at the right of the top line.
+static const char EDITOR_NOTE[] = " Titles are kept in ~/.kel, saved when you leave ";
 
 // The drive's track count bounded to the entries the database has, so a bogus
 // count from the drive can never index past them.
@@ -82,6 +86,37 @@ static void draw_list_line(int row, int track, const char *title)
     put_field(row, editor_list_rect.left + 4, title, width - 4);
 }
 
+// Puts the selection back on a track of the disc and on a row of the list,
+// and scrolls no further than the last track needs, so that after a resize
+// the user still sees the track E would edit and no empty rows below a
+// list scrolled past its end.
+static void keep_selection_visible(int track_count)
+{
+    if (track_count <= 0)
+        return;
+    int selected = editor_scroll_offset + editor_cursor_row;
+    if (selected > track_count - 1)
+        selected = track_count - 1;
+    if (selected < 0)
+        selected = 0;
+    const int rows = editor_list_rect.height;
+    int scroll = editor_scroll_offset;
+    if (rows < 1) {
+        scroll = selected;
+    } else {
+        if (scroll > selected)
+            scroll = selected;
+        if (scroll < selected - rows + 1)
+            scroll = selected - rows + 1;
+        if (scroll > track_count - rows)
+            scroll = track_count - rows;
+        if (scroll < 0)
+            scroll = 0;
+    }
+    editor_scroll_offset = scroll;
+    editor_cursor_row = selected - scroll;
+}
+
 // Erases the screen and draws the whole editor from the current size.
 static void draw_track_editor(const PlayerState &state, int track_count)
 {
@@ -89,6 +124,7 @@ static void draw_track_editor(const PlayerState &state, int track_count)
     int rows = getmaxy(stdscr);
     int cols = getmaxx(stdscr);
     compute_editor_layout(rows, cols);
+    keep_selection_visible(track_count);
 
     wattron(stdscr, COLOR_PAIR(4));
     draw_border(stdscr);
@@ -98,6 +134,9 @@ static void draw_track_editor(const PlayerState &state, int track_count)
 
     wattron(stdscr, A_BOLD | COLOR_PAIR(7));
     put_text(0, 2, EDITOR_HEADING);
+    const int note_col = cols - 2 - static_cast<int>(sizeof EDITOR_NOTE - 1);
+    if (note_col > 2 + static_cast<int>(sizeof EDITOR_HEADING))
+        put_text(0, note_col, EDITOR_NOTE);
     put_field(editor_title_rect.top, editor_title_rect.left, state.db.entries[DISC_ENTRY].title,
               editor_title_rect.width);
     wattroff(stdscr, A_BOLD | COLOR_PAIR(7));
@@ -118,18 +157,17 @@ static void draw_track_editor(const PlayerState &state, int track_count)
         if (i == editor_cursor_row)
             wattroff(stdscr, A_REVERSE);
     }
+    draw_message_line(stdscr);
 }
 
-// Asks for a title and stores a non-empty answer in target; the buffer keeps
-// the answer for the next dialog of this visit.
-static void edit_title(DiscDatabase &db, char *target, char *text, const char *title)
+// Asks for a title and stores it in target only when the prompt gave one and
+// it is not empty: a cancelled, failed or hung-up prompt changes nothing.
+static void edit_title(DiscDatabase &db, char *target, const char *title)
 {
-    prompt_string(text, TEXT_FIELD_SIZE, title);
-    text[TEXT_FIELD_SIZE - 1] = '\0';
-    if (text[0] == '\0')
+    char answer[TEXT_FIELD_SIZE];
+    if (prompt_string(answer, sizeof answer, title) != 0 || answer[0] == '\0')
         return;
-    size_t length = strlen(text);
-    memcpy(target, text, length + 1);
+    memcpy(target, answer, strlen(answer) + 1);
     db.dirty = 1;
 }
 
@@ -168,20 +206,19 @@ static void move_selection_up()
 // Redraws and obeys one key per turn until the user leaves; leaving always saves.
 void run_track_editor(PlayerState &state)
 {
-    char text[TEXT_FIELD_SIZE];
-    text[0] = '\0';
-
     // The caller's idle input mode (half-delay) bounds each key wait, so the
     // screen is redrawn about twice a second while no key comes.
     curs_set(0);
     for (;;) {
         int track_count = editor_track_count(state);
         draw_track_editor(state, track_count);
-        int key = wgetch(stdscr);
+        int key = read_key(5);
         // Nobody can type any more: leave, so the texts are saved and the
         // player can end.
         if (key == ERR && terminal_lost())
             key = 'q';
+        if (key != ERR && key != KEY_RESIZE)
+            clear_message();
         switch (key) {
         case 10:
         case 'E':
@@ -189,12 +226,12 @@ void run_track_editor(PlayerState &state)
         case KEY_ENTER: {
             int selected = editor_scroll_offset + editor_cursor_row;
             if (selected >= 0 && selected < MAX_DB_TRACKS)
-                edit_title(state.db, state.db.entries[selected].title, text, "Track name");
+                edit_title(state.db, state.db.entries[selected].title, "Track name");
             break;
         }
         case 'T':
         case 't':
-            edit_title(state.db, state.db.entries[DISC_ENTRY].title, text, "Artist / Album");
+            edit_title(state.db, state.db.entries[DISC_ENTRY].title, "Artist / Album");
             break;
         case 'C':
         case 'c':
@@ -212,7 +249,8 @@ void run_track_editor(PlayerState &state)
             break;
         case 'Q':
         case 'q':
-            save_database(state.db, state.drive.toc);
+            if (save_database(state.db, state.drive.toc) != 0)
+                show_message("Titles not saved: %s", database_error());
             curs_set(1);
             return;
         default:

@@ -1,5 +1,7 @@
 #include "ui/draw.h"
 
+#include "ui/message_line.h"
+
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -100,4 +102,21 @@ void draw_clipped(WINDOW *window, int row, int col, const char *text, int width)
     } else if (width >= 1) {
         waddnstr(window, "...", width);
     }
+}
+
+// The message goes in reverse video with a blank either side, so it reads as
+// a line of its own over the frame it covers.
+void draw_message_line(WINDOW *window)
+{
+    const char *message = current_message();
+    const int width = getmaxx(window) - 4;
+    if (message[0] == '\0' || width < 3)
+        return;
+    const int row = getmaxy(window) - 1;
+    wattr_on(window, A_REVERSE | A_BOLD, nullptr);
+    if (wmove(window, row, 2) != ERR)
+        waddch(window, ' ');
+    draw_clipped(window, row, 3, message, width - 2);
+    waddch(window, ' ');
+    wattr_off(window, A_REVERSE | A_BOLD, nullptr);
 }

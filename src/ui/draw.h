@@ -36,3 +36,7 @@ void draw_clipped(WINDOW *window, int row, int col, const char *text, int width)
 // valid in the locale show as their ISO-8859-1 letter (or '?'), and control
 // bytes show as '?'.
 void draw_bytes(WINDOW *window, const char *text, int count);
+
+// Shows the message line's current message over the window's bottom row,
+// between the corners; an empty message leaves the row as drawn.
+void draw_message_line(WINDOW *window);

@@ -4,6 +4,8 @@
 // nothing). It holds one message at a time, in a fixed buffer.
 #pragma once
 
+#include <ctime>
+
 inline constexpr int MESSAGE_SIZE = 256;
 
 // Replaces the message; it shows until a few seconds have passed or a key
@@ -15,3 +17,7 @@ const char *current_message();
 
 // Clears the message at once (the user pressed a key).
 void clear_message();
+
+// Reads the clock the age of a message is measured on through another
+// function from now on (tests step it); nullptr puts the monotonic clock back.
+void set_message_clock(int (*clock)(clockid_t, timespec *));

@@ -3,6 +3,7 @@
 #include "database/disc_id.h"
 #include "mivo_version.h"
 #include "ui/draw.h"
+#include "ui/key_help.h"
 
 #include <curses.h>
 
@@ -211,6 +212,19 @@ static void draw_control_panel(const DriveStatus &drive)
     };
     for (const KeyHint &hint : hints)
         draw_key_hint(hint);
+
+    // For a newcomer, below the keys while the panel has room for them: where
+    // the rest of the keys and the titles are.
+    const int help_row = control_panel_rect.top + 13;
+    const int note_row = control_panel_rect.top + 15;
+    if (help_row < control_panel_rect.bottom - 1)
+        draw_key_hint({13, false, '?', BRIGHT_HINT_ATTR, "- Help: all keys, what the screen says"});
+    if (note_row < control_panel_rect.bottom - 1) {
+        wattr_on(stdscr, DIM_HINT_ATTR, nullptr);
+        draw_clipped(stdscr, note_row, control_panel_rect.left + 1,
+                     "Space pauses. Titles are kept in ~/.kel", control_panel_rect.width - 2);
+        wattr_off(stdscr, DIM_HINT_ATTR, nullptr);
+    }
 }
 
 // The disc's title and the current track's title.
@@ -254,4 +268,7 @@ void draw_player_screen(const PlayerState &state)
     draw_track_list(drive);
     draw_control_panel(drive);
     draw_disc_info(state, drive);
+    if (key_help_open())
+        draw_key_help();
+    draw_message_line(stdscr);
 }

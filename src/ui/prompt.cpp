@@ -3,10 +3,31 @@
 #include "ui/draw.h"
 #include "ui/terminal.h"
 
-#include <curses.h>
-
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+static int (*read_prompt_key)(wint_t *key) = read_wide_key;
+
+void set_prompt_key_reader(int (*reader)(wint_t *key))
+{
+    read_prompt_key = reader != nullptr ? reader : read_wide_key;
+}
+
+// The line being typed, in the locale's multibyte form; only whole characters
+// ever enter it, so it is valid text at every step.
+struct PromptLine {
+    char text[1024];
+    int length;
+    int limit;
+};
+
+static PromptLine line;
+
+// The key that cancels a prompt.
+static constexpr wint_t ESCAPE = 27;
 
 // Draws ch at (row, col) when that cell is on the screen.
 static void put_cell(int row, int col, chtype ch)
@@ -53,71 +74,156 @@ static int draw_prompt_box(const char *title)
     return mid;
 }
 
-// How many typed bytes a resize hands back to curses' input queue, to be read
-// and editable again; the queue is short, so older ones stay put as typed.
-static const int REPLAY_LIMIT = 128;
-
-// Hands the bytes typed since keep back to curses, last first, so the next
-// read takes them again as if typed; returns the new start of the reading.
-static int replay_typed(char *buffer, int keep)
+// The cells the input field spans from column 11: the inside of the box, or on
+// a screen too narrow for a box whatever lies right of column 11.
+static int field_width()
 {
-    int end = keep + static_cast<int>(strlen(buffer + keep));
-    int from = end - REPLAY_LIMIT > keep ? end - REPLAY_LIMIT : keep;
-    for (int i = end - 1; i >= from; i--)
-        ungetch(static_cast<unsigned char>(buffer[i]));
-    buffer[from] = '\0';
-    return from;
+    const int cols = getmaxx(stdscr);
+    return cols - 22 >= 1 ? cols - 22 : cols - 11;
 }
 
-// Waits, without echo, until a resize leaves room for the input line again;
-// false when the input ends first. Keys typed meanwhile have nowhere to go.
-static bool wait_for_room(int &mid, const char *title)
+// Length in bytes of the character at text (1 for a byte the locale cannot
+// read, so a walk over text always moves on), and its width in cells.
+static int next_character(const char *text, int left, int &cells)
 {
-    noecho();
-    for (;;) {
-        int key = wgetch(stdscr);
-        if (key == ERR) {
-            echo();
-            return false;
-        }
-        if (key == KEY_RESIZE) {
-            mid = draw_prompt_box(title);
-            if (wmove(stdscr, mid, 11) != ERR) {
-                echo();
-                return true;
-            }
-        }
+    wchar_t wide = 0;
+    mbstate_t state{};
+    const size_t n = mbrtowc(&wide, text, static_cast<size_t>(left), &state);
+    if (n == 0 || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+        cells = 1;
+        return 1;
+    }
+    const int w = wcwidth(wide);
+    cells = w < 0 ? 1 : w;
+    return static_cast<int>(n);
+}
+
+// Shows the end of the line that fits the field with a cell to spare for the
+// cursor, which goes after the last character; a line longer than the field
+// scrolls inside it instead of running over the frame.
+static void draw_field(int mid)
+{
+    const int width = field_width();
+    put_run(mid, 11, ' ', width);
+    int total = 0;
+    for (int at = 0, cells = 0; at < line.length; total += cells)
+        at += next_character(line.text + at, line.length - at, cells);
+    int start = 0;
+    while (total > width - 1 && start < line.length) {
+        int cells = 0;
+        start += next_character(line.text + start, line.length - start, cells);
+        total -= cells;
+    }
+    if (wmove(stdscr, mid, 11) != ERR) {
+        draw_bytes(stdscr, line.text + start, line.length - start);
+        wmove(stdscr, mid, 11 + total);
     }
 }
 
-// Reads one line into buffer inside the box. A resize ends wgetnstr early with
-// KEY_RESIZE and the line half typed: the box is drawn anew for the new size,
-// what was typed is read again, and the reading goes on, so a resize never
-// passes a half-typed answer on as if Enter had been pressed.
+// Appends one character typed in the locale; refused when it is a control
+// character or its bytes would pass the limit. A tab is kept, as titles have
+// always taken it and the file escapes it.
+static void insert_character(wchar_t wide)
+{
+    if (wide != L'\t' && !iswprint(static_cast<wint_t>(wide)))
+        return;
+    char bytes[MB_LEN_MAX];
+    mbstate_t state{};
+    const size_t n = wcrtomb(bytes, wide, &state);
+    if (n == static_cast<size_t>(-1) || line.length + static_cast<int>(n) > line.limit)
+        return;
+    memcpy(line.text + line.length, bytes, n);
+    line.length += static_cast<int>(n);
+    line.text[line.length] = '\0';
+}
+
+// Removes the last whole character, however many bytes it takes.
+static void erase_character()
+{
+    int last = 0;
+    for (int at = 0, cells = 0; at < line.length;) {
+        last = at;
+        at += next_character(line.text + at, line.length - at, cells);
+    }
+    line.length = last;
+    line.text[line.length] = '\0';
+}
+
+enum class PromptStep { KEEP_GOING, ACCEPT, CANCEL };
+
+// What one key does to the line; resizes and waits are the caller's.
+static PromptStep edit_line(int result, wint_t key, bool has_room)
+{
+    if (result == KEY_CODE_YES) {
+        if (key == KEY_ENTER && has_room)
+            return PromptStep::ACCEPT;
+        if (key == KEY_BACKSPACE && has_room)
+            erase_character();
+        return PromptStep::KEEP_GOING;
+    }
+    if (key == ESCAPE)
+        return PromptStep::CANCEL;
+    // Until a resize gives the line room again the user cannot see it, so
+    // nothing typed meanwhile may change or accept it.
+    if (!has_room)
+        return PromptStep::KEEP_GOING;
+    if (key == '\n' || key == '\r')
+        return PromptStep::ACCEPT;
+    if (key == 127 || key == 8)
+        erase_character();
+    else
+        insert_character(static_cast<wchar_t>(key));
+    return PromptStep::KEEP_GOING;
+}
+
+// Reads and edits the line until Enter or Escape. Half-delay bounds each read,
+// so a terminal that hung up is noticed and ends the prompt with nothing
+// stored; a resize draws the box anew for the new size with the line kept.
+static PromptStep read_line(const char *title)
+{
+    int mid = draw_prompt_box(title);
+    bool has_room = true;
+    for (;;) {
+        if (has_room)
+            draw_field(mid);
+        wint_t key = 0;
+        const int result = read_prompt_key(&key);
+        if (result == ERR) {
+            if (terminal_lost())
+                return PromptStep::CANCEL;
+            continue;
+        }
+        if (result == KEY_CODE_YES && key == KEY_RESIZE) {
+            mid = draw_prompt_box(title);
+            has_room = wmove(stdscr, mid, 11) != ERR;
+            continue;
+        }
+        const PromptStep step = edit_line(result, key, has_room);
+        if (step != PromptStep::KEEP_GOING)
+            return step;
+    }
+}
+
 int prompt_string(char *buffer, int size, const char *title)
 {
     cbreak();
-    echo();
+    noecho();
+    keypad(stdscr, TRUE);
+    halfdelay(5);
     leaveok(stdscr, FALSE);
-    int mid = draw_prompt_box(title);
+    const int mid = draw_prompt_box(title);
     curs_set(1);
 
     int result = -1;
-    // A size below 1 leaves no room even for the NUL, and wgetnstr would take
-    // a negative limit as no limit at all.
+    // A size below 1 leaves no room even for the NUL.
     if (buffer != nullptr && size >= 1 && wmove(stdscr, mid, 11) != ERR) {
-        int keep = 0;
-        for (;;) {
-            draw_bytes(stdscr, buffer, keep);
-            int read = wgetnstr(stdscr, buffer + keep, size - 1 - keep);
-            if (read != KEY_RESIZE) {
-                result = read == ERR ? -1 : 0;
-                break;
-            }
-            mid = draw_prompt_box(title);
-            if (wmove(stdscr, mid, 11) == ERR && !wait_for_room(mid, title))
-                break;
-            keep = replay_typed(buffer, keep);
+        const int most = static_cast<int>(sizeof line.text) - 1;
+        line.limit = size - 1 < most ? size - 1 : most;
+        line.length = 0;
+        line.text[0] = '\0';
+        if (read_line(title) == PromptStep::ACCEPT) {
+            memcpy(buffer, line.text, static_cast<size_t>(line.length) + 1);
+            result = 0;
         }
     }
 

@@ -1,13 +1,88 @@
 #include "ui/terminal.h"
 
-#include <curses.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <term.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 // The descriptor curses reads keys from; -1 until start_terminal.
 static int input_fd = -1;
+
+// Set by SIGTSTP; curses is not safe to call from a handler, so the loops
+// act on it between reads.
+static volatile sig_atomic_t suspend_requested;
+
+// An escape sequence of a function key arrives in one piece, so a lone Escape
+// (which cancels a prompt) need not be held back for curses' default second.
+static constexpr int ESCAPE_DELAY_MS = 100;
+
+// Set by SIGWINCH. curses' own handler reports a resize only when the size it
+// reads differs from the last one it saw, so a quick shrink and grow back, or
+// one while mivo was stopped, left a screen the terminal had cut; mivo's own
+// flag repaints the whole screen on every one.
+static volatile sig_atomic_t resize_requested;
+
+static void note_suspend_request(int) { suspend_requested = 1; }
+
+static void note_resize(int) { resize_requested = 1; }
+
+// curses installs its own SIGTSTP and SIGWINCH handlers, the first of which
+// runs curses inside the handler, unless others are in place when it starts.
+static void install_signal_handlers()
+{
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a key read blocked in read() returns, so the request is
+    // seen at once.
+    action.sa_flags = 0;
+    action.sa_handler = note_suspend_request;
+    sigaction(SIGTSTP, &action, nullptr);
+    action.sa_handler = note_resize;
+    sigaction(SIGWINCH, &action, nullptr);
+}
+
+// Takes the terminal's size after a SIGWINCH and has the whole screen
+// repainted; true when there was one to take.
+static bool follow_resize()
+{
+    if (!resize_requested)
+        return false;
+    resize_requested = 0;
+    winsize size = {};
+    if (ioctl(fileno(stdout), TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
+        resizeterm(size.ws_row, size.ws_col);
+    clearok(curscr, TRUE);
+    return true;
+}
+
+// The suspend and resize requests that came since the last read, carried out;
+// true when the caller must draw everything anew.
+static bool follow_requests()
+{
+    const bool suspended = suspend_if_requested();
+    const bool resized = follow_resize();
+    return suspended || resized;
+}
+
+bool suspend_if_requested()
+{
+    if (!suspend_requested)
+        return false;
+    suspend_requested = 0;
+    endwin();
+    // SIGSTOP cannot be caught or discarded, so mivo stops even where a
+    // terminal emulator or setsid left it without a job-control shell.
+    raise(SIGSTOP);
+    // Continued: whatever the terminal showed meanwhile is repainted, and a
+    // resize while stopped reaches curses through its own SIGWINCH flag.
+    clearok(curscr, TRUE);
+    wrefresh(stdscr);
+    return true;
+}
 
 void set_idle_input_mode()
 {
@@ -18,17 +93,34 @@ void set_idle_input_mode()
     halfdelay(5);
 }
 
+// Whether the terminal named by TERM can place the cursor; curses on a
+// terminal that cannot prints the screen as a garbled run of lines.
+static bool terminal_can_address_cursor()
+{
+    int error = 0;
+    if (setupterm(nullptr, fileno(stdout), &error) != OK)
+        return false;
+    const char *move = tigetstr("cup");
+    const bool can = move != nullptr && move != reinterpret_cast<const char *>(-1);
+    del_curterm(cur_term);
+    return can;
+}
+
 void start_terminal()
 {
     // initscr exits by itself on a terminal it cannot use; newterm returns
     // NULL instead, so the failure can be reported as mivo's own.
-    SCREEN *screen = newterm(nullptr, stdout, stdin);
+    install_signal_handlers();
+    SCREEN *screen = nullptr;
+    if (isatty(fileno(stdin)) && terminal_can_address_cursor())
+        screen = newterm(nullptr, stdout, stdin);
     if (screen == nullptr) {
         fputs("Error: Could not start ncurses\n", stderr);
         exit(1);
     }
     set_term(screen);
     input_fd = fileno(stdin);
+    set_escdelay(ESCAPE_DELAY_MS);
     if (has_colors()) {
         start_color();
         for (short i = 0; i <= 7; i++)
@@ -47,8 +139,34 @@ void stop_terminal()
 
 int read_key(int tenths)
 {
+    if (follow_requests())
+        return KEY_RESIZE;
     halfdelay(tenths);
-    return wgetch(stdscr);
+    const int key = wgetch(stdscr);
+    if (!follow_requests())
+        return key;
+    // The key came with the request; it is read again after the redraw.
+    if (key != ERR && key != KEY_RESIZE)
+        ungetch(key);
+    return KEY_RESIZE;
+}
+
+int read_wide_key(wint_t *key)
+{
+    if (follow_requests()) {
+        *key = KEY_RESIZE;
+        return KEY_CODE_YES;
+    }
+    const int result = wget_wch(stdscr, key);
+    if (!follow_requests())
+        return result;
+    // The key came with the request; it is read again after the redraw.
+    if (result == OK)
+        unget_wch(static_cast<wchar_t>(*key));
+    else if (result == KEY_CODE_YES && *key != KEY_RESIZE)
+        ungetch(static_cast<int>(*key));
+    *key = KEY_RESIZE;
+    return KEY_CODE_YES;
 }
 
 bool terminal_lost()

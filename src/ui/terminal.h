@@ -1,15 +1,28 @@
-// The terminal: curses start-up and shut-down, the idle input mode, and the
-// timed key read that paces the main loop.
+// The terminal: curses start-up and shut-down, the idle input mode, the timed
+// key reads that pace the loops, and suspending mivo at the user's request.
 #pragma once
 
-// Starts curses in the idle input mode; exits with status 1 when it cannot.
+#include <curses.h>
+
+// Starts curses in the idle input mode; exits with status 1 when it cannot,
+// which includes standard input that is no terminal and a terminal that cannot
+// place the cursor. Takes SIGTSTP first, so curses does not: the handler only
+// notes the request, and the next key read leaves curses, stops mivo and takes
+// the screen back.
 void start_terminal();
 
 // Blanks the screen and gives the terminal back.
 void stop_terminal();
 
-// Waits at most tenths/10 seconds for a key; ERR when none came.
+// Waits at most tenths/10 seconds for a key; ERR when none came. After a
+// suspend the screen has been given back and taken again: KEY_RESIZE then
+// tells the caller to draw everything anew.
 int read_key(int tenths);
+
+// The same for a whole character of the locale, as wget_wch reads it: OK with
+// a character, KEY_CODE_YES with a function key (KEY_RESIZE after a suspend),
+// ERR when none came within the current input mode's wait.
+int read_wide_key(wint_t *key);
 
 // True once the terminal has hung up: every read would fail at once, so the
 // loops that wait for keys must end instead of spinning on a dead terminal.
@@ -18,3 +31,6 @@ bool terminal_lost();
 // Puts the terminal back in the idle input mode: half-delay of half a second,
 // no echo, keypad and leaveok on.
 void set_idle_input_mode();
+
+// Carries out a suspend asked for since the last read; true when it did.
+bool suspend_if_requested();

@@ -4,6 +4,8 @@
 #include "database/disc_id.h"
 #include "drive/sdl/sdl_volume.h"
 #include "fake_sdl.h"
+#include "ui/key_help.h"
+#include "ui/message_line.h"
 
 #include <curses.h>
 #include <gtest/gtest.h>
@@ -70,6 +72,8 @@ class Commands : public ::testing::Test
         volume_writes.clear();
         set_command_dialogs(&fake_dialogs);
         set_volume_requests(&fake_volume);
+        close_key_help();
+        clear_message();
     }
     void TearDown() override
     {
@@ -181,6 +185,10 @@ TEST_F(Commands, KeyTable)
         {.what = "resume", .key = 'U', .status = PAUSED, .calls = {Resume}},
         {.what = "pause while stopped", .key = 'u', .status = STOPPED},
         {.what = "pause, empty drive", .key = 'U', .status = EMPTY},
+        {.what = "space pauses", .key = ' ', .status = PLAYING, .calls = {Pause}},
+        {.what = "space resumes", .key = ' ', .status = PAUSED, .calls = {Resume}},
+        {.what = "space while stopped", .key = ' ', .status = STOPPED},
+        {.what = "space, empty drive", .key = ' ', .status = EMPTY},
 
         {.what = "skip back", .key = '[', .calls = {Play(2, 700, 0, 0)}},
         {.what = "skip back, one track", .key = '[', .mode = TRACK, .calls = {Play(2, 700, 1, 0)}},
@@ -292,8 +300,8 @@ TEST_F(Commands, OnlyTheBoundCodesDoAnything)
 {
     const std::set<int> bound = {'*', '+', '=', '-', '_', '/', 'C', 'c', 'E', 'e',
                                  'G', 'g', 'M', 'm', 'P', 'p', 'Q', 'q', 'R', 'r',
-                                 'S', 's', 'T', 't', 'U', 'u', '[', ']'};
-    ASSERT_EQ(bound.size(), 28u);
+                                 'S', 's', 'T', 't', 'U', 'u', '[', ']', ' ', '?'};
+    ASSERT_EQ(bound.size(), 30u);
     std::vector<int> keys = {ERR,           KEY_F(1),   KEY_F(12), KEY_UP,  KEY_DOWN, KEY_ENTER,
                              KEY_BACKSPACE, KEY_RESIZE, KEY_MAX,   INT_MIN, INT_MAX,  -2};
     for (int k = 0; k < 1024; k++)
@@ -336,3 +344,62 @@ TEST_F(Commands, NoOpenDriveReachesNoDrive)
 }
 
 } // namespace
+
+TEST_F(Commands, QuestionMarkOpensTheKeyHelpAndTheNextKeyOnlyClosesIt)
+{
+    drive_at(CD_PLAYING, 2, 1000);
+    dispatch_key('?');
+    EXPECT_TRUE(key_help_open());
+    // Waits and resizes leave it open.
+    dispatch_key(ERR);
+    dispatch_key(KEY_RESIZE);
+    EXPECT_TRUE(key_help_open());
+    // ? itself closes it too.
+    dispatch_key('?');
+    EXPECT_FALSE(key_help_open());
+    for (int key : {'q', 'p', 'g'}) {
+        SCOPED_TRACE(key);
+        dispatch_key('?');
+        dispatch_key(key);
+        EXPECT_FALSE(key_help_open());
+    }
+    EXPECT_EQ(player.quit, 0);
+    EXPECT_TRUE(fake_sdl.calls.empty());
+    EXPECT_EQ(prompts_opened, 0);
+}
+
+int refuse_read(int, Volume &) { return -1; }
+int refuse_write(int, const Volume &) { return -1; }
+
+TEST_F(Commands, ARefusedCommandIsSaidOnTheMessageLine)
+{
+    struct RefusalCase {
+        const char *what;
+        int key;
+        int status;
+        const VolumeRequests *volume;
+        const char *message;
+    };
+    const VolumeRequests no_read = {always_drive, refuse_read, record_write};
+    const VolumeRequests no_write = {always_drive, read_100, refuse_write};
+    const RefusalCase cases[] = {
+        {"play", 'p', CD_STOPPED, &fake_volume, "The drive refused to play: fake drive error"},
+        {"skip", ']', CD_PLAYING, &fake_volume, "The drive refused to play: fake drive error"},
+        {"volume read", '*', CD_PLAYING, &no_read, "The drive refused to read the volume"},
+        {"volume write", '/', CD_PLAYING, &no_write, "The drive refused to set the volume"},
+    };
+    for (const RefusalCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        drive_at(c.status, 2, 1000);
+        fake_sdl.play_result = -1;
+        set_volume_requests(c.volume);
+        dispatch_key(c.key);
+        EXPECT_EQ(std::string(current_message()).rfind(c.message, 0), 0u) << current_message();
+    }
+    // A command the drive carries out says nothing.
+    SetUp();
+    drive_at(CD_STOPPED, 2, 1000);
+    dispatch_key('p');
+    EXPECT_STREQ(current_message(), "");
+}

@@ -5,6 +5,7 @@
 #include "drive/drive.h"
 #include "fake_sdl.h"
 #include "test_screen.h"
+#include "ui/message_line.h"
 #include "ui/player_screen.h"
 
 #include <gtest/gtest.h>
@@ -208,7 +209,10 @@ TEST_F(MainLoop, EmptyingTheTrayClearsEveryTextOnce)
     write_file(fake_sdl.reported, "DTITLE=Album\nTTITLE0=One\nEXTD=notes\n");
     poll_drive();
     strcpy(player.db.entries[50].title, "left from a longer disc");
+    strcpy(player.db.year, "1994");
+    strcpy(player.db.genre, "Rock");
     player.db.dirty = 1;
+    player.db.unreadable = 1;
 
     fake_sdl.reported = SDL_CD{};
     fake_sdl.reported.status = CD_TRAYEMPTY;
@@ -217,7 +221,10 @@ TEST_F(MainLoop, EmptyingTheTrayClearsEveryTextOnce)
         EXPECT_STREQ(e.title, "");
         EXPECT_STREQ(e.ext, "");
     }
+    EXPECT_STREQ(player.db.year, "");
+    EXPECT_STREQ(player.db.genre, "");
     EXPECT_EQ(player.db.dirty, 0);
+    EXPECT_EQ(player.db.unreadable, 0);
 
     // An empty drive keeps its id, so its texts are not cleared in every turn.
     strcpy(player.db.entries[DISC_ENTRY].title, "typed while empty");
@@ -258,6 +265,27 @@ TEST_F(MainLoop, UnsavedTextsAtADiscChangeLandInThePreviousDiscsFile)
     EXPECT_EQ(read_file(second), "DTITLE=Second as stored\n");
     EXPECT_STREQ(disc_title(), "Second as stored");
     EXPECT_EQ(player.db.dirty, 0);
+}
+
+TEST_F(MainLoop, TextsLostAtADiscChangeAreSaidThenAndAtShutDown)
+{
+    insert_fake_disc({3000, 4000});
+    SDL_CD first = fake_sdl.reported;
+    poll_drive();
+    strcpy(player.db.entries[0].title, "Opening");
+    player.db.dirty = 1;
+    // A directory where the first disc's file goes: its save must fail.
+    fs::create_directories(file_of(first));
+    insert_fake_disc({5000, 6000, 7000});
+    // In a child, so the lost titles are not counted against this process.
+    EXPECT_EXIT(
+        {
+            poll_drive();
+            fprintf(stderr, "%s|%d\n", current_message(), player.db.dirty);
+            exit(shut_down());
+        },
+        ::testing::ExitedWithCode(1),
+        "^Titles not saved: [^\n]*\\|0\nmivo: titles not saved: [^\n]*\n$");
 }
 
 TEST_F(MainLoop, QuitDuringATurnEndsTheLoopAfterItsKey)

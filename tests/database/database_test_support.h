@@ -7,9 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -90,6 +96,82 @@ inline std::filesystem::path test_data(const std::string &name)
 {
     const char *dir = getenv("MIVO_TEST_DATA");
     return std::filesystem::path(dir != nullptr ? dir : "tests/data") / name;
+}
+
+// Takes away, for as long as it lives, the overrides that let root read and
+// write past permission bits, so that a file of mode 000 or a read-only
+// directory refuses the test as it would refuse a user. Does nothing for
+// other users; works() says whether the bits now count.
+class PermissionBitsCount
+{
+  public:
+    PermissionBitsCount()
+    {
+        if (geteuid() != 0) {
+            works_ = true;
+            return;
+        }
+        if (syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2];
+        memcpy(reduced, saved_, sizeof reduced);
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        dropped_ = syscall(SYS_capset, &header_, reduced) == 0;
+        works_ = dropped_;
+    }
+    ~PermissionBitsCount()
+    {
+        if (dropped_)
+            syscall(SYS_capset, &header_, saved_);
+    }
+    PermissionBitsCount(const PermissionBitsCount &) = delete;
+    PermissionBitsCount &operator=(const PermissionBitsCount &) = delete;
+    bool works() const { return works_; }
+
+  private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool dropped_ = false;
+    bool works_ = false;
+};
+
+// The names in a directory, sorted.
+inline std::vector<std::string> files_in(const std::filesystem::path &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &f : std::filesystem::directory_iterator(dir))
+        names.push_back(f.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Everything under a directory, a line for each entry with its kind and, for
+// a regular file, its contents and permission bits; links are listed, not
+// followed, and FIFOs never opened.
+inline std::string listing(const std::filesystem::path &dir)
+{
+    std::vector<std::string> lines;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        const std::filesystem::path &p = it->path();
+        std::string line = std::filesystem::relative(p, dir).string();
+        if (it->is_symlink())
+            line += " -> " + std::filesystem::read_symlink(p).string();
+        else if (it->is_directory())
+            line += "/";
+        else if (!it->is_regular_file())
+            line += " (neither file nor directory)";
+        else
+            line += " " + std::to_string(static_cast<int>(it->status().permissions())) + " " +
+                    read_file(p);
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string &line : lines)
+        all += line + "\n";
+    return all;
 }
 
 // The player state is large; tests keep theirs on the heap.

@@ -139,19 +139,23 @@ TEST_F(DatabasePath, FallsBackToThePasswordDatabase)
     EXPECT_EQ(std::string(database_path), expected);
 }
 
-TEST_F(DatabasePath, IsCutAt1022Characters)
+// A path longer than the buffer holds is never cut to another name: the
+// call fails and leaves no path at all. The longest that fits is 1022.
+TEST_F(DatabasePath, APathThatDoesNotFitNamesNoFile)
 {
-    std::string long_home = "/" + std::string(1100, 'h');
-    setenv("HOME", long_home.c_str(), 1);
-    memset(database_path, 'x', sizeof database_path - 1);
-    build_database_path(0x02019002);
-    EXPECT_EQ(strlen(database_path), 1022u);
-    EXPECT_EQ(std::string(database_path), long_home.substr(0, 1022));
+    for (size_t home_length : {1009u, 1100u}) {
+        std::string long_home = "/" + std::string(home_length - 1, 'h');
+        setenv("HOME", long_home.c_str(), 1);
+        memset(database_path, 'x', sizeof database_path - 1);
+        EXPECT_EQ(build_database_path(0x02019002), -1) << home_length;
+        EXPECT_STREQ(database_path, "") << home_length;
+    }
 
     std::string fits = "/" + std::string(1022 - 1 - 14, 'h');
     setenv("HOME", fits.c_str(), 1);
-    build_database_path(0x02019002);
+    EXPECT_EQ(build_database_path(0x02019002), 0);
     EXPECT_EQ(std::string(database_path), fits + "/.kel/02019002");
+    EXPECT_EQ(strlen(database_path), 1022u);
 }
 
 // The user id must have no password-database entry, which only root can

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <csignal>
 #include <random>
@@ -31,6 +35,8 @@ std::vector<std::string> texts_of(const DiscDatabase &db, int tracks)
     }
     texts.push_back(db.entries[DISC_ENTRY].title);
     texts.push_back(db.entries[DISC_ENTRY].ext);
+    texts.push_back(db.year);
+    texts.push_back(db.genre);
     return texts;
 }
 
@@ -44,15 +50,6 @@ std::string field_output(const char *keyword, int index, const std::string &text
     std::string result(buffer, size);
     free(buffer);
     return result;
-}
-
-std::vector<std::string> files_in(const std::filesystem::path &dir)
-{
-    std::vector<std::string> names;
-    for (const auto &f : std::filesystem::directory_iterator(dir))
-        names.push_back(f.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST_F(Save, WritesHeaderAndFieldsByteForByte)
@@ -135,6 +132,10 @@ TEST(WriteField, BreaksAfter61Or62EscapedCharacters)
         {"TTITLE", 5, p60 + "\t", "TTITLE5=" + p60 + "\\t\nTTITLE5=\n"},
         {"TTITLE", 5, p59 + "\\more", "TTITLE5=" + p59 + "\\\\\nTTITLE5=more\n"},
         {"EXTT", 12, p59 + "\nx", "EXTT12=" + p59 + "\\n\nEXTT12=x\n"},
+        // A CR is escaped where it would end a line, and only there.
+        {"DTITLE", -1, "a\rb\r", "DTITLE=a\rb\\\r\n"},
+        {"DTITLE", -1, p59 + "\rx", "DTITLE=" + p59 + "\rx\nDTITLE=\n"},
+        {"DTITLE", -1, p60 + "\rx", "DTITLE=" + p60 + "\\\r\nDTITLE=x\n"},
         {"TTITLE", 0, std::string(255, 'w'),
          "TTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
              "\nTTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
@@ -163,16 +164,19 @@ TEST_F(Save, AnyTextComesBackUnchanged)
         Toc cd = make_disc(offsets, 150 + static_cast<uint32_t>(tracks) * 9000);
 
         auto state = fresh_state();
+        std::vector<char *> fields{state->db.year, state->db.genre};
         for (TrackText &entry : state->db.entries) {
-            for (char *field : {entry.title, entry.ext}) {
-                int length = std::uniform_int_distribution<int>(0, 255)(random);
-                for (int i = 0; i < length; i++) {
-                    // Escaped characters often, so breaks fall on them.
-                    int s = special(random);
-                    field[i] = s == 0 ? "\t\n\\"[random() % 3] : static_cast<char>(byte(random));
-                }
-                field[length] = '\0';
+            fields.push_back(entry.title);
+            fields.push_back(entry.ext);
+        }
+        for (char *field : fields) {
+            int length = std::uniform_int_distribution<int>(0, 255)(random);
+            for (int i = 0; i < length; i++) {
+                // Escaped characters and CRs often, so breaks fall on them.
+                int s = special(random);
+                field[i] = s == 0 ? "\t\n\\\r"[random() % 4] : static_cast<char>(byte(random));
             }
+            field[length] = '\0';
         }
         state->db.dirty = 1;
         ASSERT_EQ(save_database(state->db, cd), 0) << round;
@@ -209,20 +213,64 @@ TEST_F(Save, StoredEntriesKeepEveryTextThroughLoadAndSave)
     }
 }
 
-TEST_F(Save, KeepsThePermissionsOfTheFileItReplaces)
+// A new file takes the read and write bits of the file it replaces, never
+// execute, set-id or sticky bits; without a file to replace, what the
+// file-creation mask allows. A link is replaced by a file, its target kept.
+TEST_F(Save, PermissionBitsOfTheNewFile)
 {
-    auto state = fresh_state();
-    mode_t old_mask = umask(022);
-    ASSERT_EQ(save_database(state->db, two), 0);
-    struct stat info;
-    ASSERT_EQ(stat(file_of(two).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    struct Case {
+        const char *what;
+        int old_mode; // -1: no old file
+        mode_t mask;
+        mode_t expected;
+    } cases[] = {
+        {"no old file", -1, 022, 0644}, {"no old file, private mask", -1, 077, 0600},
+        {"0644", 0644, 077, 0644},      {"0640", 0640, 022, 0640},
+        {"0600", 0600, 022, 0600},      {"0444", 0444, 022, 0444},
+        {"0755", 0755, 022, 0644},      {"04755", 04755, 022, 0644},
+        {"02775", 02775, 022, 0664},    {"01666", 01666, 022, 0666},
+        {"07777", 07777, 022, 0666},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::remove_all(kel());
+        if (c.old_mode >= 0) {
+            write_file(file_of(two), "DTITLE=old\n");
+            ASSERT_EQ(chmod(file_of(two).c_str(), static_cast<mode_t>(c.old_mode)), 0);
+        }
+        mode_t old_mask = umask(c.mask);
+        auto state = fresh_state();
+        EXPECT_EQ(save_database(state->db, two), 0) << c.what;
+        umask(old_mask);
+        struct stat info;
+        ASSERT_EQ(stat(file_of(two).c_str(), &info), 0) << c.what;
+        EXPECT_EQ(info.st_mode & 07777, c.expected) << c.what;
+    }
 
-    chmod(file_of(two).c_str(), 0640);
-    ASSERT_EQ(save_database(state->db, two), 0);
-    ASSERT_EQ(stat(file_of(two).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    std::filesystem::remove_all(kel());
+    std::filesystem::create_directories(kel());
+    std::filesystem::path target = std::filesystem::path(home) / "program";
+    write_file(target, "#!/bin/sh\n");
+    ASSERT_EQ(chmod(target.c_str(), 04755), 0);
+    std::filesystem::create_symlink(target, file_of(two));
+    auto state = fresh_state();
+    EXPECT_EQ(save_database(state->db, two), 0);
+    struct stat info;
+    ASSERT_EQ(lstat(file_of(two).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 04755u);
+    EXPECT_EQ(read_file(target), "#!/bin/sh\n");
+
+    // A device's bits are no file's: the new file gets the mask's.
+    std::filesystem::remove(file_of(two));
+    std::filesystem::create_symlink("/dev/null", file_of(two));
+    mode_t old_mask = umask(022);
+    EXPECT_EQ(save_database(state->db, two), 0);
     umask(old_mask);
+    ASSERT_EQ(lstat(file_of(two).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
 }
 
 TEST_F(Save, CreatesTheMissingDirectoriesOnThePath)
@@ -234,19 +282,67 @@ TEST_F(Save, CreatesTheMissingDirectoriesOnThePath)
     EXPECT_TRUE(std::filesystem::is_regular_file(deep + "/.kel/06019002"));
 }
 
-// The target is a directory: nothing can replace it. The save fails, dirty
-// stays set, and no temporary file is left behind.
-TEST_F(Save, FileThatCannotBeReplacedLeavesDirtySet)
+// Every way a save can fail leaves dirty set, what stood there as it was, no
+// temporary behind, and a line naming the file and the reason.
+TEST_F(Save, FailuresAreReportedAndLeaveEverythingAsItWas)
 {
-    std::filesystem::create_directories(file_of(two));
-    write_file(file_of(two) / "inside", "kept");
-    auto state = fresh_state();
-    snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "unsaved");
-    state->db.dirty = 1;
-    EXPECT_EQ(save_database(state->db, two), -1);
-    EXPECT_EQ(state->db.dirty, 1);
-    EXPECT_EQ(read_file(file_of(two) / "inside"), "kept");
-    EXPECT_EQ(files_in(kel()), std::vector<std::string>{"06019002"});
+    struct Case {
+        const char *what;
+        void (*make)(const std::filesystem::path &kel, const std::filesystem::path &file);
+        std::string reason;
+        bool needs_permission_bits;
+    } cases[] = {
+        {"directory in place of the file",
+         [](const std::filesystem::path &, const std::filesystem::path &file) {
+             std::filesystem::create_directories(file);
+             write_file(file / "inside", "kept");
+         },
+         "Is a directory", false},
+        {"~/.kel a file",
+         [](const std::filesystem::path &kel, const std::filesystem::path &) {
+             write_file(kel, "not a directory");
+         },
+         "Not a directory", false},
+        {"~/.kel a dangling link",
+         [](const std::filesystem::path &kel, const std::filesystem::path &) {
+             std::filesystem::create_symlink(kel.string() + "-gone", kel);
+         },
+         "No such file or directory", false},
+        {"~/.kel read-only",
+         [](const std::filesystem::path &kel, const std::filesystem::path &file) {
+             write_file(file, "DTITLE=old\n");
+             chmod(kel.c_str(), 0555);
+         },
+         "Permission denied", true},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::permissions(home, std::filesystem::perms::owner_all);
+        std::filesystem::remove_all(home);
+        std::filesystem::create_directories(home);
+        c.make(kel(), file_of(two));
+        std::string before = listing(home);
+
+        auto state = fresh_state();
+        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "unsaved");
+        state->db.dirty = 1;
+        {
+            PermissionBitsCount bits;
+            if (c.needs_permission_bits && !bits.works()) {
+                ADD_FAILURE() << c.what << ": cannot take away root's file overrides";
+                continue;
+            }
+            EXPECT_EQ(save_database(state->db, two), -1) << c.what;
+        }
+        EXPECT_EQ(state->db.dirty, 1) << c.what;
+        EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "unsaved") << c.what;
+        EXPECT_EQ(std::string(database_error()),
+                  "could not save " + file_of(two).string() + ": " + c.reason)
+            << c.what;
+        EXPECT_EQ(listing(home), before) << c.what;
+        std::error_code ignored;
+        std::filesystem::permissions(kel(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    }
 }
 
 // A path with no room for the temporary name fails the save, after the
@@ -267,9 +363,228 @@ TEST_F(Save, PathTooLongForTheTemporaryNameFails)
     EXPECT_TRUE(std::filesystem::is_empty(deep + "/.kel"));
 }
 
+// The year and genre follow the disc title, each only when it has a text.
+TEST_F(Save, WritesYearAndGenreAfterTheDiscTitle)
+{
+    const std::string head = "# xmcd CD Database Entry\n#\n# Track frame offsets:\n# 150\n"
+                             "# 15150\n#\n# Disc length: 400 seconds\n"
+                             "# Submitted via: mivo 1.0.0\n#\nDISCID=06019002\nDTITLE=A / B\n";
+    const std::string tail = "TTITLE0=\nTTITLE1=\nEXTD=\nEXTT0=\nEXTT1=\nPLAYORDER=\n";
+    struct Case {
+        const char *year;
+        const char *genre;
+        std::string fields;
+    } cases[] = {
+        {"", "", ""},
+        {"1994", "", "DYEAR=1994\n"},
+        {"", "Rock\tPop", "DGENRE=Rock\\tPop\n"},
+        {"1994", "Rock", "DYEAR=1994\nDGENRE=Rock\n"},
+    };
+    for (const Case &c : cases) {
+        auto state = fresh_state();
+        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "A / B");
+        snprintf(state->db.year, TEXT_FIELD_SIZE, "%s", c.year);
+        snprintf(state->db.genre, TEXT_FIELD_SIZE, "%s", c.genre);
+        ASSERT_EQ(save_database(state->db, two), 0);
+        EXPECT_EQ(read_file(file_of(two)), head + c.fields + tail) << c.year << c.genre;
+    }
+}
+
+// A file that is there and could not be read (no permission, no regular
+// file, past the bound of one load) is never replaced, however often the
+// texts are saved; once a load reads it again, saves go on as usual.
+TEST_F(Save, AFileThatCouldNotBeReadIsNeverReplaced)
+{
+    struct Case {
+        const char *what;
+        void (*make)(const std::filesystem::path &file);
+        bool needs_permission_bits;
+    } cases[] = {
+        {"mode 000",
+         [](const std::filesystem::path &file) {
+             write_file(file, "DTITLE=precious\n");
+             chmod(file.c_str(), 0);
+         },
+         true},
+        {"FIFO", [](const std::filesystem::path &file) { mkfifo(file.c_str(), 0644); }, false},
+        {"link to /dev/zero",
+         [](const std::filesystem::path &file) {
+             std::filesystem::create_symlink("/dev/zero", file);
+         },
+         false},
+        {"larger than one load reads",
+         [](const std::filesystem::path &file) {
+             write_file(file, "DTITLE=precious\n# " + std::string(1 << 20, 'x') + "\n");
+         },
+         false},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::remove_all(kel());
+        std::filesystem::create_directories(kel());
+        c.make(file_of(two));
+        std::string before = listing(home);
+
+        auto state = fresh_state();
+        {
+            PermissionBitsCount bits;
+            if (c.needs_permission_bits && !bits.works()) {
+                ADD_FAILURE() << c.what << ": cannot take away root's file overrides";
+                continue;
+            }
+            EXPECT_EQ(load_database(*state, two), -1) << c.what;
+        }
+        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "typed over it");
+        for (int dirty : {0, 1}) {
+            state->db.dirty = dirty;
+            EXPECT_EQ(save_database(state->db, two), -1) << c.what;
+            EXPECT_EQ(state->db.dirty, dirty) << c.what;
+            EXPECT_EQ(std::string(database_error()),
+                      "could not save " + file_of(two).string() +
+                          ": the file there could not be read, so it is left as it is")
+                << c.what;
+        }
+        EXPECT_EQ(listing(home), before) << c.what;
+
+        std::filesystem::remove_all(file_of(two));
+        write_file(file_of(two), "DTITLE=readable now\n");
+        EXPECT_EQ(load_database(*state, two), 0) << c.what;
+        state->db.dirty = 1;
+        EXPECT_EQ(save_database(state->db, two), 0) << c.what;
+        EXPECT_EQ(state->db.dirty, 0) << c.what;
+    }
+}
+
+// Temporaries of this disc's saves that never finished go once they are a
+// minute old; younger ones may be another instance's save in progress, and
+// other names are not the save's to touch.
+TEST_F(Save, ClearsLeftoversOfSavesThatNeverFinished)
+{
+    const std::string id = id_text(compute_disc_id(two));
+    std::filesystem::create_directories(kel());
+    struct Entry {
+        std::string name;
+        int age_seconds;
+        bool directory;
+        bool stays;
+    } entries[] = {
+        {id + ".a1B2c3", 120, false, false}, {id + ".ZZZZZZ", 61 + 60, false, false},
+        {id + ".young1", 10, false, true},   {id + ".abc12", 120, false, true},
+        {id + ".abc1234", 120, false, true}, {id + ".ab-c12", 120, false, true},
+        {id + ".dir123", 120, true, true},   {"06019003.a1B2c3", 120, false, true},
+        {"notes", 120, false, true},
+    };
+    time_t now = time(nullptr);
+    for (const Entry &e : entries) {
+        std::filesystem::path p = kel() / e.name;
+        if (e.directory)
+            std::filesystem::create_directory(p);
+        else
+            write_file(p, "left over");
+        timespec times[2] = {{now - e.age_seconds, 0}, {now - e.age_seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+    }
+    auto state = fresh_state();
+    ASSERT_EQ(save_database(state->db, two), 0);
+    std::vector<std::string> expected{id};
+    for (const Entry &e : entries) {
+        if (e.stays)
+            expected.push_back(e.name);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files_in(kel()), expected);
+}
+
+// A home so long that the disc's path does not fit: nothing is read from or
+// written to the name the path would be cut to, and both report it.
+TEST_F(Save, APathThatDoesNotFitIsAFailedLoadAndSave)
+{
+    std::string deep = home;
+    while (deep.size() < 1011 - 200)
+        deep += "/" + std::string(199, 'd');
+    deep += "/" + std::string(1011 - deep.size() - 1, 'e');
+    ASSERT_EQ(deep.size(), 1011u);
+    setenv("HOME", deep.c_str(), 1);
+    // What the cut path would name: the home, "/.kel/" and the id's first digits.
+    std::string cut = (deep + "/.kel/" + id_text(compute_disc_id(two))).substr(0, 1022);
+    write_file(cut, "DTITLE=planted\n");
+    const std::string expected_error = ": File name too long";
+
+    auto state = fresh_state();
+    EXPECT_EQ(load_database(*state, two), -1);
+    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "");
+    EXPECT_EQ(std::string(database_error()),
+              "could not load ~/.kel/" + id_text(compute_disc_id(two)) + expected_error);
+
+    state->db.unreadable = 0;
+    state->db.dirty = 1;
+    EXPECT_EQ(save_database(state->db, two), -1);
+    EXPECT_EQ(state->db.dirty, 1);
+    EXPECT_EQ(std::string(database_error()),
+              "could not save ~/.kel/" + id_text(compute_disc_id(two)) + expected_error);
+    EXPECT_EQ(read_file(cut), "DTITLE=planted\n");
+    EXPECT_EQ(files_in(deep + "/.kel"), std::vector<std::string>{cut.substr(cut.rfind('/') + 1)});
+}
+
+// Runs a save on a small file system of its own, mounted over the home in a
+// mount namespace of a child, full or read-only; exits 0 when the save failed
+// with the reason expected and the old file stayed whole, 77 when this
+// machine lets no test mount a file system.
+[[noreturn]] void save_on_own_file_system(const std::string &home, const Toc &disc, bool read_only)
+{
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", home.c_str(), "tmpfs", 0, "size=64k") != 0)
+        _exit(77);
+    std::filesystem::path kel = std::filesystem::path(home) / ".kel";
+    std::filesystem::path file = kel / id_text(compute_disc_id(disc));
+    write_file(file, "DTITLE=old\n");
+    if (read_only) {
+        if (mount(nullptr, home.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            _exit(77);
+    } else {
+        // Fill every block, so the save's first write finds no room.
+        FILE *filler = fopen((std::filesystem::path(home) / "filler").c_str(), "w");
+        char block[4096] = {};
+        while (filler != nullptr && fwrite(block, 1, sizeof block, filler) == sizeof block &&
+               fflush(filler) == 0) {
+        }
+        if (filler != nullptr)
+            fclose(filler);
+    }
+    auto state = fresh_state();
+    snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "new");
+    state->db.dirty = 1;
+    int result = save_database(state->db, disc);
+    std::string expected = "could not save " + file.string() +
+                           (read_only ? ": Read-only file system" : ": No space left on device");
+    bool ok = result == -1 && state->db.dirty == 1 && database_error() == expected &&
+              read_file(file) == "DTITLE=old\n" &&
+              files_in(kel) == std::vector<std::string>{file.filename().string()};
+    if (!ok)
+        fprintf(stderr, "result %d, error \"%s\"\n", result, database_error());
+    _exit(ok ? 0 : 1);
+}
+
+// A full file system and a read-only one each fail the save by name.
+TEST_F(Save, FullAndReadOnlyFileSystemsFailTheSave)
+{
+    for (bool read_only : {false, true}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            save_on_own_file_system(home, two, read_only);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << read_only;
+        if (WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "no file system can be mounted here";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << (read_only ? "read-only" : "full");
+    }
+}
+
 // Saves long texts under a file size limit, with the signal that would end
 // the process ignored so that the writes fail instead; exits 0 when the save
-// reported the failure and left dirty set.
+// reported the failure by name and left dirty set.
 [[noreturn]] void save_under_size_limit(const Toc &cd, rlim_t limit)
 {
     signal(SIGXFSZ, SIG_IGN);
@@ -281,7 +596,8 @@ TEST_F(Save, PathTooLongForTheTemporaryNameFails)
         memset(entry.title, 'n', TEXT_FIELD_SIZE - 1);
     state->db.dirty = 1;
     int result = save_database(state->db, cd);
-    _exit(result == -1 && state->db.dirty == 1 ? 0 : 1);
+    std::string expected = "could not save " + std::string(database_path) + ": File too large";
+    _exit(result == -1 && state->db.dirty == 1 && database_error() == expected ? 0 : 1);
 }
 
 // A disk that fills up in the middle of a save: the old file must stay whole.
@@ -303,28 +619,28 @@ TEST_F(Save, FullDiskLeavesTheOldFileIntact)
     }
 }
 
-// When the disc changes before edits could be saved, the edits are saved with
-// the table of contents of the disc they belong to: the new disc's file is
-// untouched and loads with its own texts.
-TEST_F(Save, EditsOfThePreviousDiscGoToItsOwnFile)
+// A save goes to the file of the table of contents it is given, whatever
+// file the last load or save named: after the next disc's file was loaded,
+// the previous disc's texts still land in the previous disc's file. (The main
+// loop's own disc change is tested with the main loop.)
+TEST_F(Save, GoesToTheFileOfTheTocItIsGivenNotTheLastOneNamed)
 {
     Toc previous = two;
     Toc next = make_disc({150, 20000, 40000}, 60000);
     write_file(file_of(next), "DTITLE=Next disc\nTTITLE2=third\n");
     const std::string next_file = read_file(file_of(next));
 
-    auto state = fresh_state();
-    ASSERT_EQ(load_database(*state, previous), -1);
-    snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "Edited");
-    state->db.dirty = 1;
+    auto edited = fresh_state();
+    snprintf(edited->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "Edited");
+    edited->db.dirty = 1;
+    auto other = fresh_state();
+    ASSERT_EQ(load_database(*other, next), 0);
+    ASSERT_EQ(std::string(database_path), file_of(next).string());
 
-    ASSERT_EQ(save_database(state->db, previous), 0);
-    ASSERT_EQ(load_database(*state, next), 0);
-    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "Next disc");
-    EXPECT_STREQ(state->db.entries[2].title, "third");
+    ASSERT_EQ(save_database(edited->db, previous), 0);
     EXPECT_EQ(read_file(file_of(next)), next_file);
-    ASSERT_EQ(load_database(*state, previous), 0);
-    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "Edited");
+    ASSERT_EQ(load_database(*other, previous), 0);
+    EXPECT_STREQ(other->db.entries[DISC_ENTRY].title, "Edited");
 }
 
 } // namespace

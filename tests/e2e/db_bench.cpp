@@ -24,7 +24,7 @@ static Toc full_disc()
 {
     Toc cd{};
     cd.count = 99;
-    Uint32 offset = 150;
+    uint32_t offset = 150;
     for (int i = 0; i <= cd.count; i++) {
         cd.track[i].offset = offset;
         cd.track[i].length = i < cd.count ? 13500 : 0;

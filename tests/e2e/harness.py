@@ -103,7 +103,7 @@ class Mivo:
 
     def __init__(self, rows=24, cols=80, drive="standin", args=(), control=(),
                  home=None, term="xterm-256color", ignore_hangup=False, env=None,
-                 binary=None):
+                 binary=None, stdin_devnull=False):
         self.tmp = tempfile.mkdtemp(prefix="mivo-e2e-")
         self.home = home or os.path.join(self.tmp, "home")
         os.makedirs(self.home, exist_ok=True)
@@ -146,14 +146,15 @@ class Mivo:
         self.initial_termios = termios.tcgetattr(self.slave)
 
         def child_setup():
-            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+            fcntl.ioctl(1, termios.TIOCSCTTY, 0)
             if ignore_hangup:
                 signal.signal(signal.SIGHUP, signal.SIG_IGN)
 
         self.stderr_file = open(self.stderr_path, "wb")
         self.started = time.monotonic()
         self.proc = subprocess.Popen(
-            [binary or CONFIG["mivo"], *args], stdin=self.slave, stdout=self.slave,
+            [binary or CONFIG["mivo"], *args],
+            stdin=subprocess.DEVNULL if stdin_devnull else self.slave, stdout=self.slave,
             stderr=self.stderr_file, env=full_env, cwd=self.tmp,
             start_new_session=True, preexec_fn=child_setup, close_fds=True)
         self._stop = False
@@ -182,12 +183,30 @@ class Mivo:
                 self.stream.feed(self.decoder.decode(data))
                 self.lock.notify_all()
 
-    def resize(self, rows, cols):
-        """Changes the terminal's size; the kernel sends mivo SIGWINCH."""
+    def resize(self, rows, cols, blank=False):
+        """Changes the terminal's size; the kernel sends mivo SIGWINCH. With
+        blank, the screen read back starts empty, so whatever shows afterwards
+        was drawn after the resize."""
         with self.lock:
             self.rows, self.cols = rows, cols
             self.screen.resize(rows, cols)
+            if blank:
+                self.screen.reset()
         self._set_size(rows, cols)
+
+    def input_pending(self):
+        """Bytes typed that mivo has not read yet."""
+        buf = fcntl.ioctl(self.slave, termios.FIONREAD, struct.pack("i", 0))
+        return struct.unpack("i", buf)[0]
+
+    def wait_keys_read(self, timeout=5.0):
+        """Waits until mivo has read every key sent so far. The kernel moves
+        what was written to the master side on to mivo's side a moment later,
+        so the queue must be found empty twice, 50 ms apart."""
+        for _ in range(2):
+            self.wait_for(lambda m: m.input_pending() == 0, timeout, "the keys to be read")
+            time.sleep(0.05)
+        self.wait_for(lambda m: m.input_pending() == 0, timeout, "the keys to be read")
 
     def send(self, keys):
         """Types keys: a str or bytes, sent as one write."""
@@ -256,6 +275,22 @@ class Mivo:
             with self.lock:
                 self.lock.wait(0.05)
 
+    def settle(self, check, timeout=5.0):
+        """Runs check (a function that asserts) until it passes: a frame can
+        reach the terminal in pieces, so a screen is judged once it is whole.
+        Fails with check's own assertion and the screen when time runs out."""
+        if TIMEOUT_CAP is not None:
+            timeout = min(timeout, TIMEOUT_CAP)
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                return check()
+            except AssertionError as e:
+                if time.monotonic() > deadline:
+                    raise AssertionError(f"{e}\n" + self.dump()) from None
+            with self.lock:
+                self.lock.wait(0.05)
+
     def wait_text(self, text, timeout=5.0):
         return self.wait_for(lambda m: text in m.text(), timeout, repr(text))
 
@@ -285,6 +320,19 @@ class Mivo:
 
     def running(self):
         return self.proc.poll() is None
+
+    def process_state(self):
+        """The kernel's one-letter state of mivo: R, S, T (stopped), Z, ..."""
+        try:
+            with open(f"/proc/{self.proc.pid}/stat") as f:
+                return f.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            return None
+
+    def wait_stopped(self, stopped=True, timeout=5.0):
+        """Waits until mivo is stopped by a signal (or, with stopped False, runs again)."""
+        self.wait_for(lambda m: (m.process_state() in ("T", "t")) == stopped, timeout,
+                      "mivo to stop" if stopped else "mivo to continue")
 
     def wait_exit(self, timeout=5.0):
         """The exit status (negative for a signal); fails when mivo is still running."""

@@ -2,6 +2,7 @@
 
 import os
 import signal
+import termios
 import time
 import unittest
 
@@ -147,10 +148,21 @@ class StartupFailures(E2E):
         self.assertEqual(m.wait_exit(5), 1)
         self.assertEqual(m.stderr_lines(), ["Error: Could not start ncurses"])
 
+    def test_terminals_that_cannot_be_used_end_with_the_curses_message(self):
+        cases = [("standard input not a terminal", {"stdin_devnull": True}),
+                 ("no cursor addressing", {"term": "dumb"})]
+        for name, kw in cases:
+            with self.subTest(name):
+                m = self.start(**kw)
+                self.assertEqual(m.wait_exit(5), 1)
+                self.assertEqual(m.stderr_lines(), ["Error: Could not start ncurses"])
+                self.assertEqual(bytes(m.raw), b"", "something was drawn")
+
 
 class Hangup(E2E):
-    def hang_up_and_measure(self, m):
-        self.wait_loop(m)
+    def hang_up_and_measure(self, m, in_loop=True):
+        if in_loop:
+            self.wait_loop(m)
         cpu_before = m.cpu_seconds()
         m.hang_up()
         deadline = time.monotonic() + 5
@@ -166,6 +178,20 @@ class Hangup(E2E):
         m = self.start()
         status = self.hang_up_and_measure(m)
         self.assertIn(status, (0, -signal.SIGHUP))
+
+    def test_hangup_in_a_prompt_stores_nothing_half_typed(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        m.send("T")
+        m.wait_text("Artist / Album")
+        m.send("half a tit")
+        m.wait_for(lambda m: "half a tit" in m.row(12), 3, "the half-typed title")
+        status = self.hang_up_and_measure(m, in_loop=False)
+        self.assertIn(status, (0, -signal.SIGHUP))
+        for path in kel_files(m.home):
+            self.assertEqual(xmcd.parse(path)["dtitle"], "", "a half-typed title was stored")
 
     @needs("hangup")
     def test_hangup_with_sighup_ignored_ends_mivo_without_spinning(self):
@@ -199,6 +225,34 @@ class Session(E2E):
         m.send("s")
         wait_status(m, "Stopped")
         m.wait_call(r"^Stop", mark)
+        self.quit_cleanly(m)
+
+    def test_space_pauses_and_resumes(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("p")
+        wait_status(m, "Playing")
+        mark = m.mark()
+        m.send(" ")
+        wait_status(m, "Paused")
+        m.wait_call(r"^Pause", mark)
+        m.send(" ")
+        wait_status(m, "Playing")
+        m.wait_call(r"^Resume", mark)
+        self.quit_cleanly(m)
+
+    def test_question_mark_shows_the_keys_until_a_key_closes_the_box(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("?")
+        m.wait_text("Keys and words on screen")
+        m.settle(lambda: self.assertIn("Status: No Audio means no disc", m.text()))
+        self.assertIn("Titles are kept in ~/.kel", m.text())
+        # The key that closes the box does nothing else, not even q.
+        m.send("q")
+        m.wait_no_text("Keys and words on screen")
+        self.assertTrue(m.running())
+        m.wait_text("Edit track database")
         self.quit_cleanly(m)
 
     @needs("commands", "screen")
@@ -462,6 +516,18 @@ class Volume(E2E):
         self.assertEqual(m.calls_matching(r"^SetVolume", mark), [])
         self.quit_cleanly(m)
 
+    def test_a_refused_volume_request_is_said_until_the_next_key(self):
+        m = self.start(control=[DISC_LINE, "volume_fail 1"])
+        wait_status(m, "Stopped")
+        m.send("*")
+        m.wait_for(lambda m: m.row(23).startswith("└─ The drive refused to read the volume"), 3,
+                   "the message over the bottom line")
+        self.assertTrue(m.cell(23, 3).reverse)
+        m.send("m")
+        m.wait_for(lambda m: m.row(23) == "└" + "─" * 27 + "┴" + "─" * 50 + "┘", 3,
+                   "the bottom line again")
+        self.quit_cleanly(m)
+
     @needs("commands")
     def test_volume_works_without_a_disc(self):
         m = self.start(control=["volume 10 10 0 0"])
@@ -477,41 +543,46 @@ class Screen(E2E):
     def test_layout_on_80_by_24(self):
         m = self.start()
         wait_status(m, "Stopped")
-        banner = os.environ["MIVO_NAME_VERSION"]
-        self.assertEqual(m.at(0, 2, len(banner)), banner)
-        self.assertEqual(m.attrs(0, 2), {"bold": True, "reverse": False, "fg": COLOUR[7]})
-        for y, x, text in ((0, 30, "Control Panel"), (8, 2, "Track List"), (18, 30, "Disc Information")):
-            self.assertEqual(m.at(y, x, len(text)), text)
-            self.assertTrue(m.cell(y, x).bold)
-            self.assertEqual(m.cell(y, x).fg, COLOUR[4])
-        corners = {(0, 0): "┌", (0, 79): "┐", (23, 0): "└", (23, 79): "┘", (0, 28): "┬",
-                   (23, 28): "┴", (8, 0): "├", (8, 28): "┤", (18, 28): "├", (18, 79): "┤",
-                   (12, 0): "│", (1, 40): " ", (23, 50): "─"}
-        for (y, x), ch in corners.items():
-            self.assertEqual(m.cell(y, x).data, ch, f"cell {y},{x}")
-        self.assertEqual(m.cell(12, 0).fg, COLOUR[4])
-        labels = ["Status:", "Play mode:", "Track:", "Time:", "CD:"]
-        values = ["Stopped", "Normal", "1 of 5", "00:00", "02:40"]
-        for i, (label, value) in enumerate(zip(labels, values)):
-            self.assertEqual(m.at(2 + i, 2, 12).rstrip(), label)
-            self.assertEqual(m.at(2 + i, VALUE_COL, 14).rstrip(), value)
-        entries = ["01 - 00:30", "02 - 00:40", "03 - 00:20", "04 - 01:00", "05 - 00:10"]
-        for i, entry in enumerate(entries):
-            self.assertEqual(m.at(10 + i, 3, 10), entry)
-            self.assertFalse(m.cell(10 + i, 3).bold)
-        hints = {(2, 30): "[P] - Start playing", (3, 30): "[U] - Pause or restart",
-                 (4, 30): "[E] - Eject CDROM", (5, 30): "[S] - Stop playing",
-                 (6, 30): "[M] - Change play mode", (2, 55): "[-] - Previous track",
-                 (3, 55): "[+] - Next track", (4, 55): "[G] - Go to track",
-                 (5, 55): "[]] - Skip ahead", (6, 55): "[[] - Skip back",
-                 (8, 30): "[*] - Increase volume", (9, 30): "[/] - Decrease volume",
-                 (11, 30): "[T] - Edit track database", (12, 30): "[Q] - Quit"}
-        for (y, x), text in hints.items():
-            self.assertEqual(m.at(y, x, len(text)), text)
-            self.assertEqual((m.cell(y, x + 1).bold, m.cell(y, x + 1).fg), (True, COLOUR[3]), text)
-            self.assertFalse(m.cell(y, x + 5).bold, text)
-        self.assertEqual(m.at(20, 30, 6), "Title:")
-        self.assertEqual(m.at(21, 30, 6), "Track:")
+
+        def layout():
+            banner = os.environ["MIVO_NAME_VERSION"]
+            self.assertEqual(m.at(0, 2, len(banner)), banner)
+            self.assertEqual(m.attrs(0, 2), {"bold": True, "reverse": False, "fg": COLOUR[7]})
+            for y, x, text in ((0, 30, "Control Panel"), (8, 2, "Track List"), (18, 30, "Disc Information")):
+                self.assertEqual(m.at(y, x, len(text)), text)
+                self.assertTrue(m.cell(y, x).bold)
+                self.assertEqual(m.cell(y, x).fg, COLOUR[4])
+            corners = {(0, 0): "┌", (0, 79): "┐", (23, 0): "└", (23, 79): "┘", (0, 28): "┬",
+                       (23, 28): "┴", (8, 0): "├", (8, 28): "┤", (18, 28): "├", (18, 79): "┤",
+                       (12, 0): "│", (1, 40): " ", (23, 50): "─"}
+            for (y, x), ch in corners.items():
+                self.assertEqual(m.cell(y, x).data, ch, f"cell {y},{x}")
+            self.assertEqual(m.cell(12, 0).fg, COLOUR[4])
+            labels = ["Status:", "Play mode:", "Track:", "Time:", "CD:"]
+            values = ["Stopped", "Normal", "1 of 5", "00:00", "02:40"]
+            for i, (label, value) in enumerate(zip(labels, values)):
+                self.assertEqual(m.at(2 + i, 2, 12).rstrip(), label)
+                self.assertEqual(m.at(2 + i, VALUE_COL, 14).rstrip(), value)
+            entries = ["01 - 00:30", "02 - 00:40", "03 - 00:20", "04 - 01:00", "05 - 00:10"]
+            for i, entry in enumerate(entries):
+                self.assertEqual(m.at(10 + i, 3, 10), entry)
+                self.assertFalse(m.cell(10 + i, 3).bold)
+            hints = {(2, 30): "[P] - Start playing", (3, 30): "[U] - Pause or restart",
+                     (4, 30): "[E] - Eject CDROM", (5, 30): "[S] - Stop playing",
+                     (6, 30): "[M] - Change play mode", (2, 55): "[-] - Previous track",
+                     (3, 55): "[+] - Next track", (4, 55): "[G] - Go to track",
+                     (5, 55): "[]] - Skip ahead", (6, 55): "[[] - Skip back",
+                     (8, 30): "[*] - Increase volume", (9, 30): "[/] - Decrease volume",
+                     (11, 30): "[T] - Edit track database", (12, 30): "[Q] - Quit",
+                     (14, 30): "[?] - Help: all keys, what the screen says"}
+            for (y, x), text in hints.items():
+                self.assertEqual(m.at(y, x, len(text)), text)
+                self.assertEqual((m.cell(y, x + 1).bold, m.cell(y, x + 1).fg), (True, COLOUR[3]), text)
+                self.assertFalse(m.cell(y, x + 5).bold, text)
+            self.assertEqual(m.at(16, 30, 39), "Space pauses. Titles are kept in ~/.kel")
+            self.assertEqual(m.at(20, 30, 6), "Title:")
+            self.assertEqual(m.at(21, 30, 6), "Track:")
+        m.settle(layout)
         self.quit_cleanly(m)
 
     @needs("screen", "database")
@@ -522,11 +593,13 @@ class Screen(E2E):
         xmcd.write(os.path.join(m.home, ".kel", harness.disc_file_name(toc)), long_title,
                    ["First Song", "Second Song"], toc[:-1])
         m.drive(DISC_LINE)
-        m.wait_text("First Song")
-        self.assertEqual(m.at(20, 39, 40), long_title[:37] + "...")
-        self.assertEqual(m.at(21, 39, 10), "First Song")
-        self.assertTrue(m.cell(20, 39).bold)
-        self.assertEqual(m.cell(21, 39).fg, COLOUR[1])
+
+        def titles():
+            self.assertEqual(m.at(20, 39, 40), long_title[:37] + "...")
+            self.assertEqual(m.at(21, 39, 10), "First Song")
+            self.assertTrue(m.cell(20, 39).bold)
+            self.assertEqual(m.cell(21, 39).fg, COLOUR[1])
+        m.settle(titles)
         self.quit_cleanly(m)
 
     @needs("screen", "commands")
@@ -542,17 +615,20 @@ class Screen(E2E):
             m.send("+")
             wait_track(m, f"{n} of 25")
         # Track 13 stands at the top of the right column; tracks 4 to 21 are shown.
-        self.assertEqual(m.at(10, 15, 2), "13")
-        self.assertTrue(m.cell(10, 15).bold)
-        self.assertEqual(m.at(10, 3, 2), "04")
-        self.assertEqual(m.at(18, 15, 2), "21")
+
+        def window():
+            self.assertEqual(m.at(10, 15, 2), "13")
+            self.assertTrue(m.cell(10, 15).bold)
+            self.assertEqual(m.at(10, 3, 2), "04")
+            self.assertEqual(m.at(18, 15, 2), "21")
+        m.settle(window)
         self.quit_cleanly(m)
 
     @needs("screen")
     def test_narrow_screen_cuts_labels_with_dots(self):
         m = self.start(cols=70)
         wait_status(m, "Stopped")
-        self.assertEqual(m.at(2, 59, 10), "- Previ...")
+        m.settle(lambda: self.assertEqual(m.at(2, 59, 10), "- Previ..."))
         self.quit_cleanly(m)
 
 
@@ -644,6 +720,25 @@ class Resize(E2E):
         self.assertEqual(disc["ttitles"][0], "Half Whole")
         self.quit_cleanly(m)
 
+    def test_the_editors_selection_stays_on_screen_after_a_resize(self):
+        lengths = [600] * 30
+        m = self.start(control=["disc " + " ".join(map(str, lengths))])
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        m.send("d" * 20)
+        m.wait_for(lambda m: m.at(18, 2, 3) == "21:" and m.cell(18, 2).reverse, 3, "track 21")
+        m.resize(12, 80)
+        m.wait_for(lambda m: m.at(6, 2, 3) == "21:" and m.cell(6, 2).reverse, 3,
+                   "track 21 on the last row of a four-row list")
+        m.resize(40, 80)
+        # Room for every track: the list starts at track 1 again.
+        m.wait_for(lambda m: m.at(3, 2, 3) == "01:" and m.at(32, 2, 3) == "30:", 3, "a full list")
+        self.assertTrue(m.cell(23, 2).reverse)
+        m.send("q")
+        m.wait_text("Control Panel")
+        self.quit_cleanly(m)
+
     @needs("screen", "editor", "database")
     def test_resize_in_the_editor(self):
         m = self.start()
@@ -689,17 +784,35 @@ class Dialog(E2E):
         m = self.start()
         wait_status(m, "Stopped")
         m.send("g")
-        m.wait_text("Go to which track?")
-        self.assertEqual(m.find("Go to which track?"), (11, 31))
-        self.assertEqual(m.cell(11, 10).data, "┌")
-        self.assertEqual(m.cell(11, 69).data, "┐")
-        self.assertEqual(m.cell(13, 10).data, "└")
-        self.assertEqual(m.cell(12, 69).data, "│")
+
+        def box():
+            self.assertEqual(m.find("Go to which track?"), (11, 31))
+            self.assertEqual(m.cell(11, 10).data, "┌")
+            self.assertEqual(m.cell(11, 69).data, "┐")
+            self.assertEqual(m.cell(13, 10).data, "└")
+            self.assertEqual(m.cell(13, 69).data, "┘")
+            self.assertEqual(m.cell(12, 69).data, "│")
+        m.settle(box)
         m.send("00039")
         m.wait_for(lambda m: m.at(12, 11, 5) == "0003 ", 3, "four characters echoed")
         mark = m.mark()
         m.send("\r")
         m.wait_call(r"^PlayTracks 2 0 0 0", mark)
+        self.quit_cleanly(m)
+
+
+    def test_escape_cancels_the_dialog(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        mark = m.mark()
+        m.send("g")
+        m.wait_text("Go to which track?")
+        m.send("3")
+        m.wait_for(lambda m: m.at(12, 11, 2) == "3 ", 3, "the typed answer")
+        m.send("\x1b")
+        m.wait_no_text("Go to which track?")
+        wait_status(m, "Stopped")
+        self.assertEqual(m.calls_matching(r"^PlayTracks", mark), [])
         self.quit_cleanly(m)
 
 
@@ -716,8 +829,11 @@ class Editor(E2E):
         wait_status(m, "Stopped")
         m.send("t")
         m.wait_text("KEL Track List Editor")
-        self.assertTrue(m.row(3).startswith("│ 01: "), m.dump())
-        self.assertTrue(m.cell(3, 2).reverse, "track 1 is selected on entry")
+
+        def entry():
+            self.assertTrue(m.row(3).startswith("│ 01: "))
+            self.assertTrue(m.cell(3, 2).reverse, "track 1 is selected on entry")
+        m.settle(entry)
         self.edit(m, "e", "Track name", "Intro Tune")
         m.send("d")
         m.wait_for(lambda m: m.cell(4, 2).reverse and not m.cell(3, 2).reverse, 3, "move down")
@@ -759,6 +875,94 @@ class Editor(E2E):
                 self.assertEqual(m.wait_exit(3), 0)
                 m.assert_terminal_restored()
                 self.assertEqual(len(kel_files(m.home)), 1, "leaving the editor saves")
+
+    def test_prompts_edit_whole_characters_inside_the_box(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        m.send("e")
+        m.wait_text("Track name")
+        m.send("Ró龍")
+        m.wait_for(lambda m: m.row(12).startswith("│         │Ró龍 "), 3, "the typed title")
+        m.send("\x7f\x7fx\r")
+        m.wait_no_text("Track name")
+        m.send("d")
+        m.wait_for(lambda m: m.cell(4, 2).reverse, 3, "track 2 selected")
+        m.send("e")
+        m.wait_text("Track name")
+        m.send("é" * 80 + "Z")
+        # The field scrolls: the end of the line shows, the frame stays whole.
+        m.wait_for(lambda m: m.at(12, 67, 1) == "Z", 3, "the end of the line")
+        self.assertEqual(m.at(12, 11, 56), "é" * 56)
+        self.assertEqual((m.cell(12, 10).data, m.cell(12, 69).data), ("│", "│"))
+        self.assertEqual(m.cell(13, 69).data, "┘")
+        m.send("\r")
+        m.wait_no_text("Track name")
+        m.send("q")
+        m.wait_text("Control Panel")
+        # The reader gives bytes as Latin-1 letters; decoding raises on a broken character.
+        titles = [t.encode("latin-1").decode("utf-8")
+                  for t in xmcd.parse(kel_files(m.home)[0])["ttitles"]]
+        self.assertEqual(titles[:2], ["Rx", "é" * 80 + "Z"])
+        self.quit_cleanly(m)
+
+    def test_a_prompt_without_an_answer_changes_nothing(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        self.edit(m, "e", "Track name", "First")
+        # Too narrow for the input line: the prompt gives no answer, and the
+        # u after it moves the selection, as no prompt took it.
+        m.resize(24, 11)
+        m.wait_for(lambda m: m.row(23) == "└" + "─" * 9 + "┘", 3, "the 11-column editor")
+        m.send("d")
+        m.wait_for(lambda m: m.cell(4, 2).reverse, 3, "track 2 selected")
+        m.send("eu")
+        m.wait_for(lambda m: m.cell(3, 2).reverse, 3, "track 1 selected")
+        m.send("d")
+        m.wait_for(lambda m: m.cell(4, 2).reverse, 3, "track 2 selected again")
+        m.resize(24, 80)
+        m.wait_for(lambda m: m.cell(4, 2).reverse and m.row(23).endswith("─┘"), 3,
+                   "the 80-column editor")
+        # Escape cancels what was typed.
+        m.send("e")
+        m.wait_text("Track name")
+        m.send("half")
+        m.wait_for(lambda m: m.at(12, 11, 4) == "half", 3, "the typed text")
+        m.send("\x1b")
+        m.wait_no_text("Track name")
+        m.send("q")
+        m.wait_text("Control Panel")
+        self.assertEqual(xmcd.parse(kel_files(m.home)[0])["ttitles"], ["First", "", "", "", ""])
+        self.quit_cleanly(m)
+
+    def test_a_failed_save_is_said_on_screen_and_at_exit(self):
+        m = self.start()
+        with open(os.path.join(m.home, ".kel"), "w") as f:
+            f.write("not a directory\n")
+        wait_status(m, "Stopped")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        self.edit(m, "e", "Track name", "Unsaved")
+        m.send("q")
+        m.wait_for(lambda m: m.row(23).startswith("└─ Titles not saved: "), 3,
+                   "the message over the bottom line")
+        self.assertTrue(m.cell(23, 3).reverse)
+        self.assertIn("Unsaved", m.text(), "the titles are kept on screen")
+        # The next key clears it.
+        m.send("x")
+        m.wait_for(lambda m: m.row(23) == "└" + "─" * 27 + "┴" + "─" * 50 + "┘", 3,
+                   "the bottom line again")
+        m.send("q")
+        self.assertEqual(m.wait_exit(5), 1)
+        m.assert_terminal_restored()
+        lines = m.stderr_lines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn(os.path.join(m.home, ".kel", harness.disc_file_name(harness.standin_toc(DISC))),
+                      lines[0])
+        self.assertIn("Not a directory", lines[0])
 
     @needs("editor", "database")
     def test_reset_titles_and_a_title_of_255_bytes(self):
@@ -892,6 +1096,117 @@ class DemoDisc(E2E):
         self.quit_cleanly(again)
 
 
+def storm(m, rng, pairs):
+    """Resizes with SIGTSTP and SIGCONT pairs as fast as they can be sent, then
+    continues mivo for good at 24 by 80."""
+    for _ in range(pairs):
+        m.resize(rng.randint(1, 60), rng.randint(1, 200))
+        m.signal(signal.SIGTSTP)
+        if rng.random() < 0.5:
+            m.resize(rng.randint(1, 60), rng.randint(1, 200))
+        m.signal(signal.SIGCONT)
+    m.resize(24, 80)
+
+
+def continue_until(m, what, predicate, timeout=10.0):
+    """Continues mivo whenever it is stopped until predicate holds of a running
+    mivo: a SIGTSTP of a storm may still be waiting for the next key read."""
+    def ready(m):
+        if m.process_state() in ("T", "t"):
+            m.signal(signal.SIGCONT)
+            return False
+        return predicate(m)
+    m.wait_for(ready, timeout, what)
+
+
+class Suspend(E2E):
+    def suspend(self, m):
+        """Stops mivo with SIGTSTP and checks that it gave the terminal back."""
+        m.signal(signal.SIGTSTP)
+        m.wait_stopped()
+
+        def left_screen(m):
+            with m.lock:
+                return m.raw.rfind(b"\x1b[?1049l") > m.raw.rfind(b"\x1b[?1049h")
+        m.wait_for(left_screen, 3, "the alternate screen to be left")
+        now = termios.tcgetattr(m.slave)
+        for i, name in ((0, "iflag"), (3, "lflag")):
+            self.assertEqual(now[i], m.initial_termios[i], f"terminal {name} left raw")
+
+    def test_suspend_gives_the_terminal_back_and_continue_redraws(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        self.suspend(m)
+        m.resize(30, 100)
+        m.signal(signal.SIGCONT)
+        m.wait_for(lambda m: m.at(24, 30, 16) == "Disc Information", 3, "the 30x100 layout")
+
+        # In a dialog, with half an answer typed.
+        mark = m.mark()
+        m.send("g")
+        m.wait_text("Go to which track?")
+        m.send("2")
+        m.wait_for(lambda m: m.at(15, 11, 2) == "2 ", 3, "the typed answer")
+        self.suspend(m)
+        m.signal(signal.SIGCONT)
+        m.wait_for(lambda m: m.at(15, 11, 2) == "2 " and "Go to which track?" in m.text(), 3,
+                   "the dialog with its answer")
+        m.send("\r")
+        m.wait_call(r"^PlayTracks 1 0 0 0", mark)
+
+        # In the editor.
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        self.suspend(m)
+        m.signal(signal.SIGCONT)
+        m.wait_text("KEL Track List Editor")
+        self.edit_and_leave(m, "Back Again")
+        self.quit_cleanly(m)
+
+    def edit_and_leave(self, m, title):
+        m.send("e")
+        m.wait_text("Track name")
+        m.send(title + "\r")
+        m.wait_no_text("Track name")
+        m.send("q")
+        m.wait_text("Control Panel")
+        self.assertEqual(xmcd.parse(kel_files(m.home)[0])["ttitles"][0], title)
+
+    def test_signal_storms_in_the_player_a_prompt_and_the_editor(self):
+        import random
+        rng = random.Random(harness.CONFIG.get("seed", 1234))
+        for place in ("player", "prompt", "editor"):
+            with self.subTest(place):
+                m = self.start()
+                wait_status(m, "Stopped")
+                if place != "player":
+                    m.send("t")
+                    m.wait_text("KEL Track List Editor")
+                if place == "prompt":
+                    m.send("e")
+                    m.wait_text("Track name")
+                    m.send("Storm")
+                    m.wait_for(lambda m: "Storm" in m.row(12), 3, "the typed title")
+                storm(m, rng, 150)
+                self.assertTrue(m.running(), m.dump())
+                if place == "player":
+                    continue_until(m, "the player", lambda m: m.at(18, 30, 16) == "Disc Information")
+                elif place == "prompt":
+                    continue_until(m, "the prompt", lambda m: "Storm" in m.row(12)
+                                   and "Track name" in m.row(11))
+                    m.wait_keys_read()
+                    m.send(" Weather\r")
+                    m.wait_no_text("Track name")
+                    m.send("q")
+                    m.wait_text("Control Panel")
+                    self.assertEqual(xmcd.parse(kel_files(m.home)[0])["ttitles"][0], "Storm Weather")
+                else:
+                    continue_until(m, "the editor", lambda m: m.row(19).startswith("├"))
+                    self.edit_and_leave(m, "Calm")
+                continue_until(m, "the player", lambda m: "Control Panel" in m.text())
+                self.quit_cleanly(m)
+
+
 class Stress(E2E):
     def test_monkey(self):
         import stress
@@ -914,5 +1229,6 @@ GROUPS = {
     "dialog": Dialog,
     "editor": Editor,
     "demo_disc": DemoDisc,
+    "suspend": Suspend,
     "stress": Stress,
 }

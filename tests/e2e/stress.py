@@ -8,13 +8,14 @@ nothing through a sanitizer, and leave only disc files that read back strictly.
 
 import os
 import random
+import signal
 import time
 
 import harness
 import xmcd
 from harness import Mivo
 
-PLAYER_KEYS = "pPuUsSeEmMcCrR+=-_[]*/" + "x0 \x1b" + "9aZ"
+PLAYER_KEYS = "pPuUsSeEmMcCrR+=-_[]*/?" + "x0 \x1b" + "9aZ"
 ARROWS = ["\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D", "\x1bOP", "\x1b[5~"]
 EDITOR_KEYS = "dDuUcCxdddduu"
 # Typed answers never hold q or Q: where no dialog opened they reach the player.
@@ -29,6 +30,69 @@ def random_size(rng):
     if rng.random() < 0.4:
         return rng.randint(1, 12), rng.randint(1, 32)
     return rng.randint(1, 60), rng.randint(1, 200)
+
+
+# The places mivo can be in, told apart on a whole 24 by 80 screen: a box in
+# the middle row is a dialog, whatever lies under it.
+DIALOG_TITLES = ("Go to which track?", "Track name", "Artist / Album")
+
+
+def place_on_screen(m):
+    """Where a whole 24 by 80 screen says mivo is, or None while it is not whole."""
+    top, bottom = m.row(0), m.row(23)
+    if not (top.startswith("┌") and top.endswith("┐") and bottom.startswith("└")
+            and bottom.endswith("┘")):
+        return None
+    if m.cell(11, 10).data == "┌" and m.cell(13, 69).data == "┘":
+        title = m.row(11)[11:69].strip("─ ")
+        return ("dialog", title) if title in DIALOG_TITLES else None
+    if "Keys and words on screen" in m.row(3):
+        return ("help", None)
+    if top[2:23] == "KEL Track List Editor" and m.row(19).startswith("├"):
+        return ("editor", None)
+    banner = xmcd.name_version()
+    if top[2:2 + len(banner)] == banner and m.at(18, 28, 2) == "├─":
+        return ("player", None)
+    return None
+
+
+def where(m):
+    """Where mivo is once it has read every key sent: the terminal goes to
+    another size and back with the screen blanked, so only what mivo drew
+    after reading the keys is judged."""
+    m.wait_keys_read()
+    m.wait_quiet(0.2, 3)
+    m.resize(23, 80, blank=True)
+    m.wait_for(lambda m: m.row(0).startswith("┌"), 5, "a redraw at 23x80")
+    m.resize(24, 80, blank=True)
+    found = []
+
+    def seen(m):
+        found[:] = [place_on_screen(m)]
+        return found[0] is not None
+    m.wait_for(seen, 5, "a whole screen that tells where mivo is")
+    return found[0]
+
+
+def signal_storm(m, rng):
+    """Resizes mixed with SIGTSTP and SIGCONT pairs, then mivo continued for
+    good: a stop requested last may wait for the next key read."""
+    for _ in range(rng.randint(5, 40)):
+        m.resize(*random_size(rng))
+        m.signal(signal.SIGTSTP)
+        if rng.random() < 0.5:
+            m.resize(*random_size(rng))
+        m.signal(signal.SIGCONT)
+    m.resize(24, 80)
+
+    def running(m):
+        if m.process_state() in ("T", "t"):
+            m.signal(signal.SIGCONT)
+            return False
+        return True
+    m.wait_for(running, 5, "mivo to continue")
+    m.wait_quiet(0.6, 3)
+    m.wait_for(running, 5, "mivo to continue")
 
 
 def monkey(test, seed, seconds, binary):
@@ -49,13 +113,6 @@ def monkey(test, seed, seconds, binary):
             test.fail(f"mivo ended during the monkey run (seed {seed}):\n"
                       + "\n".join(history[-25:]) + "\n" + m.dump())
 
-    def in_editor():
-        return "KEL Track List Editor" in m.text()
-
-    def dialog_open():
-        text = m.text()
-        return any(t in text for t in ("Go to which track?", "Track name", "Artist / Album"))
-
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         check_alive()
@@ -67,29 +124,25 @@ def monkey(test, seed, seconds, binary):
         elif r < 0.48:
             answer = rng.choice(["", "0", "1", "3", "5", "99", "-2", "abc", random_text(rng, 6)])
             act("go to", answer)
-            m.send("g")
-            time.sleep(0.05)
-            m.send(answer + "\r")
+            m.send("g" + answer + "\r")
         elif r < 0.55:
             act("editor")
             m.send(rng.choice("tT"))
-            try:
-                m.wait_for(lambda m: in_editor(), 1.0, "the editor")
-            except AssertionError:
-                # No disc, or a terminal too small to show the heading: at full
-                # size the next redraw tells.
-                m.resize(24, 80)
-                time.sleep(1.0)
-                if not in_editor():
-                    continue
+            place = where(m)
+            act("where", place)
+            if place[0] == "help":
+                m.send("x")
+                continue
+            if place[0] != "editor":
+                # No disc, or a dialog from a key sent before: the next turns
+                # deal with it.
+                continue
             for _ in range(rng.randint(1, 8)):
                 k = rng.choice(EDITOR_KEYS + "eEtT\r")
                 if k in "eEtT\r":
                     text = random_text(rng, 300 if rng.random() < 0.2 else 20)
                     act("edit", text)
-                    m.send(k)
-                    time.sleep(0.05)
-                    m.send(text + "\r")
+                    m.send(k + text + "\r")
                 else:
                     act("editor key", k)
                     m.send(k)
@@ -98,11 +151,15 @@ def monkey(test, seed, seconds, binary):
                     act("resize in editor", (rows, cols))
                     m.resize(rows, cols)
                 time.sleep(rng.uniform(0, 0.1))
-            m.resize(24, 80)
-            m.wait_quiet(0.3, 3)
-            if in_editor() and not dialog_open():
+            place = where(m)
+            act("where", place)
+            if place[0] == "editor":
                 m.send("q")
-                m.wait_for(lambda m: not in_editor(), 3, "the editor to close")
+                m.wait_for(lambda m: place_on_screen(m) != ("editor", None), 3,
+                           "the editor to close")
+        elif r < 0.60:
+            act("signal storm")
+            signal_storm(m, rng)
         elif r < 0.72:
             rows, cols = random_size(rng)
             act("resize", (rows, cols))
@@ -128,20 +185,16 @@ def monkey(test, seed, seconds, binary):
             m.drive(line)
         time.sleep(rng.uniform(0, 0.12))
 
-    # Back to a normal size and out of any dialog or editor, then quit.
+    # Back to a normal size and out of any dialog, box or editor, then quit.
     check_alive()
     m.drive("error 0")
-    m.resize(24, 80)
-    time.sleep(1.0)  # a redraw at the full size, in the player or the editor
-    m.wait_quiet(0.6, 5)
-    for _ in range(4):
-        if dialog_open():
-            m.send("\r")
-        elif in_editor():
-            m.send("q")
-        else:
+    for _ in range(6):
+        place = where(m)
+        act("where", place)
+        if place[0] == "player":
             break
-        m.wait_quiet(0.6, 5)
+        m.send({"dialog": "\r", "help": "x", "editor": "q"}[place[0]])
+    test.assertEqual(place[0], "player", "\n".join(history[-25:]))
     m.send("q")
     try:
         status = m.wait_exit(5)

@@ -55,7 +55,7 @@ set_tests_properties(e2e.demo_disc_setup PROPERTIES FIXTURES_SETUP mivo_demo_dis
 
 # One ctest entry per group of scenarios; run.py lists them.
 foreach(group lifecycle startup_failures hangup session disc_changes volume
-    screen resize dialog editor demo_disc)
+    screen resize dialog editor suspend demo_disc)
   add_test(NAME e2e.${group} COMMAND ${MIVO_E2E_RUN} ${group})
   set_tests_properties(e2e.${group} PROPERTIES TIMEOUT 240 LABELS e2e)
 endforeach()

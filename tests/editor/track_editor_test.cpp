@@ -1,8 +1,10 @@
 #include "app/player.h"
+#include "database/database.h"
 #include "database/disc_id.h"
 #include "editor/track_editor.h"
 #include "fake_sdl.h"
 #include "test_screen.h"
+#include "ui/message_line.h"
 
 #include <gtest/gtest.h>
 
@@ -58,6 +60,7 @@ class TrackEditor : public ::testing::Test
 
     void TearDown() override
     {
+        clear_message();
         drain_keys();
         fs::remove_all(home);
     }
@@ -370,39 +373,57 @@ TEST_F(TrackEditor, ABogusTrackCountNeverReachesPastTheTracks)
     }
 }
 
-TEST_F(TrackEditor, ADiscWithFewerTracksThanTheKeptSelection)
+TEST_F(TrackEditor, TheSelectionStaysInViewAndTheListFilledAfterAResize)
 {
-    insert_disc(15);
-    run_editor(18, 80, std::string(12, 'd'));
-    ASSERT_EQ(editor_cursor_row, 9);
-    ASSERT_EQ(editor_scroll_offset, 3);
+    struct Case {
+        const char *name;
+        int tracks;
+        int rows;
+        int downs;
+        int new_tracks;
+        int new_rows;
+        int selected;
+        int first_shown;
+    };
+    const Case cases[] = {
+        // A 16-row list scrolled to track 21, then a 4-row one.
+        {"shrunk below the selection", 30, 24, 20, 30, 12, 20, 17},
+        // A 4-row list at the last track, then room for 16 rows: no empty rows.
+        {"grown past the end", 30, 12, 29, 30, 24, 29, 14},
+        {"grown past every track", 30, 12, 29, 30, 40, 29, 0},
+        // A shorter disc than the kept selection: its last track is selected.
+        {"a disc of fewer tracks", 15, 18, 12, 5, 18, 4, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fresh();
+        insert_disc(c.tracks);
+        run_editor(c.rows, 80, std::string(static_cast<size_t>(c.downs), 'd'));
+        insert_disc(c.new_tracks);
+        run_editor(c.new_rows, 80, "");
 
-    // Tracks 4 and 5 are still shown from the kept offset on, none highlighted.
-    insert_disc(5);
-    set_title(3, "Four");
-    run_editor(18, 80, "dd" + KEY_DOWN_SEQ);
-    EXPECT_EQ(editor_cursor_row, 9);
-    EXPECT_EQ(editor_scroll_offset, 3);
-    EXPECT_EQ(row_text(3, 2, 8), "04: Four");
-    EXPECT_EQ(row_text(4, 2, 3), "05:");
-    EXPECT_EQ(row_text(5, 1, 78), std::string(78, ' '));
-    EXPECT_TRUE(highlighted_rows(18).empty());
-
-    // Moving up walks back as usual until the selection is shown again.
-    run_editor(18, 80, std::string(8, 'u'));
-    EXPECT_EQ(editor_cursor_row, 1);
-    EXPECT_EQ(editor_scroll_offset, 3);
-    EXPECT_EQ(highlighted_rows(18), std::vector<int>{4});
-
-    // A disc shorter than the offset shows no line at all.
-    insert_disc(2);
-    run_editor(18, 80, "d");
-    EXPECT_EQ(editor_cursor_row, 1);
-    EXPECT_EQ(editor_scroll_offset, 3);
-    EXPECT_EQ(row_text(3, 1, 78), std::string(78, ' '));
+        EXPECT_EQ(editor_scroll_offset + editor_cursor_row, c.selected);
+        EXPECT_EQ(editor_scroll_offset, c.first_shown);
+        const int row = 3 + c.selected - c.first_shown;
+        EXPECT_EQ(highlighted_rows(c.new_rows), std::vector<int>{row});
+        char number[16];
+        snprintf(number, sizeof number, "%02d:", c.selected + 1);
+        EXPECT_EQ(row_text(row, 2, 3), number);
+        // The list is filled: its last row shows a track unless the disc has
+        // fewer tracks than rows.
+        const int list_rows = c.new_rows - 8;
+        const int last_shown = c.first_shown + list_rows - 1;
+        if (last_shown < c.new_tracks) {
+            snprintf(number, sizeof number, "%02d:", last_shown + 1);
+            EXPECT_EQ(row_text(3 + list_rows - 1, 2, 3), number);
+        }
+        // E edits the selected track, the one on screen.
+        run_editor(c.new_rows, 80, "eSeen\n");
+        EXPECT_EQ(title(c.selected), "Seen");
+    }
 }
 
-TEST_F(TrackEditor, TheTextBufferStartsEmptyOnEveryVisit)
+TEST_F(TrackEditor, APromptWithoutAnAnswerStoresNothing)
 {
     insert_disc(3);
     run_editor(24, 80, "eFirst\n");
@@ -411,6 +432,12 @@ TEST_F(TrackEditor, TheTextBufferStartsEmptyOnEveryVisit)
     run_editor(24, 10, "de");
     EXPECT_EQ(title(1), "");
     EXPECT_EQ(editor_cursor_row, 1);
+    // Escape cancels a half-typed title, and so does a second visit's prompt.
+    set_escdelay(50);
+    run_editor(24, 80, "ehalf a tit\033tAlbum\033");
+    EXPECT_EQ(title(1), "");
+    EXPECT_EQ(title(DISC_ENTRY), "");
+    EXPECT_EQ(title(0), "First");
 }
 
 TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
@@ -445,6 +472,23 @@ TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
     EXPECT_EQ(player.db.dirty, 1);
     EXPECT_TRUE(fs::is_directory(blocked));
     EXPECT_EQ(saved_files(), std::vector<fs::path>{blocked});
+    const std::string message = current_message();
+    EXPECT_EQ(message.rfind("Titles not saved: ", 0), 0u) << message;
+    EXPECT_EQ(message, std::string("Titles not saved: ") + database_error());
+    EXPECT_NE(message.find(blocked.string()), std::string::npos) << "the file is not named";
+}
+
+TEST_F(TrackEditor, TheMessageLineShowsOverTheBottomRowUntilAKey)
+{
+    insert_disc(3);
+    show_message("Drive refused the command");
+    // The screen the key was read on showed the message over the frame line.
+    run_editor(24, 80, "");
+    EXPECT_EQ(row_text(23, 2, 27), " Drive refused the command ");
+    EXPECT_TRUE(cell_attrs(23, 3) & A_REVERSE);
+    EXPECT_TRUE(cell_is(23, 0, ACS_LLCORNER));
+    EXPECT_TRUE(cell_is(23, 29, ACS_HLINE));
+    EXPECT_STREQ(current_message(), "") << "the key did not clear it";
 }
 
 TEST_F(TrackEditor, ShowsTheCursorAgainWhenLeft)

@@ -257,13 +257,11 @@ TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
     insert_fake_disc(first_disc);
 
     counting = true;
-    // The start-up, with the test screen in place of the terminal.
-    DriveTarget target{};
-    target.kind = TARGET_SDL_NUMBER;
-    player.play_mode = MODE_NORMAL;
-    ASSERT_EQ(drive_open(target), 0);
-    drive_refresh(player.drive);
-    load_database(player, player.drive.toc);
+    // The player's own start-up, with the test screen in place of the terminal.
+    char program[] = "mivo";
+    char *argv[] = {program, nullptr};
+    start_up(1, argv);
+    ASSERT_EQ(player.drive.toc.count, static_cast<int>(first_disc.size()));
     draw_player_screen(player);
 
     const char player_keys[] = "pu]u[+-=_*/mmmcrpsx?\n 9";
@@ -292,12 +290,10 @@ TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
     long mivo_during_play = mivo_allocations;
     long libraries_during_play = library_allocations;
 
-    // Shut-down, as the player does it.
+    // The player's own shut-down, the terminal given back first as it does.
     counting = true;
     stop_terminal();
-    if (player.db.dirty)
-        save_database(player.db, player.drive.toc);
-    drive_close();
+    EXPECT_EQ(shut_down(), 0) << "a save failed at shut-down";
     counting = false;
 
     // The editor and the explicit saves wrote the discs' files, so the loads

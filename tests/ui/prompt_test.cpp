@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -60,6 +61,55 @@ void expect_idle_input_mode()
     EXPECT_GT(waited, 0.3);
     EXPECT_LT(waited, 1.5) << "not the half-delay of half a second";
     drain_keys();
+}
+
+// One step of a scripted prompt: a key as wget_wch gives it, or a resize of
+// the screen to rows by cols, which the reader reports as KEY_RESIZE.
+struct ScriptStep {
+    int result;
+    wint_t key;
+    int rows;
+    int cols;
+};
+
+std::vector<ScriptStep> script;
+size_t script_at;
+
+ScriptStep typed(wint_t key) { return {OK, key, 0, 0}; }
+ScriptStep resized(int rows, int cols) { return {KEY_CODE_YES, KEY_RESIZE, rows, cols}; }
+
+std::vector<ScriptStep> typed_text(const std::wstring &text)
+{
+    std::vector<ScriptStep> steps;
+    for (wchar_t c : text)
+        steps.push_back(typed(static_cast<wint_t>(c)));
+    return steps;
+}
+
+// Hands out the script in order; past its end it presses Escape, so a prompt
+// that wants more keys than the script has ends instead of hanging.
+int scripted_key(wint_t *key)
+{
+    if (script_at >= script.size()) {
+        *key = 27;
+        return OK;
+    }
+    const ScriptStep step = script[script_at++];
+    if (step.rows > 0)
+        resizeterm(step.rows, step.cols);
+    *key = step.key;
+    return step.result;
+}
+
+// Runs the prompt over a script of steps.
+int run_script(std::vector<ScriptStep> steps, char *buffer, int size)
+{
+    script = std::move(steps);
+    script_at = 0;
+    set_prompt_key_reader(scripted_key);
+    const int result = prompt_string(buffer, size, "Track name");
+    set_prompt_key_reader(nullptr);
+    return result;
 }
 
 } // namespace
@@ -236,4 +286,100 @@ TEST(PromptTrackNumber, GivesMinusOneWhenTheDialogFails)
     open_test_screen(24, 8);
     feed_keys("7\n");
     EXPECT_EQ(prompt_track_number(), -1);
+}
+
+TEST(PromptEditing, EditsWholeCharactersWithinTheByteLimit)
+{
+    struct Case {
+        const char *name;
+        std::string keys;
+        int size;
+        int result;
+        const char *stored;
+    };
+    const Case cases[] = {
+        {"backspace takes whole characters", "R\xc3\xb3\xe9\xbe\x8d\x7f\x7fx\n", 256, 0, "Rx"},
+        {"one backspace leaves the rest whole", "R\xc3\xb3\xe9\xbe\x8d\x7fx\n", 256, 0,
+         "R\xc3\xb3x"},
+        {"backspace key and ^H", "ab\b\xe9\xbe\x8d\x7f\n", 256, 0, "a"},
+        {"backspace on an empty line", "\x7f\x7fz\n", 256, 0, "z"},
+        {"a character that would pass the limit is refused", "\xc3\xa9\xc3\xa9\xc3\xa9\n", 5, 0,
+         "\xc3\xa9\xc3\xa9"},
+        {"three bytes do not fit in one", "aaa\xe9\xbe\x8dz\n", 5, 0, "aaaz"},
+        {"controls but a tab are not text", std::string("a\tb\x01\x1c") + "c\n", 256, 0, "a\tbc"},
+        {"Escape cancels what was typed", "half a tit\033", 256, -1, "kept"},
+    };
+    set_escdelay(50);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        open_test_screen(24, 80);
+        feed_keys(c.keys);
+        char buffer[256] = "kept";
+        EXPECT_EQ(prompt_string(buffer, c.size, "Track name"), c.result);
+        EXPECT_STREQ(buffer, c.stored);
+    }
+}
+
+TEST(PromptEditing, ALongLineScrollsInsideTheBox)
+{
+    struct Case {
+        const char *name;
+        std::wstring text;
+        std::string shown_end;
+        int end_col;
+    };
+    // The field spans columns 11 to 68 on 80 columns; one cell stays free for
+    // the cursor after the last character.
+    const Case cases[] = {
+        {"narrow letters", std::wstring(70, L'a') + L"Z", "aaaZ", 67},
+        {"wide letters", std::wstring(40, L'\x9f8d'), "\xe9\xbe\x8d", 66},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        open_test_screen(24, 80);
+        fill_screen();
+        std::vector<ScriptStep> steps = typed_text(c.text);
+        char buffer[256] = "";
+        EXPECT_EQ(run_script(steps, buffer, sizeof buffer), -1);
+        const int n = static_cast<int>(c.shown_end.size() > 3 ? c.shown_end.size() : 1);
+        EXPECT_EQ(row_text(12, c.end_col - n + 1, n), c.shown_end);
+        EXPECT_EQ(cell_text(12, 68), " ") << "the cursor's cell";
+        EXPECT_TRUE(cell_is(12, 10, ACS_VLINE));
+        EXPECT_TRUE(cell_is(12, 69, ACS_VLINE));
+        EXPECT_EQ(row_text(12, 70, 10), std::string(10, 'x')) << "typing ran over the frame";
+        EXPECT_EQ(row_text(13, 0, 10), std::string(10, 'x'));
+    }
+}
+
+TEST(PromptEditing, AResizeRedrawsTheBoxAndKeepsTheLine)
+{
+    open_test_screen(24, 80);
+    std::vector<ScriptStep> steps = typed_text(L"R\xf3");
+    steps.push_back(resized(20, 40));
+    steps.push_back(typed(L'x'));
+    steps.push_back(typed(L'\n'));
+    char buffer[256] = "";
+    ASSERT_EQ(run_script(steps, buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "R\xc3\xb3x");
+    // The box of a 20 by 40 screen: middle row 10, frame at columns 10 and 29.
+    EXPECT_EQ(row_text(10, 11, 3), "R\xc3\xb3x");
+    EXPECT_TRUE(cell_is(10, 10, ACS_VLINE));
+    EXPECT_TRUE(cell_is(10, 29, ACS_VLINE));
+    EXPECT_TRUE(cell_is(9, 10, ACS_ULCORNER));
+}
+
+TEST(PromptEditing, KeysTypedWhileTheLineHasNoRoomChangeNothing)
+{
+    open_test_screen(24, 80);
+    std::vector<ScriptStep> steps = typed_text(L"ab");
+    steps.push_back(resized(24, 11));
+    for (const ScriptStep &s : typed_text(L"zz\x7f\n"))
+        steps.push_back(s);
+    steps.push_back(resized(24, 80));
+    steps.push_back(typed(L'c'));
+    steps.push_back(typed(L'\n'));
+    char buffer[256] = "";
+    ASSERT_EQ(run_script(steps, buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "abc");
+    EXPECT_EQ(script_at, script.size());
 }

@@ -38,6 +38,8 @@ const char *const TOKENS[] = {
     "98",      "99",
     "007",     "18446744073709551616",
     "\xc4",    "\xe3\x83\x9e",
+    "DYEAR=",  "DGENRE=",
+    "\r",      "\\\r",
 };
 
 class Generator
@@ -79,7 +81,8 @@ class Generator
     // past one read's limit, and escapes in them.
     Bytes keyword_lines()
     {
-        static const char *const starts[] = {"DTITLE=", "EXTD=", "TTITLE", "EXTT", "#", ""};
+        static const char *const starts[] = {
+            "DTITLE=", "EXTD=", "DYEAR=", "DGENRE=", "TTITLE", "EXTT", "#", ""};
         Bytes b;
         size_t lines = below(30);
         for (size_t l = 0; l < lines; l++) {
@@ -93,7 +96,8 @@ class Generator
                     b += t;
                     length = t.size() >= length ? 0 : length - t.size();
                 } else {
-                    b += static_cast<char>(1 + below(255));
+                    // NUL bytes now and then, which the loader drops.
+                    b += below(40) == 0 ? '\0' : static_cast<char>(1 + below(255));
                     length--;
                 }
             }

@@ -1,0 +1,15 @@
+// The key help: a box over the player screen with every key and what the words
+// on the screen mean, for a newcomer; open from the ? key to the next key.
+#pragma once
+
+// Opens the box; the player screen draws it until it is closed.
+void open_key_help();
+
+// Closes the box.
+void close_key_help();
+
+// Whether the box is open.
+bool key_help_open();
+
+// Draws the box in the middle of stdscr, cut to the screen; does not refresh.
+void draw_key_help();

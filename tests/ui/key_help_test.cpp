@@ -1,0 +1,77 @@
+#include "app/player.h"
+#include "test_screen.h"
+#include "ui/key_help.h"
+#include "ui/player_screen.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+// Whether any row of the screen holds text.
+bool screen_has(const std::string &text)
+{
+    for (int row = 0; row < getmaxy(stdscr); row++)
+        if (row_text(row).find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(KeyHelp, ThePanelPointsToTheHelpAndTheTitlesWhereItHasRoom)
+{
+    PlayerState state{};
+    open_test_screen(24, 80);
+    draw_player_screen(state);
+    EXPECT_EQ(row_text(14, 30, 42), "[?] - Help: all keys, what the screen says");
+    EXPECT_EQ(row_text(16, 30, 39), "Space pauses. Titles are kept in ~/.kel");
+    EXPECT_TRUE(cell_is(18, 28, ACS_LTEE)) << "the divider below the panel";
+
+    // On 20 rows the divider is row 14: neither line may reach the divider.
+    open_test_screen(20, 80);
+    draw_player_screen(state);
+    EXPECT_FALSE(screen_has("[?]"));
+    EXPECT_FALSE(screen_has("~/.kel"));
+    EXPECT_TRUE(cell_is(14, 28, ACS_LTEE));
+    EXPECT_TRUE(cell_is(14, 50, ACS_HLINE));
+}
+
+TEST(KeyHelp, TheBoxExplainsTheKeysAndWordsUntilClosed)
+{
+    PlayerState state{};
+    open_key_help();
+    open_test_screen(24, 80);
+    draw_player_screen(state);
+    // 16 lines of at most 53 characters: an 18 by 57 box in the middle.
+    EXPECT_TRUE(cell_is(3, 11, ACS_ULCORNER));
+    EXPECT_TRUE(cell_is(3, 67, ACS_URCORNER));
+    EXPECT_TRUE(cell_is(20, 11, ACS_LLCORNER));
+    EXPECT_TRUE(cell_is(20, 67, ACS_LRCORNER));
+    EXPECT_EQ(row_text(3, 13, 26), " Keys and words on screen ");
+    EXPECT_EQ(row_text(4, 13, 51), "P      Start playing         Space  Pause or resume");
+    EXPECT_TRUE(screen_has("Status: No Audio means no disc, or one without audio;"));
+    EXPECT_TRUE(screen_has("Titles are kept in ~/.kel, one file per disc; T opens"));
+    // The panel under the box does not show through.
+    EXPECT_FALSE(screen_has("Edit track database"));
+
+    close_key_help();
+    draw_player_screen(state);
+    EXPECT_FALSE(screen_has("No Audio means"));
+    EXPECT_TRUE(screen_has("Edit track database"));
+}
+
+TEST(KeyHelp, TheBoxIsCutToSmallScreens)
+{
+    PlayerState state{};
+    open_key_help();
+    for (auto [rows, cols] : {std::pair{1, 1}, {5, 10}, {12, 40}, {18, 57}}) {
+        SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols));
+        open_test_screen(rows, cols);
+        draw_player_screen(state);
+        EXPECT_TRUE(cols < 20 || screen_has("Keys and")) << "the box's heading is lost";
+    }
+    close_key_help();
+}
