@@ -58,8 +58,17 @@ void start_up(int argc, char **argv)
 
     drive_refresh(player.drive);
     load_database(player, player.drive.toc);
+    say_unreadable_titles();
     remember_loaded_disc(player.drive.toc);
     player.disc_id = compute_disc_id(player.drive.toc);
+}
+
+// A title file that is there and could not be read shows as no titles; the
+// user is told why, and that it will be left as it is.
+void say_unreadable_titles()
+{
+    if (player.db.unreadable)
+        show_message("Titles not read, file kept: %s", database_error());
 }
 
 void note_lost_titles()

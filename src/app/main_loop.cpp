@@ -29,6 +29,7 @@ static void follow_disc_change(uint64_t id)
         clear_database(player.db);
     } else {
         load_database(player, drive.toc);
+        say_unreadable_titles();
     }
     player.db.dirty = 0;
     remember_loaded_disc(drive.toc);

@@ -66,6 +66,10 @@ int shut_down();
 // moved on from them), for the message line now and shut_down's report.
 void note_lost_titles();
 
+// Tells on the message line that the disc's title file is there but could not
+// be read (so no save will replace it), after a load that found it so.
+void say_unreadable_titles();
+
 // Runs the whole program: start-up, the main loop, shut-down. Returns the exit
 // status; start-up failures end the process with status 1 themselves.
 int run_player(int argc, char **argv);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -286,6 +288,22 @@ TEST_F(MainLoop, TextsLostAtADiscChangeAreSaidThenAndAtShutDown)
         },
         ::testing::ExitedWithCode(1),
         "^Titles not saved: [^\n]*\\|0\nmivo: titles not saved: [^\n]*\n$");
+}
+
+// A title file that cannot be read is said at once, with its name, and the
+// disc's texts stay empty.
+TEST_F(MainLoop, UnreadableTitleFileOfANewDiscIsSaid)
+{
+    clear_message();
+    insert_fake_disc({3000, 4000});
+    fs::create_directories(home / ".kel");
+    ASSERT_EQ(mkfifo(file_of(fake_sdl.reported).c_str(), 0644), 0);
+    poll_drive();
+    EXPECT_STREQ(disc_title(), "");
+    EXPECT_EQ(player.db.unreadable, 1);
+    EXPECT_EQ(std::string(current_message()), "Titles not read, file kept: could not load " +
+                                                  file_of(fake_sdl.reported) +
+                                                  ": not a regular file");
 }
 
 TEST_F(MainLoop, QuitDuringATurnEndsTheLoopAfterItsKey)
