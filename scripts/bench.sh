@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Prints mivo's performance figures: terminal output, key latency, start-up
 # time, idle CPU and memory of the real binary on the stand-in drive, then the
-# database's load and save times on its heaviest files. Not a test: no limits.
+# database's load and save times on its heaviest files, then the figures of
+# disc images played through SDL's disk audio driver against the stand-in,
+# then a drive read through libcdio and paranoia (a BIN/CUE image in its place).
+# Not a test: no limits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/common.sh
@@ -11,7 +14,8 @@ trap 'hand_back "$build"' EXIT
 "$root/scripts/setup-tests.sh"
 cd "$root"
 cmake --preset plain -B "$build" >/dev/null
-cmake --build "$build" -j2 --target mivo mivo_standin_drive mivo_db_bench >/dev/null
+cmake --build "$build" -j2 --target mivo mivo_standin_drive mivo_db_bench \
+  mivo_digital_bench mivo_cdio_bench >/dev/null
 # Debian's python3-pyte serves the system's python3, which another python3
 # found first on the path may lack.
 python=python3
@@ -22,3 +26,22 @@ echo "== mivo in a terminal (80x24, stand-in drive)"
   --standin-dir "$build/tests/e2e-standin"
 echo "== disc database"
 "$build/tests/mivo_db_bench"
+echo "== disc images through the sound card (SDL's disk driver)"
+images=$(mktemp -d)
+trap 'rm -rf "$images"' EXIT
+sheet=$(/usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import pcm_image
+print(pcm_image.write_image(sys.argv[2], [1500, 1500, 1500]))' "$root/tests/e2e" "$images/minute")
+. "$root/scripts/sdl-env.sh"
+for sdl in classic sdl12-compat; do
+  echo "-- $sdl"
+  lib=
+  [ "$sdl" = classic ] || lib=$(find_sdl12_compat_dir)
+  LD_LIBRARY_PATH=$lib SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/$sdl.raw" SDL_DISKAUDIODELAY=23 \
+    "$build/tests/mivo_digital_bench" "$sheet" 2>/dev/null
+done
+/usr/bin/python3 "$root/tests/e2e/digital_bench.py" --mivo "$build/mivo" \
+  --standin-dir "$build/tests/e2e-standin"
+echo "== a drive read through libcdio and paranoia (BIN/CUE image, SDL's disk driver)"
+mkdir -p "$images/cdio"
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=23 \
+  "$build/tests/mivo_cdio_bench" "$images/cdio" 2>/dev/null

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds mivo and starts it on its demo disc.
+# Installs what is missing, builds mivo and plays its demo disc image through
+# the sound card (silently where there is none). MIVO_DEMO=folder plays the
+# same tones as a virtual disc through mivo-play-folder instead.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/common.sh
@@ -25,4 +27,10 @@ wait "$disc_maker" || { echo "the demo disc could not be made" >&2; exit 1; }
 hand_back "$build"
 
 step "Starting mivo on the demo disc; P plays, Q quits"
-MIVO=$build/mivo exec "$root/scripts/mivo-play-folder" "$build/demo-disc"
+if [ "${MIVO_DEMO:-image}" = folder ]; then
+  MIVO=$build/mivo exec "$root/scripts/mivo-play-folder" "$build/demo-disc"
+fi
+# shellcheck source=scripts/sdl-env.sh
+. "$root/scripts/sdl-env.sh"
+use_sound_card
+exec "$build/mivo" "$build/demo-disc/image/demo.cue"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Makes mivo's demo disc: four short tracks of tones as track01.mp3 ...
-# track04.mp3 in the folder given (default build/demo-disc). Keeps a disc that
-# is already there, and writes only into that folder.
+# Makes mivo's demo disc in the folder given (default build/demo-disc), in two
+# forms made of the same four short tracks of tones:
+#   track01.mp3 ... track04.mp3   a folder for sdl12-compat's virtual drive
+#   image/demo.cue + trackNN.flac a disc image mivo plays through the sound card
+# Keeps what is already there, and writes only into that folder.
 set -euo pipefail
 out=${1:-"$(cd "$(dirname "$0")/.." && pwd)/build/demo-disc"}
-[ -e "$out/.complete" ] && exit 0
-mkdir -p "$out"
+[ -e "$out/.complete" ] && [ -e "$out/image/.complete" ] && exit 0
+mkdir -p "$out/image"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -16,6 +18,11 @@ tracks=(
   "15 220 277 330 440"
   "7 349 440 523 698"
 )
+cue=$tmp/demo.cue
+{
+  echo 'PERFORMER "mivo"'
+  echo 'TITLE "Demo Tones"'
+} >"$cue"
 n=0
 for t in "${tracks[@]}"; do
   n=$((n + 1))
@@ -29,6 +36,21 @@ for t in "${tracks[@]}"; do
     parts+=("$tmp/n$hz.wav")
   done
   sox -q "${parts[@]}" "$tmp/t.wav"
-  lame --quiet -b 96 "$tmp/t.wav" "$(printf '%s/track%02d.mp3' "$out" "$n")"
+  if [ ! -e "$out/.complete" ]; then
+    lame --quiet -b 96 "$tmp/t.wav" "$(printf '%s/track%02d.mp3' "$out" "$n")"
+  fi
+  # A disc holds whole frames of 588 samples; pad the track to the next one.
+  samples=$(soxi -s "$tmp/t.wav")
+  pad=$(( (588 - samples % 588) % 588 ))
+  name=$(printf 'track%02d.flac' "$n")
+  sox -q "$tmp/t.wav" -b 16 "$tmp/$name" pad "${pad}s@-0"
+  cp "$tmp/$name" "$out/image/$name"
+  {
+    printf 'FILE "%s" WAVE\n' "$name"
+    printf '  TRACK %02d AUDIO\n' "$n"
+    printf '    TITLE "Arpeggio %d"\n' "$n"
+    printf '    INDEX 01 00:00:00\n'
+  } >>"$cue"
 done
-touch "$out/.complete"
+cp "$cue" "$out/image/demo.cue"
+touch "$out/.complete" "$out/image/.complete"

@@ -45,3 +45,18 @@ use_virtual_disc() {
   export SDL12COMPAT_FAKE_CDROM_PATH
   export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-$(choose_audio_drivers)}
 }
+
+# Sets up the environment for playing a disc image through the sound card.
+# sdl12-compat is preferred: its SDL2 takes a list of audio drivers and falls
+# back along it; classic SDL 1.2 takes one name, so it gets dummy (silence)
+# only where the machine has no sound at all and picks its own otherwise.
+use_sound_card() {
+  local dir
+  dir=$(find_sdl12_compat_dir) || true
+  if [ -n "$dir" ]; then
+    export LD_LIBRARY_PATH="$dir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+    export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-$(choose_audio_drivers)}
+  elif [ -z "${SDL_AUDIODRIVER:-}" ] && [ "$(choose_audio_drivers)" = dummy ]; then
+    export SDL_AUDIODRIVER=dummy
+  fi
+}

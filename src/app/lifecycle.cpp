@@ -1,4 +1,7 @@
 #include "app/command_line.h"
+#include "app/disc_titles.h"
+#include "app/drive_target.h"
+#include "app/library_messages.h"
 #include "app/main_loop.h"
 #include "app/player.h"
 #include "database/database.h"
@@ -51,13 +54,18 @@ void start_up(int argc, char **argv)
     player.play_mode = MODE_NORMAL;
 
     DriveTarget target{};
-    target.kind = TARGET_SDL_NUMBER;
-    target.number = parse_drive_number(argc, argv);
-    if (drive_open(target) != 0)
+    // Options may stand before the disc, so it is the first argument that is none.
+    const char *disc = parse_command_line(argc, argv).disc;
+    if (drive_target_for(disc, target) != 0)
+        fail_start("The name of the disc image is too long: %s\n", disc);
+    int opened = disc != nullptr ? drive_open(target) : drive_open_default();
+    if (opened != 0)
         fail_start("%s\n", drive_error());
 
     drive_refresh(player.drive);
-    load_database(player, player.drive.toc);
+    DiscText text{};
+    drive_disc_text(text);
+    load_disc_titles(player, player.drive.toc, text);
     say_unreadable_titles();
     remember_loaded_disc(player.drive.toc);
     player.disc_id = compute_disc_id(player.drive.toc);
@@ -97,9 +105,12 @@ int run_player(int argc, char **argv)
         return status;
     start_up(argc, argv);
     start_terminal();
+    // From here on the screen is up: libraries must not write over it.
+    route_library_messages(getenv("MIVO_LOG"));
     draw_player_screen(player);
     if (!player.quit)
         run_main_loop();
     stop_terminal();
+    restore_library_messages();
     return shut_down();
 }

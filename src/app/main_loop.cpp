@@ -1,5 +1,7 @@
 #include "app/main_loop.h"
 
+#include "app/disc_titles.h"
+
 #include "app/commands.h"
 #include "app/player.h"
 #include "database/database.h"
@@ -28,7 +30,9 @@ static void follow_disc_change(uint64_t id)
     if (drive.state <= DRIVE_NO_DISC) {
         clear_database(player.db);
     } else {
-        load_database(player, drive.toc);
+        DiscText text{};
+        drive_disc_text(text);
+        load_disc_titles(player, drive.toc, text);
         say_unreadable_titles();
     }
     player.db.dirty = 0;

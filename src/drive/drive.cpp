@@ -1,5 +1,7 @@
 #include "drive/drive.h"
 
+#include "drive/digital/cdio_source.h"
+#include "drive/digital/digital_backend.h"
 #include "drive/sdl/sdl_backend.h"
 
 #include <cstring>
@@ -21,6 +23,9 @@ static const DriveBackend *backend_for(const DriveTarget &target)
         return installed_backend;
     if (target.kind == TARGET_SDL_NUMBER)
         return &sdl_drive_backend;
+    if (target.kind == TARGET_IMAGE || target.kind == TARGET_DEVICE ||
+        target.kind == TARGET_DEFAULT_DEVICE)
+        return &digital_drive_backend;
     return nullptr;
 }
 
@@ -38,6 +43,23 @@ int drive_open(const DriveTarget &target)
     }
     open_backend = backend;
     return 0;
+}
+
+int drive_open_default()
+{
+    DriveTarget sdl_drive{};
+    sdl_drive.kind = TARGET_SDL_NUMBER;
+    if (drive_open(sdl_drive) == 0 || !sdl_found_no_drives())
+        return open_backend ? 0 : -1;
+    const char *sdl_reason = last_error;
+    // Looked up here, before the reader thread that owns libcdio exists.
+    DriveTarget cd_drive{};
+    cd_drive.kind = TARGET_DEFAULT_DEVICE;
+    if (!find_default_cd_device(cd_drive.path, sizeof cd_drive.path)) {
+        last_error = sdl_reason;
+        return -1;
+    }
+    return drive_open(cd_drive);
 }
 
 void drive_close()

@@ -109,6 +109,11 @@ struct DriveBackend {
 // naming the failure as one line for the user.
 int drive_open(const DriveTarget &target);
 
+// Opens the drive mivo plays when the command line names none: SDL's drive 0,
+// or, where SDL reports no drives, the system's default CD drive read
+// digitally through libcdio. Fails with SDL's reason when neither is there.
+int drive_open_default();
+
 // Closes the open backend, if any.
 void drive_close();
 

@@ -1,6 +1,7 @@
 #include "ui/player_screen.h"
 
 #include "database/disc_id.h"
+#include "drive/drive.h"
 #include "mivo_version.h"
 #include "ui/draw.h"
 #include "ui/key_help.h"
@@ -116,6 +117,12 @@ static void draw_status_box(const PlayerState &state, const DriveStatus &drive)
              drive.toc.count);
     draw_time(top + 4, value_col, drive.frame);
     draw_time(top + 5, value_col, disc_length_frames(drive.toc));
+    // Audio that mivo reads and sends to the sound card says so; a drive that
+    // plays through its own analog output keeps the box as it always was.
+    if (strcmp(drive_backend_name(), "digital") == 0) {
+        draw_clipped(stdscr, top + 6, label_col, "Audio:", 12);
+        draw_clipped(stdscr, top + 6, value_col, "digital", status_rect.width - 13);
+    }
 }
 
 // Two columns of track entries, scrolled so that the current track stays in

@@ -1,9 +1,15 @@
+#include "bin_cue_image.h"
+#include "drive/digital/cdio_source.h"
 #include "drive/drive.h"
+#include "fake_sdl.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 namespace
 {
@@ -159,6 +165,74 @@ TEST_F(Drive, OpeningAgainClosesTheFirst)
     ASSERT_EQ(drive_open(target), 0);
     ASSERT_EQ(drive_open(target), 0);
     EXPECT_EQ(calls, "open close open ");
+}
+
+} // namespace
+
+namespace
+{
+
+// No drive named on the command line: SDL's drive 0 where SDL has one, else
+// the system's default CD drive read digitally (here a BIN/CUE image that the
+// test hook puts in its place), else SDL's own words.
+class DefaultDriveTest : public ::testing::Test
+{
+  protected:
+    char dir[64] = "/tmp/mivo-default-drive-XXXXXX";
+    char cue[1024] = "";
+
+    void SetUp() override
+    {
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        reset_fake_sdl();
+        set_drive_backend(nullptr);
+        unsetenv("MIVO_TEST_CDIO_IMAGE");
+        ImageLayout layout{};
+        layout.count = 2;
+        layout.track[0] = {120, true};
+        layout.track[1] = {90, true};
+        ASSERT_TRUE(write_bin_cue(dir, "disc", layout, cue, sizeof cue));
+    }
+
+    void TearDown() override
+    {
+        drive_close();
+        unsetenv("MIVO_TEST_CDIO_IMAGE");
+        for (const char *file : {"disc.cue", "disc.bin"})
+            remove((std::string(dir) + "/" + file).c_str());
+        rmdir(dir);
+    }
+};
+
+TEST_F(DefaultDriveTest, SdlDriveZeroWhereSdlHasOne)
+{
+    setenv("MIVO_TEST_CDIO_IMAGE", cue, 1);
+    ASSERT_EQ(drive_open_default(), 0) << drive_error();
+    EXPECT_STREQ(drive_backend_name(), "sdl");
+}
+
+TEST_F(DefaultDriveTest, WithoutSdlDrivesTheDefaultCdDriveIsReadDigitally)
+{
+    fake_sdl.num_drives = 0;
+    setenv("MIVO_TEST_CDIO_IMAGE", cue, 1);
+    ASSERT_EQ(drive_open_default(), 0) << drive_error();
+    EXPECT_STREQ(drive_backend_name(), "digital");
+    DriveStatus status{};
+    ASSERT_EQ(drive_refresh(status), 0) << drive_error();
+    EXPECT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_EQ(status.toc.count, 2);
+    EXPECT_EQ(status.toc.track[2].offset, 150u + 120 + 90);
+}
+
+TEST_F(DefaultDriveTest, WithoutAnyDriveSdlsMessageStands)
+{
+    fake_sdl.num_drives = 0;
+    char device[DRIVE_PATH_SIZE];
+    if (find_default_cd_device(device, sizeof device))
+        GTEST_SKIP() << "this machine has a CD drive: " << device;
+    EXPECT_EQ(drive_open_default(), -1);
+    EXPECT_STREQ(drive_error(), "No CDROM devices available");
+    EXPECT_STREQ(drive_backend_name(), "none");
 }
 
 } // namespace

@@ -39,8 +39,11 @@ TIMEOUT_CAP = None
 COLOUR = {0: "black", 1: "red", 2: "green", 3: "brown", 4: "blue",
           5: "magenta", 6: "cyan", 7: "white"}
 
-# sdl12-compat's disk driver announces itself on standard error.
-_SDL_NOISE = re.compile(r"^CRITICAL: (You are using the SDL disk i/o audio driver!|\s*Writing to file)")
+# SDL's disk driver announces itself on standard error; sdl12-compat's with
+# CRITICAL on both lines.
+# Classic SDL's says it with WARNING and an unprefixed second line.
+_SDL_NOISE = re.compile(r"^((CRITICAL|WARNING): )?(You are using the SDL disk (i/o|writer) audio driver!"
+                        r"|\s*Writing to file)")
 _SANITIZER = re.compile(r"AddressSanitizer|LeakSanitizer|runtime error:|UndefinedBehaviorSanitizer")
 
 
@@ -131,6 +134,16 @@ class Mivo:
             full_env.update(LD_LIBRARY_PATH=lib,
                             SDL12COMPAT_FAKE_CDROM_PATH=CONFIG["demo_disc"],
                             SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.audio_path)
+        elif drive in ("image-classic", "image-compat"):
+            # A disc image played through the sound card, which is SDL's disk
+            # driver writing to a file at about the pace of a real card.
+            full_env.update(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.audio_path,
+                            SDL_DISKAUDIODELAY="23")
+            if drive == "image-compat":
+                lib = sdl12_compat_dir()
+                if lib is None:
+                    raise RuntimeError("sdl12-compat's libSDL-1.2.so.0 was not found")
+                full_env.update(LD_LIBRARY_PATH=lib)
         if env:
             full_env.update(env)
 

@@ -1217,6 +1217,10 @@ class Stress(E2E):
         print(report)
 
 
+# Disc images through the sound card; it builds on the classes above.
+import cdio  # noqa: E402
+import digital  # noqa: E402
+
 GROUPS = {
     "lifecycle": Lifecycle,
     "startup_failures": StartupFailures,
@@ -1231,4 +1235,7 @@ GROUPS = {
     "demo_disc": DemoDisc,
     "suspend": Suspend,
     "stress": Stress,
+    "digital_sdl": digital.DigitalClassicSdl,
+    "digital_compat": digital.DigitalSdl12Compat,
+    "cdio_drive": cdio.CdioDrive,
 }

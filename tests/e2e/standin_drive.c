@@ -231,6 +231,30 @@ int SDL_Init(Uint32 flags)
 
 void SDL_Quit(void) { log_call("Quit"); }
 
+/* The audio entry points mivo's digital backend calls. The stand-in is a
+ * drive with an analog output only: it has no sound card to offer. */
+int SDL_InitSubSystem(Uint32 flags)
+{
+    read_control();
+    log_call("InitSubSystem %u", (unsigned)flags);
+    return 0;
+}
+
+void SDL_QuitSubSystem(Uint32 flags) { log_call("QuitSubSystem %u", (unsigned)flags); }
+
+int SDL_OpenAudio(SDL_AudioSpec *desired, SDL_AudioSpec *obtained)
+{
+    (void)desired;
+    (void)obtained;
+    log_call("OpenAudio");
+    snprintf(drive.error, sizeof drive.error, "the stand-in drive has no sound card");
+    return -1;
+}
+
+void SDL_PauseAudio(int pause_on) { log_call("PauseAudio %d", pause_on); }
+
+void SDL_CloseAudio(void) { log_call("CloseAudio"); }
+
 char *SDL_GetError(void) { return drive.error; }
 
 int SDL_CDNumDrives(void)

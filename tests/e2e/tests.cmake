@@ -19,6 +19,19 @@ add_executable(mivo_db_bench ${CMAKE_CURRENT_LIST_DIR}/db_bench.cpp)
 target_link_libraries(mivo_db_bench PRIVATE mivo_lib)
 set_target_properties(mivo_db_bench PROPERTIES EXCLUDE_FROM_ALL ON)
 
+# Times the digital backend against SDL's disk audio driver (scripts/bench.sh).
+add_executable(mivo_digital_bench ${CMAKE_CURRENT_LIST_DIR}/digital_bench.cpp)
+target_link_libraries(mivo_digital_bench PRIVATE mivo_lib PkgConfig::SDL12)
+set_target_properties(mivo_digital_bench PROPERTIES EXCLUDE_FROM_ALL ON)
+
+# Figures for a drive read through libcdio and paranoia (scripts/bench.sh).
+add_executable(mivo_cdio_bench ${CMAKE_CURRENT_LIST_DIR}/cdio_bench.cpp
+                               ${CMAKE_CURRENT_LIST_DIR}/../support/bin_cue_image.cpp)
+target_include_directories(mivo_cdio_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../support)
+target_link_libraries(mivo_cdio_bench PRIVATE mivo_lib PkgConfig::SDL12)
+set_target_properties(mivo_cdio_bench PROPERTIES EXCLUDE_FROM_ALL ON)
+
+
 # The scenarios need python 3 and its terminal emulator pyte (python3-pyte).
 option(MIVO_E2E "Run the end-to-end tests (python3 and python3-pyte)" ON)
 if(NOT MIVO_E2E)
@@ -55,7 +68,7 @@ set_tests_properties(e2e.demo_disc_setup PROPERTIES FIXTURES_SETUP mivo_demo_dis
 
 # One ctest entry per group of scenarios; run.py lists them.
 foreach(group lifecycle startup_failures hangup session disc_changes volume
-    screen resize dialog editor suspend demo_disc)
+    screen resize dialog editor suspend demo_disc digital_sdl digital_compat cdio_drive)
   add_test(NAME e2e.${group} COMMAND ${MIVO_E2E_RUN} ${group})
   set_tests_properties(e2e.${group} PROPERTIES TIMEOUT 240 LABELS e2e)
 endforeach()

@@ -157,3 +157,52 @@ int SDL_CDEject(SDL_CD *)
 void SDL_CDClose(SDL_CD *) { record(CdCall::Close); }
 
 } // extern "C"
+
+extern "C" {
+
+int SDL_InitSubSystem(Uint32 flags)
+{
+    if (flags & SDL_INIT_AUDIO) {
+        record(CdCall::InitAudio);
+        return fake_sdl.audio_init_result;
+    }
+    record(CdCall::Init);
+    return fake_sdl.init_result;
+}
+
+void SDL_QuitSubSystem(Uint32 flags)
+{
+    if (flags & SDL_INIT_AUDIO)
+        record(CdCall::QuitAudio);
+}
+
+int SDL_OpenAudio(SDL_AudioSpec *desired, SDL_AudioSpec *obtained)
+{
+    record(CdCall::OpenAudio, obtained != nullptr);
+    int result = obtained ? fake_sdl.open_audio_result : fake_sdl.reopen_audio_result;
+    if (result != 0)
+        return result;
+    fake_sdl.audio_desired = *desired;
+    if (obtained) {
+        *obtained = *desired;
+        const SDL_AudioSpec &o = fake_sdl.audio_offered;
+        if (o.freq)
+            obtained->freq = o.freq;
+        if (o.format)
+            obtained->format = o.format;
+        if (o.channels)
+            obtained->channels = o.channels;
+    }
+    fake_sdl.audio_open = true;
+    return 0;
+}
+
+void SDL_PauseAudio(int pause_on) { record(CdCall::PauseAudio, pause_on); }
+
+void SDL_CloseAudio(void)
+{
+    record(CdCall::CloseAudio);
+    fake_sdl.audio_open = false;
+}
+
+} // extern "C"

@@ -2,12 +2,31 @@
 // real library: the drive reports what the test sets, and every call is kept.
 #pragma once
 
+#include <SDL_audio.h>
 #include <SDL_cdrom.h>
 
 #include <string>
 #include <vector>
 
-enum class CdCall { Init, NumDrives, Open, Status, Play, Pause, Resume, Stop, Eject, Close, Quit };
+enum class CdCall {
+    Init,
+    NumDrives,
+    Open,
+    Status,
+    Play,
+    Pause,
+    Resume,
+    Stop,
+    Eject,
+    Close,
+    Quit,
+    // The audio calls of the digital backend's output; PauseAudio's arg is pause_on.
+    InitAudio,
+    OpenAudio,
+    PauseAudio,
+    CloseAudio,
+    QuitAudio
+};
 
 struct RecordedCall {
     CdCall call;
@@ -30,6 +49,16 @@ struct FakeSdl {
     // When set, play, pause, resume, stop and eject change reported as a drive would.
     bool simulate = true;
     int play_result = 0;
+
+    // The sound card: whether it starts, and the format it offers (zero
+    // fields: the one asked for). The spec asked for is kept, callback and all.
+    int audio_init_result = 0;
+    int open_audio_result = 0;
+    SDL_AudioSpec audio_offered{};
+    // Answer of the second open, the one without a place for the obtained spec.
+    int reopen_audio_result = 0;
+    SDL_AudioSpec audio_desired{};
+    bool audio_open = false;
 
     std::vector<RecordedCall> calls;
     SDL_CD handle{};

@@ -1,4 +1,5 @@
 #include "app/player.h"
+#include "drive/drive.h"
 #include "mivo_version.h"
 #include "test_screen.h"
 #include "ui/player_screen.h"
@@ -345,6 +346,31 @@ TEST(PlayerScreen, ShowsTheStatusAndPlayModeTexts)
         p.draw(24, 80);
         expect_text(2, 14, c.status_text, 14);
         expect_text(3, 14, c.mode_text, 14);
+    }
+}
+
+// Which way the disc plays: "digital" under the status when mivo reads the
+// audio itself, nothing more for a drive's own output.
+TEST(PlayerScreen, TellsADiscReadDigitallyFromOnePlayedByTheDrive)
+{
+    static DriveBackend backend{};
+    backend.open = [](const DriveTarget &) { return 0; };
+    backend.close = [] {};
+    DriveTarget target{};
+    for (const char *name : {"digital", "sdl"}) {
+        backend.name = name;
+        set_drive_backend(&backend);
+        ASSERT_EQ(drive_open(target), 0);
+        Player p(3);
+        p.draw(24, 80);
+        if (strcmp(name, "digital") == 0) {
+            expect_text(7, 1, " Audio:", 13);
+            expect_text(7, 14, "digital", 14);
+        } else {
+            expect_text(7, 1, "", 27);
+        }
+        drive_close();
+        set_drive_backend(nullptr);
     }
 }
 

@@ -27,18 +27,21 @@ static int32_t last_played_track;
 // Start-up failures are whole lines for the user; SDL's own text otherwise.
 static char open_failure[1200];
 static bool open_failed;
+static bool no_drives;
 
 // Starts SDL's CD-ROM subsystem and opens the numbered drive, saying which
 // step failed in the words mivo has always used.
 static int sdl_open(const DriveTarget &target)
 {
     open_failed = true;
+    no_drives = false;
     int init_result = SDL_Init(SDL_INIT_CDROM);
     if (init_result != 0) {
         snprintf(open_failure, sizeof open_failure, "Error: %s.", strerror(init_result));
         return -1;
     }
     if (SDL_CDNumDrives() < 1) {
+        no_drives = true;
         snprintf(open_failure, sizeof open_failure, "No CDROM devices available");
         return -1;
     }
@@ -52,6 +55,8 @@ static int sdl_open(const DriveTarget &target)
     last_played_track = 0;
     return 0;
 }
+
+bool sdl_found_no_drives() { return no_drives; }
 
 // SDL_Quit lets the virtual drive's audio device go before the process ends.
 static void sdl_close()

@@ -6,3 +6,7 @@
 #include "drive/drive.h"
 
 extern const DriveBackend sdl_drive_backend;
+
+// True when the last open failed because SDL reports no CD drive at all (as
+// sdl12-compat always does), so another way to a drive may be tried.
+bool sdl_found_no_drives();

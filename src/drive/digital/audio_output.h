@@ -1,0 +1,28 @@
+// The sound card, as the digital backend uses it: CD audio (44100 Hz, signed
+// 16-bit stereo in host order) pulled by a callback on the sound system's own
+// thread. This module is the only code that calls SDL's audio functions; the
+// backend reaches it through a record, so tests can pull the audio themselves.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int OUTPUT_RATE = 44100;
+inline constexpr int OUTPUT_CHANNELS = 2;
+// Samples per channel in one device buffer: about 23 ms, which bounds how long
+// a pause or a seek takes to be heard.
+inline constexpr int OUTPUT_BUFFER_SAMPLES = 1024;
+
+// Fills len bytes of stream; runs on the sound system's thread.
+using AudioFill = void (*)(uint8_t *stream, int len);
+
+struct AudioOutput {
+    // Opens the device in the format above and starts pulling from fill;
+    // -1 when the device cannot be opened or offers another format.
+    int (*open)(AudioFill fill);
+    // Stops pulling and closes the device; fill is not called afterwards.
+    void (*close)();
+    const char *(*error)();
+};
+
+// The sound card through SDL 1.2's audio interface.
+extern const AudioOutput sdl_audio_output;

@@ -1,0 +1,570 @@
+#include "drive/digital/digital_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// Every sample says where it comes from: the left channel carries the frame,
+// the right the sample's place in it, neither ever zero. So a run of output
+// decodes back to positions and any lost, repeated or stale sample shows.
+int16_t pattern_left(uint32_t frame) { return static_cast<int16_t>(1 + frame % 32000); }
+int16_t pattern_right(uint32_t frame, int i)
+{
+    return static_cast<int16_t>(1 + i + SAMPLES_PER_FRAME * static_cast<int>((frame / 32000) % 50));
+}
+uint32_t decode_position(int16_t left, int16_t right)
+{
+    uint32_t frame = static_cast<uint32_t>(left - 1) +
+                     32000u * static_cast<uint32_t>((right - 1) / SAMPLES_PER_FRAME);
+    return frame * SAMPLES_PER_FRAME + static_cast<uint32_t>((right - 1) % SAMPLES_PER_FRAME);
+}
+
+// A made-up disc behind the AudioSource record. It can stall in read until
+// released, fail from a given frame on, and notes the thread of every call.
+struct FakeSource {
+    Toc toc{};
+    DiscText text{};
+    int open_result = 0;
+    int32_t load_state = DRIVE_STOPPED;
+    uint32_t fail_from = UINT32_MAX;
+    std::atomic<bool> stall{false};
+    std::atomic<bool> stalled{false};
+    std::atomic<bool> changed{false};
+    Toc changed_toc{};
+    std::atomic<int> ejects{0};
+    std::atomic<int> closes{0};
+    std::mutex mutex;
+    std::set<pthread_t> threads;
+};
+
+FakeSource *fake;
+
+void note_thread()
+{
+    std::lock_guard<std::mutex> lock(fake->mutex);
+    fake->threads.insert(pthread_self());
+}
+
+int fake_open(const char *)
+{
+    note_thread();
+    return fake->open_result;
+}
+void fake_close()
+{
+    note_thread();
+    fake->closes++;
+}
+bool fake_media_changed()
+{
+    note_thread();
+    return fake->changed.load();
+}
+int32_t fake_load(Toc &toc, DiscText &text)
+{
+    note_thread();
+    if (fake->changed.exchange(false))
+        fake->toc = fake->changed_toc;
+    toc = fake->toc;
+    text = fake->text;
+    return fake->load_state;
+}
+int32_t fake_read(uint32_t frame, int32_t count, int16_t *samples)
+{
+    note_thread();
+    while (fake->stall.load()) {
+        fake->stalled = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    fake->stalled = false;
+    if (frame >= fake->fail_from)
+        return -1;
+    uint32_t end = std::min(fake->toc.track[fake->toc.count].offset, fake->fail_from);
+    int32_t n = 0;
+    for (; n < count && frame + static_cast<uint32_t>(n) < end; n++) {
+        for (int i = 0; i < SAMPLES_PER_FRAME; i++) {
+            samples[(n * SAMPLES_PER_FRAME + i) * 2] = pattern_left(frame + n);
+            samples[(n * SAMPLES_PER_FRAME + i) * 2 + 1] = pattern_right(frame + n, i);
+        }
+    }
+    return n;
+}
+int fake_eject()
+{
+    note_thread();
+    fake->ejects++;
+    return 0;
+}
+const char *fake_error() { return "track07.flac: read failed"; }
+
+const AudioSource fake_source = {"fake",    fake_open, fake_close, fake_media_changed,
+                                 fake_load, fake_read, fake_eject, fake_error};
+
+// The sound card as the test plays it: the test pulls device buffers itself.
+AudioFill pulled_fill;
+int output_open_result = 0;
+int output_closes = 0;
+
+int fake_output_open(AudioFill fill)
+{
+    pulled_fill = fill;
+    return output_open_result;
+}
+void fake_output_close()
+{
+    output_closes++;
+    pulled_fill = nullptr;
+}
+const char *fake_output_error() { return "no sound card"; }
+const AudioOutput fake_output = {fake_output_open, fake_output_close, fake_output_error};
+
+// A disc of the given track lengths, the first at frame 150.
+Toc make_toc(std::vector<uint32_t> lengths, std::vector<bool> audio = {})
+{
+    Toc toc{};
+    toc.count = static_cast<int32_t>(lengths.size());
+    uint32_t offset = LEAD_IN_FRAMES;
+    for (size_t i = 0; i < lengths.size(); i++) {
+        toc.track[i] = {offset, lengths[i], audio.empty() ? true : static_cast<bool>(audio[i])};
+        offset += lengths[i];
+    }
+    toc.track[lengths.size()] = {offset, 0, false};
+    return toc;
+}
+
+const DriveBackend &drive = digital_drive_backend;
+constexpr int DEVICE_BYTES = 4096;
+
+class DigitalBackend : public ::testing::Test
+{
+  protected:
+    FakeSource source;
+
+    void SetUp() override
+    {
+        fake = &source;
+        output_open_result = 0;
+        output_closes = 0;
+        set_digital_source(&fake_source);
+        set_digital_output(&fake_output);
+    }
+    void TearDown() override
+    {
+        source.stall = false;
+        drive.close();
+        set_digital_source(nullptr);
+        set_digital_output(nullptr);
+    }
+
+    void open_disc(std::vector<uint32_t> lengths, std::vector<bool> audio = {})
+    {
+        source.toc = make_toc(lengths, audio);
+        DriveTarget target{TARGET_IMAGE, 0, "disc.cue"};
+        ASSERT_EQ(drive.open(target), 0) << drive.error();
+    }
+
+    // One device buffer, as the sound card would ask for it.
+    std::vector<int16_t> pull()
+    {
+        std::vector<int16_t> buffer(DEVICE_BYTES / 2, 0x5555);
+        pulled_fill(reinterpret_cast<uint8_t *>(buffer.data()), DEVICE_BYTES);
+        return buffer;
+    }
+
+    // Pulls device buffers until at least count audible samples came, and
+    // returns the positions of all audible samples in them. Buffers that come
+    // out silent while the reader catches up are skipped.
+    std::vector<uint32_t> collect(size_t count)
+    {
+        std::vector<uint32_t> positions;
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (positions.size() < count && Clock::now() < deadline) {
+            std::vector<int16_t> buffer = pull();
+            bool silent = true;
+            for (size_t i = 0; i + 1 < buffer.size(); i += 2) {
+                if (buffer[i] == 0 && buffer[i + 1] == 0)
+                    continue;
+                silent = false;
+                positions.push_back(decode_position(buffer[i], buffer[i + 1]));
+            }
+            if (silent)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return positions;
+    }
+
+    // True when positions run on without a gap from first.
+    static bool runs_on(const std::vector<uint32_t> &positions, uint32_t first)
+    {
+        for (size_t i = 0; i < positions.size(); i++)
+            if (positions[i] != first + i)
+                return false;
+        return true;
+    }
+
+    // Pulls until the drive reports the state, collecting what it played.
+    std::vector<uint32_t> play_until(int32_t wanted)
+    {
+        std::vector<uint32_t> positions;
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        DriveStatus status{};
+        while (Clock::now() < deadline) {
+            drive.refresh(status);
+            if (status.state == wanted)
+                break;
+            std::vector<int16_t> buffer = pull();
+            for (size_t i = 0; i + 1 < buffer.size(); i += 2)
+                if (buffer[i] != 0 || buffer[i + 1] != 0)
+                    positions.push_back(decode_position(buffer[i], buffer[i + 1]));
+        }
+        EXPECT_EQ(status.state, wanted);
+        return positions;
+    }
+
+    DriveStatus refresh()
+    {
+        DriveStatus status{};
+        drive.refresh(status);
+        return status;
+    }
+};
+
+// Positions first, first + 1, ... of count samples, frames given.
+std::vector<uint32_t> run_of_frames(uint32_t first_frame, uint32_t end_frame)
+{
+    std::vector<uint32_t> out;
+    for (uint32_t s = first_frame * SAMPLES_PER_FRAME; s < end_frame * SAMPLES_PER_FRAME; s++)
+        out.push_back(s);
+    return out;
+}
+
+struct SpanCase {
+    const char *name;
+    std::vector<bool> audio;
+    int32_t track;
+    int32_t frame;
+    PlaySpan span;
+    // What must be heard, as runs of Toc frames [first, end).
+    std::vector<std::pair<uint32_t, uint32_t>> runs;
+};
+
+// Tracks of 10, 7, 5 and 6 frames: offsets 150, 160, 167, 172; lead-out 178.
+const SpanCase span_cases[] = {
+    {"whole disc", {}, 0, 0, SPAN_TO_END, {{150, 178}}},
+    {"one middle track", {}, 1, 0, SPAN_ONE_TRACK, {{160, 167}}},
+    {"the last track alone", {}, 3, 0, SPAN_ONE_TRACK, {{172, 178}}},
+    {"to the end from inside a track", {}, 1, 3, SPAN_TO_END, {{163, 178}}},
+    {"a skip back lands in the track before", {}, 2, -4, SPAN_TO_END, {{163, 178}}},
+    {"a skip back before the first track starts the disc", {}, 0, -300, SPAN_TO_END, {{150, 178}}},
+    {"a data track is skipped",
+     {true, false, true, true},
+     0,
+     0,
+     SPAN_TO_END,
+     {{150, 160}, {167, 178}}},
+    {"a play from a data track starts at the next audio track",
+     {true, false, true, true},
+     1,
+     2,
+     SPAN_ONE_TRACK,
+     {{167, 172}}},
+};
+
+TEST_F(DigitalBackend, PlaysEachSpanExactlyAndThenStops)
+{
+    for (const SpanCase &c : span_cases) {
+        SCOPED_TRACE(c.name);
+        open_disc({10, 7, 5, 6}, c.audio);
+        ASSERT_EQ(drive.play(c.track, c.frame, c.span), 0) << drive.error();
+        std::vector<uint32_t> heard = play_until(DRIVE_STOPPED);
+        std::vector<uint32_t> expected;
+        for (auto [first, end] : c.runs) {
+            std::vector<uint32_t> run = run_of_frames(first, end);
+            expected.insert(expected.end(), run.begin(), run.end());
+        }
+        EXPECT_EQ(heard, expected);
+        // Once the span is over only silence comes.
+        for (int16_t s : pull())
+            ASSERT_EQ(s, 0);
+        drive.close();
+    }
+}
+
+TEST_F(DigitalBackend, RefusesPlaysOutsideTheDisc)
+{
+    open_disc({10, 7});
+    EXPECT_EQ(drive.play(2, 0, SPAN_TO_END), -1);
+    EXPECT_EQ(drive.play(-1, 0, SPAN_TO_END), -1);
+    EXPECT_EQ(drive.play(1, 7, SPAN_TO_END), -1);
+    EXPECT_EQ(refresh().state, DRIVE_STOPPED);
+}
+
+TEST_F(DigitalBackend, StatusFollowsTheSamplesHandedToTheSoundCard)
+{
+    open_disc({100, 100});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    // Right after the command, before any sample went out, the start shows.
+    DriveStatus status = refresh();
+    EXPECT_EQ(status.state, DRIVE_PLAYING);
+    EXPECT_EQ(status.track, 0);
+    EXPECT_EQ(status.frame, 0);
+    // 60000 samples are 102 frames and a bit: into the second track. The
+    // status names the frame of the next sample due.
+    std::vector<uint32_t> heard = collect(60000);
+    ASSERT_GE(heard.size(), 60000u);
+    ASSERT_TRUE(runs_on(heard, 150 * SAMPLES_PER_FRAME));
+    status = refresh();
+    uint32_t shown = status.toc.track[status.track].offset + static_cast<uint32_t>(status.frame);
+    EXPECT_EQ(status.track, 1);
+    EXPECT_EQ(shown, (heard.back() + 1) / SAMPLES_PER_FRAME);
+}
+
+TEST_F(DigitalBackend, ASeekDropsEverythingQueuedForTheOldPosition)
+{
+    open_disc({3000, 3000, 3000});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    ASSERT_GE(collect(10000).size(), 10000u);
+    // The ring is full of track 1 by now; none of it may be heard.
+    ASSERT_EQ(drive.play(2, 0, SPAN_TO_END), 0);
+    std::vector<uint32_t> heard = collect(20000);
+    ASSERT_GE(heard.size(), 20000u);
+    EXPECT_TRUE(runs_on(heard, 6150 * SAMPLES_PER_FRAME)) << heard.front();
+}
+
+TEST_F(DigitalBackend, PauseAndResumeAreSampleExact)
+{
+    open_disc({3000});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    std::vector<uint32_t> before = collect(5000);
+    ASSERT_GE(before.size(), 5000u);
+    ASSERT_TRUE(runs_on(before, 150 * SAMPLES_PER_FRAME));
+    ASSERT_EQ(drive.pause(), 0);
+    DriveStatus paused = refresh();
+    EXPECT_EQ(paused.state, DRIVE_PAUSED);
+    for (int i = 0; i < 20; i++)
+        for (int16_t s : pull())
+            ASSERT_EQ(s, 0);
+    EXPECT_EQ(refresh().frame, paused.frame);
+    ASSERT_EQ(drive.resume(), 0);
+    EXPECT_EQ(refresh().state, DRIVE_PLAYING);
+    std::vector<uint32_t> after = collect(5000);
+    ASSERT_GE(after.size(), 5000u);
+    EXPECT_TRUE(runs_on(after, before.back() + 1)) << after.front() << " after " << before.back();
+}
+
+TEST_F(DigitalBackend, StopSilencesAtOnceAndPlayStartsAfresh)
+{
+    open_disc({3000});
+    ASSERT_EQ(drive.play(0, 100, SPAN_TO_END), 0);
+    ASSERT_GE(collect(3000).size(), 3000u);
+    ASSERT_EQ(drive.stop(), 0);
+    for (int16_t s : pull())
+        ASSERT_EQ(s, 0);
+    DriveStatus status = refresh();
+    EXPECT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_EQ(status.track, 0);
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    std::vector<uint32_t> heard = collect(2);
+    ASSERT_GE(heard.size(), 2u);
+    EXPECT_EQ(heard[0], 150u * SAMPLES_PER_FRAME);
+}
+
+TEST_F(DigitalBackend, SoftwareVolumeScalesBothChannelsAndPassesFullVolumeUnchanged)
+{
+    open_disc({200});
+    Volume v{};
+    ASSERT_EQ(drive.get_volume(v), 0);
+    EXPECT_EQ(v.channel[0], 255);
+    EXPECT_EQ(v.channel[1], 255);
+    Volume half = {{51, 255, 255, 255}};
+    ASSERT_EQ(drive.set_volume(half), 0);
+    ASSERT_EQ(drive.get_volume(v), 0);
+    EXPECT_EQ(v.channel[0], 51);
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    // The right channel is untouched and says where each sample is; the left
+    // is a fifth of the frame number the pattern put there.
+    uint32_t checked = 0;
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (checked < 20000 && Clock::now() < deadline) {
+        std::vector<int16_t> buffer = pull();
+        for (size_t i = 0; i + 1 < buffer.size(); i += 2) {
+            if (buffer[i + 1] == 0)
+                continue;
+            uint32_t sample = 150 * SAMPLES_PER_FRAME + checked;
+            ASSERT_EQ(buffer[i + 1], pattern_right(sample / SAMPLES_PER_FRAME,
+                                                   static_cast<int>(sample % SAMPLES_PER_FRAME)));
+            ASSERT_EQ(buffer[i], pattern_left(sample / SAMPLES_PER_FRAME) * 51 / 255);
+            checked++;
+        }
+    }
+    EXPECT_GE(checked, 20000u);
+    Volume mute = {{0, 0, 255, 255}};
+    ASSERT_EQ(drive.set_volume(mute), 0);
+    for (int16_t s : pull())
+        ASSERT_EQ(s, 0);
+    EXPECT_EQ(refresh().state, DRIVE_PLAYING);
+}
+
+TEST_F(DigitalBackend, EveryCommandReturnsAtOnceWhileTheSourceStalls)
+{
+    open_disc({3000, 3000});
+    source.stall = true;
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!source.stalled && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(source.stalled);
+    // The reader is stuck in read; the main loop's calls must not notice.
+    auto started = Clock::now();
+    DriveStatus status{};
+    for (int i = 0; i < 200; i++) {
+        drive.refresh(status);
+        drive.pause();
+        drive.resume();
+        drive.play(1, 0, SPAN_ONE_TRACK); // fills the command queue; never waits
+        drive.stop();
+        Volume v = {{100, 100, 255, 255}};
+        drive.set_volume(v);
+        for (int16_t s : pull())
+            ASSERT_EQ(s, 0);
+    }
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(200));
+    EXPECT_EQ(status.state, DRIVE_STOPPED);
+    // Released, the reader catches up with the last command that reached it.
+    source.stall = false;
+    ASSERT_EQ(drive.play(1, 0, SPAN_ONE_TRACK), 0) << drive.error();
+    Volume full = {{255, 255, 255, 255}};
+    drive.set_volume(full);
+    std::vector<uint32_t> heard = collect(1);
+    ASSERT_GE(heard.size(), 1u);
+    EXPECT_EQ(heard[0], 3150u * SAMPLES_PER_FRAME);
+}
+
+TEST_F(DigitalBackend, AFailingSourceEndsInTheErrorStateWithSilence)
+{
+    source.fail_from = 170;
+    open_disc({50});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    std::vector<uint32_t> heard = play_until(DRIVE_ERROR);
+    // Everything read before the failure is heard, then nothing else.
+    EXPECT_EQ(heard, run_of_frames(150, 170));
+    EXPECT_STREQ(drive.error(), "track07.flac: read failed");
+    for (int16_t s : pull())
+        ASSERT_EQ(s, 0);
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+}
+
+TEST_F(DigitalBackend, EveryCallOfTheSourceIsMadeOnOneThreadThatIsNotTheCaller)
+{
+    open_disc({20, 20});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    play_until(DRIVE_STOPPED);
+    ASSERT_EQ(drive.eject(), 0);
+    drive.close();
+    EXPECT_EQ(source.closes, 1);
+    EXPECT_EQ(source.ejects, 1);
+    ASSERT_EQ(source.threads.size(), 1u);
+    EXPECT_EQ(source.threads.count(pthread_self()), 0u);
+}
+
+TEST_F(DigitalBackend, EjectOfAnImageStopsAndEmptiesTheTray)
+{
+    open_disc({3000});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    ASSERT_GE(collect(100).size(), 100u);
+    ASSERT_EQ(drive.eject(), 0);
+    for (int16_t s : pull())
+        ASSERT_EQ(s, 0);
+    DriveStatus status = refresh();
+    EXPECT_EQ(status.state, DRIVE_NO_DISC);
+    EXPECT_EQ(status.toc.count, 0);
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    // Even when the reader has answered the eject, the tray stays empty.
+    auto deadline = Clock::now() + std::chrono::milliseconds(300);
+    while (Clock::now() < deadline) {
+        EXPECT_EQ(refresh().state, DRIVE_NO_DISC);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(source.ejects, 1);
+}
+
+TEST_F(DigitalBackend, ANewDiscStopsPlaybackAndBringsItsTableOfContents)
+{
+    open_disc({3000});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    ASSERT_GE(collect(100).size(), 100u);
+    source.changed_toc = make_toc({40, 50, 60});
+    source.changed = true;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    DriveStatus status = refresh();
+    while (status.toc.count != 3 && Clock::now() < deadline) {
+        pull();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        status = refresh();
+    }
+    EXPECT_EQ(status.toc.count, 3);
+    EXPECT_EQ(status.state, DRIVE_STOPPED);
+    for (int16_t s : pull())
+        ASSERT_EQ(s, 0);
+}
+
+TEST_F(DigitalBackend, HandsOverTheDiscTextOnlyWhenThereIsSome)
+{
+    open_disc({10});
+    DiscText text{};
+    EXPECT_EQ(drive.disc_text(text), -1);
+    drive.close();
+    source.text.present = true;
+    snprintf(source.text.entry[MAX_TRACKS].title, CDTEXT_FIELD_SIZE, "Süden");
+    snprintf(source.text.entry[0].title, CDTEXT_FIELD_SIZE, "Erste");
+    open_disc({10});
+    ASSERT_EQ(drive.disc_text(text), 0);
+    EXPECT_STREQ(text.entry[MAX_TRACKS].title, "Süden");
+    EXPECT_STREQ(text.entry[0].title, "Erste");
+}
+
+TEST_F(DigitalBackend, OpenFailsWithTheReasonAndLeavesNothingRunning)
+{
+    DriveTarget target{TARGET_IMAGE, 0, "disc.cue"};
+    source.toc = make_toc({10});
+
+    source.open_result = -1;
+    EXPECT_EQ(drive.open(target), -1);
+    EXPECT_STREQ(drive.error(), "track07.flac: read failed");
+    EXPECT_EQ(output_closes, 0);
+    EXPECT_EQ(pulled_fill, nullptr);
+
+    source.open_result = 0;
+    source.load_state = DRIVE_ERROR;
+    EXPECT_EQ(drive.open(target), -1);
+    EXPECT_EQ(source.closes, 1);
+
+    source.load_state = DRIVE_STOPPED;
+    output_open_result = -1;
+    EXPECT_EQ(drive.open(target), -1);
+    EXPECT_STREQ(drive.error(), "no sound card");
+    EXPECT_EQ(source.closes, 2);
+
+    // No source for the kind of target at all.
+    set_digital_source(nullptr);
+    output_open_result = 0;
+    DriveTarget sdl_number{TARGET_SDL_NUMBER, 0, ""};
+    EXPECT_EQ(drive.open(sdl_number), -1);
+    EXPECT_STRNE(drive.error(), "");
+}
+
+} // namespace

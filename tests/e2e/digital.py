@@ -1,0 +1,253 @@
+"""Disc images played through the sound card, checked sample by sample.
+
+mivo plays a generated image (tests/e2e/pcm_image.py) through SDL's disk
+audio driver; what it wrote is decoded back into runs of positions and
+compared with the source for the whole disc and after every key that moves
+the position. The same scenarios run on classic SDL 1.2 and on sdl12-compat.
+"""
+
+import os
+import time
+
+import pcm_image
+from pcm_image import FRAME_SAMPLES as FS
+
+import scenarios
+from scenarios import E2E, wait_status, wait_track
+from scenarios import status as status_of
+
+# Tracks of 3, 2, 2.5 and 1.5 seconds.
+DISC = [225, 150, 188, 112]
+OFF = pcm_image.toc_offsets(DISC)
+WHOLE = (OFF[0] * FS, OFF[-1] * FS)
+# A short disc for the repeat modes.
+SHORT = [75, 60, 45]
+SHORT_OFF = pcm_image.toc_offsets(SHORT)
+# A first track long enough to skip back 300 frames inside it.
+LONG = [900, 150]
+LONG_OFF = pcm_image.toc_offsets(LONG)
+
+
+class DigitalPlayback:
+    """The scenarios; a subclass names the SDL to run on."""
+
+    DRIVE = None
+
+    def image(self, lengths, **kw):
+        folder = os.path.join(self.scratch, f"image{len(os.listdir(self.scratch))}")
+        return pcm_image.write_image(folder, lengths, **kw)
+
+    def setUp(self):
+        import tempfile
+        import shutil
+        self.scratch = tempfile.mkdtemp(prefix="mivo-image-")
+        self.addCleanup(shutil.rmtree, self.scratch, True)
+
+    def start_image(self, lengths=DISC, **kw):
+        sheet = self.image(lengths)
+        m = self.start(drive=self.DRIVE, args=[sheet], control=[], **kw)
+        wait_status(m, "Stopped", 10)
+        return m
+
+    def played(self, m):
+        return pcm_image.runs(m.audio_path)
+
+    def wait_audio(self, m, predicate, what, timeout=20.0):
+        """Waits until the runs written so far satisfy predicate; returns them."""
+        deadline = time.monotonic() + timeout
+        while True:
+            got, _ = self.played(m)
+            if predicate(got):
+                return got
+            if time.monotonic() > deadline:
+                self.fail(f"no {what} in the audio written; runs {got}\n" + m.dump())
+            time.sleep(0.1)
+
+    def wait_past(self, m, frame):
+        """Waits until audio of the given Toc frame has been written."""
+        return self.wait_audio(m, lambda r: r and r[-1][1] >= frame * FS, f"frame {frame}")
+
+    def finish(self, m):
+        """Waits for the end of playback and returns the runs heard."""
+        wait_status(m, "Stopped", 30)
+        got, gap = self.played(m)
+        self.quit_cleanly(m)
+        self.assertEqual(m.stderr_lines(), [])
+        return got, gap
+
+    def assert_cut_then(self, got, first, second):
+        """Two runs: the first from first up to anywhere, the second exactly second."""
+        self.assertEqual(len(got), 2, got)
+        self.assertEqual(got[0][0], first)
+        self.assertLess(got[0][0], got[0][1])
+        self.assertEqual(got[1], second)
+
+    def test_whole_disc_byte_exact(self):
+        m = self.start_image()
+        m.send("p")
+        wait_status(m, "Playing")
+        got, gap = self.finish(m)
+        self.assertEqual(got, [WHOLE])
+        # Gapless across the track changes: nothing silent between samples.
+        self.assertEqual(gap, 0)
+
+    def test_next_track(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 30)
+        m.send("+")
+        got, _ = self.finish(m)
+        self.assert_cut_then(got, WHOLE[0], (OFF[1] * FS, WHOLE[1]))
+        self.assertLess(got[0][1], OFF[1] * FS)
+
+    def test_previous_track_early_in_a_track(self):
+        m = self.start_image()
+        m.send("p")
+        wait_track(m, "2 of 4", 10)
+        m.send("-")
+        got, _ = self.finish(m)
+        self.assert_cut_then(got, WHOLE[0], WHOLE)
+        self.assertGreater(got[0][1], OFF[1] * FS)
+
+    def test_go_to_track(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 30)
+        m.send("g")
+        m.wait_text("Go to which track?")
+        m.send("3\r")
+        got, _ = self.finish(m)
+        self.assert_cut_then(got, WHOLE[0], (OFF[2] * FS, WHOLE[1]))
+
+    def assert_skip(self, got, frames):
+        """Two runs, the second starting on a frame about frames after the cut."""
+        self.assertEqual(len(got), 2, got)
+        self.assertEqual(got[1][1], LONG_OFF[-1] * FS)
+        self.assertEqual(got[1][0] % FS, 0)
+        jump = (got[1][0] - got[0][1]) / FS
+        # The key acts on the position the screen showed, which is at most one
+        # turn of the main loop (37 frames) old.
+        self.assertGreaterEqual(jump, frames - 45, got)
+        self.assertLessEqual(jump, frames + 8, got)
+
+    def test_skip_forward(self):
+        m = self.start_image(LONG)
+        m.send("p")
+        self.wait_past(m, LONG_OFF[0] + 60)
+        m.send("]")
+        got, _ = self.finish(m)
+        self.assertEqual(got[0][0], LONG_OFF[0] * FS)
+        self.assert_skip(got, 300)
+
+    def test_skip_back(self):
+        m = self.start_image(LONG)
+        m.send("p")
+        self.wait_past(m, LONG_OFF[0] + 450)
+        m.send("[")
+        got, _ = self.finish(m)
+        self.assertEqual(got[0][0], LONG_OFF[0] * FS)
+        self.assert_skip(got, -300)
+
+    def test_pause_and_resume_are_sample_exact(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 40)
+        m.send("u")
+        wait_status(m, "Paused")
+        # The pause is heard: no new audio while paused.
+        paused_at = self.played(m)[0][-1][1]
+        time.sleep(0.6)
+        self.assertEqual(self.played(m)[0][-1][1], paused_at)
+        m.send("u")
+        got, gap = self.finish(m)
+        self.assertEqual(got, [WHOLE])
+        self.assertGreater(gap, 0.5 * 44100)
+
+    def test_stop_and_play_again(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 40)
+        m.send("s")
+        wait_status(m, "Stopped")
+        m.send("p")
+        wait_status(m, "Playing")
+        got, _ = self.finish(m)
+        self.assert_cut_then(got, WHOLE[0], WHOLE)
+
+    def test_repeat_track_plays_the_track_again_and_again(self):
+        m = self.start_image(SHORT)
+        # On a stopped drive the repeat mode itself starts playback.
+        m.send("r")
+        track = (SHORT_OFF[0] * FS, SHORT_OFF[1] * FS)
+        got = self.wait_audio(m, lambda r: len(r) >= 3, "three plays of track 1")
+        self.quit_cleanly(m)
+        self.assertEqual(got[:2], [track, track])
+        self.assertEqual(got[2][0], track[0])
+
+    def test_repeat_cd_plays_the_disc_again_and_again(self):
+        m = self.start_image(SHORT)
+        m.send("c")
+        disc = (SHORT_OFF[0] * FS, SHORT_OFF[-1] * FS)
+        got = self.wait_audio(m, lambda r: len(r) >= 3, "three plays of the disc", 30)
+        self.quit_cleanly(m)
+        self.assertEqual(got[:2], [disc, disc])
+        self.assertEqual(got[2][0], disc[0])
+
+
+    def test_eject_stops_and_empties_the_tray(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 30)
+        m.send("e")
+        wait_status(m, "No Audio")
+        heard = self.played(m)[0]
+        m.send("p")
+        time.sleep(0.6)
+        self.assertEqual(status_of(m), "No Audio")
+        self.assertEqual(self.played(m)[0], heard)
+        self.assertEqual(len(heard), 1)
+        self.assertEqual(heard[0][0], WHOLE[0])
+        self.quit_cleanly(m)
+
+    def test_bad_images_print_one_line_and_exit_1(self):
+        good = self.image(SHORT)
+        bad = os.path.join(self.scratch, "bad")
+        os.makedirs(bad)
+        sheets = {
+            "missing.cue": 'FILE "nothere.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n',
+            "garbage.cue": "garbage line\n",
+        }
+        for name, text in sheets.items():
+            with open(os.path.join(bad, name), "w") as f:
+                f.write(text)
+        cases = [
+            ("missing audio file", os.path.join(bad, "missing.cue"), {}, "missing.cue:1: cannot open"),
+            ("malformed sheet", os.path.join(bad, "garbage.cue"), {}, "garbage.cue:1: "),
+            ("no sound card", good, {"SDL_AUDIODRIVER": "nosuchdriver"}, "Could not "),
+        ]
+        for name, sheet, env, start in cases:
+            with self.subTest(name):
+                m = self.start(drive=self.DRIVE, args=[sheet], control=[], env=env)
+                self.assertEqual(m.wait_exit(5), 1)
+                lines = m.stderr_lines()
+                self.assertEqual(len(lines), 1, lines)
+                self.assertIn(start, lines[0])
+                time.sleep(0.1)
+                self.assertEqual(bytes(m.raw), b"", "the terminal was touched")
+
+    def test_cd_text_names_the_disc_until_titles_are_saved(self):
+        sheet = self.image(SHORT, title=("Anna Blume", "Tones"))
+        m = self.start(drive=self.DRIVE, args=[sheet], control=[])
+        m.wait_text("Anna Blume / Tones", 10)
+        m.wait_text("Tone 1")
+        self.quit_cleanly(m)
+        self.assertEqual(scenarios.kel_files(m.home), [])
+
+
+class DigitalClassicSdl(DigitalPlayback, E2E):
+    DRIVE = "image-classic"
+
+
+class DigitalSdl12Compat(DigitalPlayback, E2E):
+    DRIVE = "image-compat"
+

@@ -1,0 +1,173 @@
+#!/usr/bin/python3
+"""Figures of the real mivo playing a disc image through SDL's disk driver,
+against the analog stand-in drive as the baseline.
+
+    digital_bench.py --mivo BUILD/mivo --standin-dir DIR [--seconds N] [--hour-minutes M]
+
+CPU time per minute of playback (digital and analog), resident memory after
+one minute and after an hour of audio (Repeat CD, disk driver without delay),
+and gaps in a whole disc played while two busy loops hold both cores.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import harness  # noqa: E402
+import pcm_image  # noqa: E402
+from harness import Mivo  # noqa: E402
+
+STATUS = (2, 14, 14)
+
+
+def status(m):
+    return m.at(*STATUS).strip()
+
+
+def rss_kib(m):
+    with open(f"/proc/{m.proc.pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def cpu_per_minute(m, seconds):
+    time.sleep(1)
+    cpu0, w0 = m.cpu_seconds(), time.monotonic()
+    time.sleep(seconds)
+    cpu1, w1 = m.cpu_seconds(), time.monotonic()
+    return (cpu1 - cpu0) / (w1 - w0) * 60
+
+
+def digital_cpu(sheet, seconds, drive):
+    m = Mivo(drive=drive, args=[sheet], control=[])
+    try:
+        m.wait_for(lambda m: status(m) == "Stopped", 10, "the image")
+        m.send("p")
+        m.wait_for(lambda m: status(m) == "Playing", 5, "playing")
+        return cpu_per_minute(m, seconds)
+    finally:
+        m.close()
+
+
+def analog_cpu(seconds):
+    m = Mivo(control=["disc 9000 9000"])
+    try:
+        m.wait_for(lambda m: status(m) == "Stopped", 10, "the stand-in disc")
+        m.send("p")
+        m.wait_for(lambda m: status(m) == "Playing", 5, "playing")
+        return cpu_per_minute(m, seconds)
+    finally:
+        m.close()
+
+
+class PipeCounter:
+    """Reads the disk driver's output from a FIFO, counting the bytes."""
+
+    def __init__(self, path):
+        self.path = path
+        os.mkfifo(path)
+        self.bytes = 0
+        self.stop = False
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        with open(self.path, "rb", buffering=0) as f:
+            while not self.stop:
+                chunk = f.read(1 << 20)
+                if not chunk:
+                    return
+                self.bytes += len(chunk)
+
+    def seconds(self):
+        return self.bytes / (44100 * 4)
+
+
+def memory_over_an_hour(sheet, hour_minutes):
+    tmp = tempfile.mkdtemp(prefix="mivo-bench-")
+    counter = PipeCounter(os.path.join(tmp, "audio.fifo"))
+    m = Mivo(drive="image-classic", args=[sheet], control=[],
+             env={"SDL_DISKAUDIOFILE": counter.path, "SDL_DISKAUDIODELAY": "0"})
+    try:
+        m.wait_for(lambda m: status(m) == "Stopped", 10, "the image")
+        m.send("c")
+        m.send("p")
+        marks = {}
+        deadline = time.monotonic() + 600
+        while time.monotonic() < deadline:
+            played = counter.seconds() / 60
+            if "minute" not in marks and played >= 1:
+                marks["minute"] = rss_kib(m)
+            if played >= hour_minutes:
+                marks["hour"] = rss_kib(m)
+                break
+            time.sleep(0.05)
+        marks["played_minutes"] = counter.seconds() / 60
+        marks["peak"] = m.peak_rss_kib()
+        return marks
+    finally:
+        counter.stop = True
+        m.close()
+
+
+def gaps_under_load(sheet, drive, lengths):
+    hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
+    m = Mivo(drive=drive, args=[sheet], control=[])
+    try:
+        m.wait_for(lambda m: status(m) == "Stopped", 10, "the image")
+        m.send("p")
+        m.wait_for(lambda m: status(m) == "Playing", 5, "playing")
+        m.wait_for(lambda m: status(m) == "Stopped", sum(lengths) / 75 + 30, "the end of the disc")
+        runs, longest_gap = pcm_image.runs(m.audio_path)
+        offsets = pcm_image.toc_offsets(lengths)
+        whole = [(offsets[0] * 588, offsets[-1] * 588)]
+        return runs == whole, len(runs), longest_gap
+    finally:
+        m.close()
+        for h in hogs:
+            h.kill()
+            h.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--mivo", required=True)
+    parser.add_argument("--standin-dir", required=True)
+    parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("--hour-minutes", type=float, default=60)
+    opts = parser.parse_args()
+    harness.CONFIG.update(mivo=os.path.abspath(opts.mivo), standin_dir=os.path.abspath(opts.standin_dir))
+
+    scratch = tempfile.mkdtemp(prefix="mivo-bench-images-")
+    # A minute in three tracks for the timings, ten minutes for the hour.
+    minute = [1500, 1500, 1500]
+    minute_sheet = pcm_image.write_image(os.path.join(scratch, "minute"), minute)
+    long_sheet = pcm_image.write_image(os.path.join(scratch, "ten"), [15000, 15000, 15000])
+
+    analog = analog_cpu(opts.seconds)
+    print(f"CPU per minute, analog stand-in       {analog * 1000:8.1f} ms")
+    for drive in ("image-classic", "image-compat"):
+        cpu = digital_cpu(minute_sheet, opts.seconds, drive)
+        print(f"CPU per minute, digital ({drive:13s}) {cpu * 1000:8.1f} ms")
+
+    marks = memory_over_an_hour(long_sheet, opts.hour_minutes)
+    print(f"resident memory after a minute of audio {marks.get('minute', 0):8d} KiB")
+    print(f"resident memory after {marks['played_minutes']:.0f} minutes of audio "
+          f"{marks.get('hour', 0):8d} KiB (peak {marks['peak']} KiB)")
+
+    for drive in ("image-classic", "image-compat"):
+        exact, count, gap = gaps_under_load(minute_sheet, drive, minute)
+        print(f"whole disc with both cores busy ({drive}): "
+              f"{'byte-exact, no gap' if exact and gap == 0 else f'{count} runs, longest gap {gap} samples'}")
+
+
+if __name__ == "__main__":
+    main()
