@@ -1,5 +1,6 @@
 #include "app/lookup_flow.h"
 
+#include "app/command_line.h"
 #include "app/main_loop.h"
 #include "app/player.h"
 #include "database/database.h"
@@ -10,6 +11,7 @@
 #include "ui/lookup_picker.h"
 #include "ui/message_line.h"
 #include "ui/terminal.h"
+#include "mivo_version.h"
 
 #include <sys/stat.h>
 
@@ -23,12 +25,14 @@ static bool lookups_ready;
 // The disc found at start-up still waits for its first look.
 static bool first_disc_pending;
 
-static constexpr char VERSION[] = "1.0.0";
-
 void start_lookups(int argc, char **argv)
 {
-    lookups_ready = lookup_init(VERSION);
+    lookups_ready = lookup_init(MIVO_VERSION);
     editor_lookup = choose_titles;
+    // --no-lookup as the command line read it, or among arguments handed to
+    // start-up directly.
+    if (command_line.lookup_disabled)
+        lookup_settings.automatic = false;
     for (int i = 1; i < argc; i++)
         if (strcmp(argv[i], "--no-lookup") == 0)
             lookup_settings.automatic = false;

@@ -1,6 +1,7 @@
 #include "database/database.h"
 
 #include "database/disc_id.h"
+#include "mivo_version.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,8 +27,6 @@ static constexpr int WRAP_AFTER = 60;
 // A save's temporary file still there after this many seconds was left by a
 // save that never finished.
 static constexpr time_t STALE_TEMPORARY_AGE = 60;
-
-static const char SUBMITTED_VIA[] = "mivo 1.0.0";
 
 // What went wrong in the last failed load or save, for the user to read.
 static char error_line[2 * DATABASE_PATH_SIZE];
@@ -445,7 +444,7 @@ static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint
     }
     if (fprintf(file, "#\n# Disc length: %i seconds\n",
                 disc_length_frames(toc) / FRAMES_PER_SECOND) < 0 ||
-        fprintf(file, "# Submitted via: %s\n#\n", SUBMITTED_VIA) < 0 ||
+        fprintf(file, "# Submitted via: %s\n#\n", MIVO_NAME_VERSION) < 0 ||
         fprintf(file, "DISCID=%08" PRIx64 "\n", id) < 0)
         return false;
 
