@@ -41,7 +41,7 @@ void fill_titles_from_disc_text(DiscDatabase &db, const DiscText &text, int trac
 
 int load_disc_titles(PlayerState &state, const Toc &toc, const DiscText &text)
 {
-    int result = load_database(state, toc);
+    int result = load_database(state.db, toc);
     // A title file that is there but unreadable still wins: it is kept, and
     // titles from elsewhere must not be saved over it.
     if (result != 0 && !state.db.unreadable)

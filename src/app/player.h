@@ -1,37 +1,17 @@
-// The player's one global record, the disc texts it carries, and start-up and
-// shut-down of the whole program.
+// The player's one global record and start-up and shut-down of the whole
+// program.
 #pragma once
 
+#include "database/disc_texts.h"
 #include "drive/drive.h"
 
 #include <csignal>
 #include <cstdint>
 
-inline constexpr int TEXT_FIELD_SIZE = 256;
-inline constexpr int MAX_DB_TRACKS = 99;
-inline constexpr int DISC_ENTRY = 99;
-inline constexpr int DB_ENTRY_COUNT = 100;
-
 enum PlayMode : int32_t {
     MODE_REPEAT_CD = 0,
     MODE_REPEAT_TRACK = 1,
     MODE_NORMAL = 2,
-};
-
-struct TrackText {
-    char title[TEXT_FIELD_SIZE];
-    char ext[TEXT_FIELD_SIZE];
-};
-
-// Entries 0 to 98 are the tracks (0-based), entry DISC_ENTRY the disc itself.
-struct DiscDatabase {
-    TrackText entries[DB_ENTRY_COUNT];
-    char year[TEXT_FIELD_SIZE];  // DYEAR
-    char genre[TEXT_FIELD_SIZE]; // DGENRE
-    int32_t dirty;
-    // Set by a load that found a file it could not read (or could not name),
-    // cleared by the next load: such a file is never replaced by a save.
-    int32_t unreadable;
 };
 
 struct PlayerState {

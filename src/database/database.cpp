@@ -331,9 +331,8 @@ static int read_lines(int fd, DiscDatabase &db)
 
 // Replaces the disc's texts with those of its file; the entries beyond the
 // disc's tracks are left alone since nothing shows or saves them.
-int load_database(PlayerState &state, const Toc &toc)
+int load_database(DiscDatabase &db, const Toc &toc)
 {
-    DiscDatabase &db = state.db;
     uint64_t id = compute_disc_id(toc);
     db.unreadable = 0;
     bool named = build_database_path(id) == 0;

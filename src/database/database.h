@@ -1,7 +1,8 @@
 // The disc's texts on disk: loading and saving one xmcd-format file per disc.
 #pragma once
 
-#include "app/player.h"
+#include "database/disc_texts.h"
+#include "drive/drive.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,7 +12,7 @@
 // failure (no permission, no regular file, a read error, a file past 1 MiB, a
 // path that does not fit) also sets db.unreadable and database_error(), and
 // keeps what was read before it.
-int load_database(PlayerState &state, const Toc &toc);
+int load_database(DiscDatabase &db, const Toc &toc);
 
 // Writes the texts to the disc's file, replacing it only once the new contents
 // are safely on disk; clears dirty on success. Returns 0 on success, or -1 with

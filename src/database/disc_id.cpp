@@ -1,6 +1,6 @@
 #include "database/disc_id.h"
 
-#include "app/player.h"
+#include "database/disc_texts.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // A chosen lookup result as the disc's texts, in the fields of its title file.
 #pragma once
 
-#include "app/player.h"
+#include "database/disc_texts.h"
 #include "lookup/candidate.h"
 
 // Fills the texts from the candidate: DTITLE "Artist / Album" (with

@@ -2,8 +2,8 @@
 // from frame offsets, and whole-file reads and writes.
 #pragma once
 
-#include "app/player.h"
 #include "database/disc_id.h"
+#include "database/disc_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -174,8 +174,8 @@ inline std::string listing(const std::filesystem::path &dir)
     return all;
 }
 
-// The player state is large; tests keep theirs on the heap.
-inline std::unique_ptr<PlayerState> fresh_state() { return std::make_unique<PlayerState>(); }
+// The texts are large; tests keep theirs on the heap.
+inline std::unique_ptr<DiscDatabase> fresh_state() { return std::make_unique<DiscDatabase>(); }
 
 // Every test gets a home directory of its own under /tmp as HOME, so the
 // user's real database is never touched; the old HOME comes back afterwards.

@@ -159,10 +159,10 @@ TEST_F(Load, ReadsTheFieldsOfSmallFiles)
         write_file(file_of(disc), c.file);
         auto state = fresh_state();
         EXPECT_EQ(load_database(*state, disc), 0) << c.what;
-        EXPECT_EQ(state->db.unreadable, 0) << c.what;
+        EXPECT_EQ(state->unreadable, 0) << c.what;
         for (Field f : all_fields()) {
             auto want = c.texts.find(f);
-            EXPECT_EQ(text_of(state->db, f), want == c.texts.end() ? "" : want->second)
+            EXPECT_EQ(text_of(*state, f), want == c.texts.end() ? "" : want->second)
                 << c.what << ": entry " << f.entry << (f.ext ? " ext" : " title");
         }
     }
@@ -185,8 +185,8 @@ TEST_F(Load, CutsFieldsAt255Bytes)
     write_file(file_of(disc), file);
     auto state = fresh_state();
     ASSERT_EQ(load_database(*state, disc), 0);
-    EXPECT_EQ(std::string(state->db.entries[4].title), all.substr(0, 255));
-    EXPECT_EQ(std::string(state->db.entries[DISC_ENTRY].title), std::string(254, 'd') + "\t");
+    EXPECT_EQ(std::string(state->entries[4].title), all.substr(0, 255));
+    EXPECT_EQ(std::string(state->entries[DISC_ENTRY].title), std::string(254, 'd') + "\t");
 }
 
 // Texts of the disc and its tracks go; entries past its tracks and the dirty
@@ -201,22 +201,21 @@ TEST_F(Load, ClearsOnlyTheDiscsOwnEntries)
             std::filesystem::remove(file_of(three));
         auto state = fresh_state();
         for (int e = 0; e < DB_ENTRY_COUNT; e++) {
-            snprintf(state->db.entries[e].title, TEXT_FIELD_SIZE, "old title %d", e);
-            snprintf(state->db.entries[e].ext, TEXT_FIELD_SIZE, "old ext %d", e);
+            snprintf(state->entries[e].title, TEXT_FIELD_SIZE, "old title %d", e);
+            snprintf(state->entries[e].ext, TEXT_FIELD_SIZE, "old ext %d", e);
         }
-        state->db.dirty = 1;
+        state->dirty = 1;
         EXPECT_EQ(load_database(*state, three), has_file ? 0 : -1);
         for (int e = 0; e < DB_ENTRY_COUNT; e++) {
             bool own = e < 3 || e == DISC_ENTRY;
             std::string want_title = own ? "" : "old title " + std::to_string(e);
             if (has_file && e == 1)
                 want_title = "new";
-            EXPECT_EQ(std::string(state->db.entries[e].title), want_title) << e;
-            EXPECT_EQ(std::string(state->db.entries[e].ext),
-                      own ? "" : "old ext " + std::to_string(e))
+            EXPECT_EQ(std::string(state->entries[e].title), want_title) << e;
+            EXPECT_EQ(std::string(state->entries[e].ext), own ? "" : "old ext " + std::to_string(e))
                 << e;
         }
-        EXPECT_EQ(state->db.dirty, 1);
+        EXPECT_EQ(state->dirty, 1);
     }
 }
 
@@ -228,22 +227,22 @@ TEST_F(Load, TrackCountsOutsideTheTableStayInBounds)
         Toc cd{};
         cd.count = count;
         auto state = fresh_state();
-        for (TrackText &entry : state->db.entries)
+        for (TrackText &entry : state->entries)
             snprintf(entry.title, TEXT_FIELD_SIZE, "old");
         write_file(file_of(cd), "TTITLE98=last\nDTITLE=disc\n");
         EXPECT_EQ(load_database(*state, cd), 0) << count;
-        EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "disc") << count;
-        EXPECT_STREQ(state->db.entries[98].title, count > 98 ? "last" : "oldlast") << count;
-        EXPECT_STREQ(state->db.entries[0].title, count > 0 ? "" : "old") << count;
+        EXPECT_STREQ(state->entries[DISC_ENTRY].title, "disc") << count;
+        EXPECT_STREQ(state->entries[98].title, count > 98 ? "last" : "oldlast") << count;
+        EXPECT_STREQ(state->entries[0].title, count > 0 ? "" : "old") << count;
     }
 }
 
 TEST_F(Load, NoFileGivesMinusOne)
 {
     auto state = fresh_state();
-    snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "previous disc");
+    snprintf(state->entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "previous disc");
     EXPECT_EQ(load_database(*state, disc), -1);
-    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "");
+    EXPECT_STREQ(state->entries[DISC_ENTRY].title, "");
     EXPECT_EQ(std::string(database_path), file_of(disc).string());
 }
 
@@ -259,8 +258,8 @@ TEST_F(Load, LinesSplitBetweenReadsJoin)
             write_file(file_of(disc), padding + line + "EXTD=end");
             auto state = fresh_state();
             ASSERT_EQ(load_database(*state, disc), 0) << boundary << " " << at;
-            EXPECT_STREQ(state->db.entries[12].title, "a\tb\\c") << boundary << " " << at;
-            EXPECT_STREQ(state->db.entries[DISC_ENTRY].ext, "end") << boundary << " " << at;
+            EXPECT_STREQ(state->entries[12].title, "a\tb\\c") << boundary << " " << at;
+            EXPECT_STREQ(state->entries[DISC_ENTRY].ext, "end") << boundary << " " << at;
         }
     }
 }
@@ -287,16 +286,16 @@ TEST_F(Load, RefusesWhatIsNoRegularFilePromptly)
             {
                 alarm(5);
                 auto state = fresh_state();
-                _exit(load_database(*state, disc) == -1 && state->db.unreadable == 1 ? 0 : 1);
+                _exit(load_database(*state, disc) == -1 && state->unreadable == 1 ? 0 : 1);
             },
             ::testing::ExitedWithCode(0), "")
             << c.what;
 
         auto state = fresh_state();
-        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "previous disc");
+        snprintf(state->entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "previous disc");
         EXPECT_EQ(load_database(*state, disc), -1) << c.what;
-        EXPECT_EQ(state->db.unreadable, 1) << c.what;
-        EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "") << c.what;
+        EXPECT_EQ(state->unreadable, 1) << c.what;
+        EXPECT_STREQ(state->entries[DISC_ENTRY].title, "") << c.what;
         EXPECT_EQ(std::string(database_error()),
                   "could not load " + file_of(disc).string() + ": not a regular file")
             << c.what;
@@ -311,7 +310,7 @@ TEST_F(Load, MarksAFileItCannotRead)
 {
     auto state = fresh_state();
     EXPECT_EQ(load_database(*state, disc), -1);
-    EXPECT_EQ(state->db.unreadable, 0);
+    EXPECT_EQ(state->unreadable, 0);
 
     write_file(file_of(disc), "DTITLE=kept\n");
     chmod(file_of(disc).c_str(), 0);
@@ -321,14 +320,14 @@ TEST_F(Load, MarksAFileItCannotRead)
             GTEST_SKIP() << "cannot take away root's file overrides";
         EXPECT_EQ(load_database(*state, disc), -1);
     }
-    EXPECT_EQ(state->db.unreadable, 1);
+    EXPECT_EQ(state->unreadable, 1);
     EXPECT_EQ(std::string(database_error()),
               "could not load " + file_of(disc).string() + ": Permission denied");
 
     chmod(file_of(disc).c_str(), 0644);
     EXPECT_EQ(load_database(*state, disc), 0);
-    EXPECT_EQ(state->db.unreadable, 0);
-    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "kept");
+    EXPECT_EQ(state->unreadable, 0);
+    EXPECT_STREQ(state->entries[DISC_ENTRY].title, "kept");
 
     // A file past the bound of one load is read up to the bound and marked.
     std::string big = "DTITLE=big\n";
@@ -336,9 +335,9 @@ TEST_F(Load, MarksAFileItCannotRead)
         big += "# " + std::string(1000, 'f') + "\n";
     write_file(file_of(disc), big + "TTITLE0=past the bound\n");
     EXPECT_EQ(load_database(*state, disc), -1);
-    EXPECT_EQ(state->db.unreadable, 1);
-    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "big");
-    EXPECT_STREQ(state->db.entries[0].title, "");
+    EXPECT_EQ(state->unreadable, 1);
+    EXPECT_STREQ(state->entries[DISC_ENTRY].title, "big");
+    EXPECT_STREQ(state->entries[0].title, "");
     EXPECT_NE(std::string(database_error()).find(file_of(disc).string()), std::string::npos);
 }
 
@@ -374,7 +373,7 @@ TEST_F(Load, ReadsStoredEntriesAsTheyStand)
         write_file(file_of(cd), stored);
         auto state = fresh_state();
         ASSERT_EQ(load_database(*state, cd), 0) << c.entry;
-        EXPECT_EQ(text_of(state->db, c.field), c.text) << c.entry;
+        EXPECT_EQ(text_of(*state, c.field), c.text) << c.entry;
     }
 }
 

@@ -55,7 +55,7 @@ std::string field_output(const char *keyword, int index, const std::string &text
 TEST_F(Save, WritesHeaderAndFieldsByteForByte)
 {
     auto state = fresh_state();
-    DiscDatabase &db = state->db;
+    DiscDatabase &db = *state;
     snprintf(db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "Artist / Album");
     snprintf(db.entries[0].title, TEXT_FIELD_SIZE, "One");
     snprintf(db.entries[1].title, TEXT_FIELD_SIZE, "Two\tTabs\\");
@@ -111,7 +111,7 @@ TEST_F(Save, HeaderOfUnusualTablesOfContents)
     for (Case &c : cases) {
         auto state = fresh_state();
         EXPECT_EQ(id_text(compute_disc_id(c.cd)), c.file_name) << c.what;
-        EXPECT_EQ(save_database(state->db, c.cd), 0) << c.what;
+        EXPECT_EQ(save_database(*state, c.cd), 0) << c.what;
         EXPECT_EQ(read_file(kel() / c.file_name), c.expected) << c.what;
     }
 }
@@ -164,8 +164,8 @@ TEST_F(Save, AnyTextComesBackUnchanged)
         Toc cd = make_disc(offsets, 150 + static_cast<uint32_t>(tracks) * 9000);
 
         auto state = fresh_state();
-        std::vector<char *> fields{state->db.year, state->db.genre};
-        for (TrackText &entry : state->db.entries) {
+        std::vector<char *> fields{state->year, state->genre};
+        for (TrackText &entry : state->entries) {
             fields.push_back(entry.title);
             fields.push_back(entry.ext);
         }
@@ -178,8 +178,8 @@ TEST_F(Save, AnyTextComesBackUnchanged)
             }
             field[length] = '\0';
         }
-        state->db.dirty = 1;
-        ASSERT_EQ(save_database(state->db, cd), 0) << round;
+        state->dirty = 1;
+        ASSERT_EQ(save_database(*state, cd), 0) << round;
 
         std::istringstream lines(read_file(file_of(cd)));
         for (std::string line; std::getline(lines, line);)
@@ -187,7 +187,7 @@ TEST_F(Save, AnyTextComesBackUnchanged)
 
         auto loaded = fresh_state();
         ASSERT_EQ(load_database(*loaded, cd), 0) << round;
-        ASSERT_EQ(texts_of(loaded->db, tracks), texts_of(state->db, tracks)) << round;
+        ASSERT_EQ(texts_of(*loaded, tracks), texts_of(*state, tracks)) << round;
     }
 }
 
@@ -203,13 +203,13 @@ TEST_F(Save, StoredEntriesKeepEveryTextThroughLoadAndSave)
         write_file(file_of(cd), stored);
         auto first = fresh_state();
         ASSERT_EQ(load_database(*first, cd), 0) << f.path();
-        ASSERT_EQ(save_database(first->db, cd), 0) << f.path();
+        ASSERT_EQ(save_database(*first, cd), 0) << f.path();
         std::string saved = read_file(file_of(cd));
         EXPECT_NE(saved, stored) << f.path();
         EXPECT_NE(saved.find("DISCID=" + id_text(compute_disc_id(cd)) + "\n"), std::string::npos);
         auto second = fresh_state();
         ASSERT_EQ(load_database(*second, cd), 0) << f.path();
-        EXPECT_EQ(texts_of(second->db, cd.count), texts_of(first->db, cd.count)) << f.path();
+        EXPECT_EQ(texts_of(*second, cd.count), texts_of(*first, cd.count)) << f.path();
     }
 }
 
@@ -239,7 +239,7 @@ TEST_F(Save, PermissionBitsOfTheNewFile)
         }
         mode_t old_mask = umask(c.mask);
         auto state = fresh_state();
-        EXPECT_EQ(save_database(state->db, two), 0) << c.what;
+        EXPECT_EQ(save_database(*state, two), 0) << c.what;
         umask(old_mask);
         struct stat info;
         ASSERT_EQ(stat(file_of(two).c_str(), &info), 0) << c.what;
@@ -253,7 +253,7 @@ TEST_F(Save, PermissionBitsOfTheNewFile)
     ASSERT_EQ(chmod(target.c_str(), 04755), 0);
     std::filesystem::create_symlink(target, file_of(two));
     auto state = fresh_state();
-    EXPECT_EQ(save_database(state->db, two), 0);
+    EXPECT_EQ(save_database(*state, two), 0);
     struct stat info;
     ASSERT_EQ(lstat(file_of(two).c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
@@ -266,7 +266,7 @@ TEST_F(Save, PermissionBitsOfTheNewFile)
     std::filesystem::remove(file_of(two));
     std::filesystem::create_symlink("/dev/null", file_of(two));
     mode_t old_mask = umask(022);
-    EXPECT_EQ(save_database(state->db, two), 0);
+    EXPECT_EQ(save_database(*state, two), 0);
     umask(old_mask);
     ASSERT_EQ(lstat(file_of(two).c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
@@ -278,7 +278,7 @@ TEST_F(Save, CreatesTheMissingDirectoriesOnThePath)
     std::string deep = home + "/a/b";
     setenv("HOME", deep.c_str(), 1);
     auto state = fresh_state();
-    EXPECT_EQ(save_database(state->db, two), 0);
+    EXPECT_EQ(save_database(*state, two), 0);
     EXPECT_TRUE(std::filesystem::is_regular_file(deep + "/.kel/06019002"));
 }
 
@@ -323,18 +323,18 @@ TEST_F(Save, FailuresAreReportedAndLeaveEverythingAsItWas)
         std::string before = listing(home);
 
         auto state = fresh_state();
-        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "unsaved");
-        state->db.dirty = 1;
+        snprintf(state->entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "unsaved");
+        state->dirty = 1;
         {
             PermissionBitsCount bits;
             if (c.needs_permission_bits && !bits.works()) {
                 ADD_FAILURE() << c.what << ": cannot take away root's file overrides";
                 continue;
             }
-            EXPECT_EQ(save_database(state->db, two), -1) << c.what;
+            EXPECT_EQ(save_database(*state, two), -1) << c.what;
         }
-        EXPECT_EQ(state->db.dirty, 1) << c.what;
-        EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "unsaved") << c.what;
+        EXPECT_EQ(state->dirty, 1) << c.what;
+        EXPECT_STREQ(state->entries[DISC_ENTRY].title, "unsaved") << c.what;
         EXPECT_EQ(std::string(database_error()),
                   "could not save " + file_of(two).string() + ": " + c.reason)
             << c.what;
@@ -355,10 +355,10 @@ TEST_F(Save, PathTooLongForTheTemporaryNameFails)
     deep += "/" + std::string(1022 - 14 - deep.size() - 1, 'e');
     setenv("HOME", deep.c_str(), 1);
     auto state = fresh_state();
-    state->db.dirty = 1;
-    EXPECT_EQ(save_database(state->db, two), -1);
+    state->dirty = 1;
+    EXPECT_EQ(save_database(*state, two), -1);
     EXPECT_EQ(std::string(database_path).size(), 1022u);
-    EXPECT_EQ(state->db.dirty, 1);
+    EXPECT_EQ(state->dirty, 1);
     EXPECT_TRUE(std::filesystem::is_directory(deep + "/.kel"));
     EXPECT_TRUE(std::filesystem::is_empty(deep + "/.kel"));
 }
@@ -382,10 +382,10 @@ TEST_F(Save, WritesYearAndGenreAfterTheDiscTitle)
     };
     for (const Case &c : cases) {
         auto state = fresh_state();
-        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "A / B");
-        snprintf(state->db.year, TEXT_FIELD_SIZE, "%s", c.year);
-        snprintf(state->db.genre, TEXT_FIELD_SIZE, "%s", c.genre);
-        ASSERT_EQ(save_database(state->db, two), 0);
+        snprintf(state->entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "A / B");
+        snprintf(state->year, TEXT_FIELD_SIZE, "%s", c.year);
+        snprintf(state->genre, TEXT_FIELD_SIZE, "%s", c.genre);
+        ASSERT_EQ(save_database(*state, two), 0);
         EXPECT_EQ(read_file(file_of(two)), head + c.fields + tail) << c.year << c.genre;
     }
 }
@@ -433,11 +433,11 @@ TEST_F(Save, AFileThatCouldNotBeReadIsNeverReplaced)
             }
             EXPECT_EQ(load_database(*state, two), -1) << c.what;
         }
-        snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "typed over it");
+        snprintf(state->entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "typed over it");
         for (int dirty : {0, 1}) {
-            state->db.dirty = dirty;
-            EXPECT_EQ(save_database(state->db, two), -1) << c.what;
-            EXPECT_EQ(state->db.dirty, dirty) << c.what;
+            state->dirty = dirty;
+            EXPECT_EQ(save_database(*state, two), -1) << c.what;
+            EXPECT_EQ(state->dirty, dirty) << c.what;
             EXPECT_EQ(std::string(database_error()),
                       "could not save " + file_of(two).string() +
                           ": the file there could not be read, so it is left as it is")
@@ -448,9 +448,9 @@ TEST_F(Save, AFileThatCouldNotBeReadIsNeverReplaced)
         std::filesystem::remove_all(file_of(two));
         write_file(file_of(two), "DTITLE=readable now\n");
         EXPECT_EQ(load_database(*state, two), 0) << c.what;
-        state->db.dirty = 1;
-        EXPECT_EQ(save_database(state->db, two), 0) << c.what;
-        EXPECT_EQ(state->db.dirty, 0) << c.what;
+        state->dirty = 1;
+        EXPECT_EQ(save_database(*state, two), 0) << c.what;
+        EXPECT_EQ(state->dirty, 0) << c.what;
     }
 }
 
@@ -484,7 +484,7 @@ TEST_F(Save, ClearsLeftoversOfSavesThatNeverFinished)
         ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
     }
     auto state = fresh_state();
-    ASSERT_EQ(save_database(state->db, two), 0);
+    ASSERT_EQ(save_database(*state, two), 0);
     std::vector<std::string> expected{id};
     for (const Entry &e : entries) {
         if (e.stays)
@@ -511,14 +511,14 @@ TEST_F(Save, APathThatDoesNotFitIsAFailedLoadAndSave)
 
     auto state = fresh_state();
     EXPECT_EQ(load_database(*state, two), -1);
-    EXPECT_STREQ(state->db.entries[DISC_ENTRY].title, "");
+    EXPECT_STREQ(state->entries[DISC_ENTRY].title, "");
     EXPECT_EQ(std::string(database_error()),
               "could not load ~/.kel/" + id_text(compute_disc_id(two)) + expected_error);
 
-    state->db.unreadable = 0;
-    state->db.dirty = 1;
-    EXPECT_EQ(save_database(state->db, two), -1);
-    EXPECT_EQ(state->db.dirty, 1);
+    state->unreadable = 0;
+    state->dirty = 1;
+    EXPECT_EQ(save_database(*state, two), -1);
+    EXPECT_EQ(state->dirty, 1);
     EXPECT_EQ(std::string(database_error()),
               "could not save ~/.kel/" + id_text(compute_disc_id(two)) + expected_error);
     EXPECT_EQ(read_file(cut), "DTITLE=planted\n");
@@ -552,12 +552,12 @@ TEST_F(Save, APathThatDoesNotFitIsAFailedLoadAndSave)
             fclose(filler);
     }
     auto state = fresh_state();
-    snprintf(state->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "new");
-    state->db.dirty = 1;
-    int result = save_database(state->db, disc);
+    snprintf(state->entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "new");
+    state->dirty = 1;
+    int result = save_database(*state, disc);
     std::string expected = "could not save " + file.string() +
                            (read_only ? ": Read-only file system" : ": No space left on device");
-    bool ok = result == -1 && state->db.dirty == 1 && database_error() == expected &&
+    bool ok = result == -1 && state->dirty == 1 && database_error() == expected &&
               read_file(file) == "DTITLE=old\n" &&
               files_in(kel) == std::vector<std::string>{file.filename().string()};
     if (!ok)
@@ -592,12 +592,12 @@ TEST_F(Save, FullAndReadOnlyFileSystemsFailTheSave)
     if (setrlimit(RLIMIT_FSIZE, &small) != 0)
         _exit(99);
     auto state = fresh_state();
-    for (TrackText &entry : state->db.entries)
+    for (TrackText &entry : state->entries)
         memset(entry.title, 'n', TEXT_FIELD_SIZE - 1);
-    state->db.dirty = 1;
-    int result = save_database(state->db, cd);
+    state->dirty = 1;
+    int result = save_database(*state, cd);
     std::string expected = "could not save " + std::string(database_path) + ": File too large";
-    _exit(result == -1 && state->db.dirty == 1 && database_error() == expected ? 0 : 1);
+    _exit(result == -1 && state->dirty == 1 && database_error() == expected ? 0 : 1);
 }
 
 // A disk that fills up in the middle of a save: the old file must stay whole.
@@ -631,16 +631,16 @@ TEST_F(Save, GoesToTheFileOfTheTocItIsGivenNotTheLastOneNamed)
     const std::string next_file = read_file(file_of(next));
 
     auto edited = fresh_state();
-    snprintf(edited->db.entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "Edited");
-    edited->db.dirty = 1;
+    snprintf(edited->entries[DISC_ENTRY].title, TEXT_FIELD_SIZE, "Edited");
+    edited->dirty = 1;
     auto other = fresh_state();
     ASSERT_EQ(load_database(*other, next), 0);
     ASSERT_EQ(std::string(database_path), file_of(next).string());
 
-    ASSERT_EQ(save_database(edited->db, previous), 0);
+    ASSERT_EQ(save_database(*edited, previous), 0);
     EXPECT_EQ(read_file(file_of(next)), next_file);
     ASSERT_EQ(load_database(*other, previous), 0);
-    EXPECT_STREQ(other->db.entries[DISC_ENTRY].title, "Edited");
+    EXPECT_STREQ(other->entries[DISC_ENTRY].title, "Edited");
 }
 
 } // namespace

@@ -25,7 +25,7 @@ if(MIVO_CLANGXX)
             -fno-sanitize-recover=undefined ${libfuzzer_includes} ${libfuzzer_sources}
             -o ${libfuzzer_bin}
     DEPENDS ${libfuzzer_sources} ${PROJECT_SOURCE_DIR}/src/database/database.h
-            ${PROJECT_SOURCE_DIR}/src/database/disc_id.h ${PROJECT_SOURCE_DIR}/src/app/player.h
+            ${PROJECT_SOURCE_DIR}/src/database/disc_id.h ${PROJECT_SOURCE_DIR}/src/database/disc_texts.h
     COMMENT "Building the loader's libFuzzer target with clang"
     VERBATIM)
   add_custom_target(database_libfuzzer ALL DEPENDS ${libfuzzer_bin})

@@ -1,9 +1,10 @@
 // Times the disc database on its heaviest inputs: loading a 10 MB junk file,
 // loading the largest file the saver can write, and saving a 99-track disc
 // whose every text is 255 bytes. Prints one line per figure (scripts/bench.sh).
-#include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -68,24 +69,24 @@ int main()
     fs::create_directories(home);
     setenv("HOME", home.c_str(), 1);
 
-    static PlayerState state;
+    static DiscDatabase db;
     Toc cd = full_disc();
     build_database_path(compute_disc_id(cd));
     std::string path = database_path;
 
-    fill_texts(state.db);
-    report("save 99 tracks, 255-byte texts", 50, [&] { save_database(state.db, cd); });
+    fill_texts(db);
+    report("save 99 tracks, 255-byte texts", 50, [&] { save_database(db, cd); });
     auto saved = fs::exists(path) ? fs::file_size(path) : 0;
     std::printf("%-44s %8ju bytes\n", "  size of that file", static_cast<uintmax_t>(saved));
 
-    report("load the largest legal file", 50, [&] { load_database(state, cd); });
-    std::memset(&state.db, 0, sizeof state.db);
-    load_database(state, cd);
+    report("load the largest legal file", 50, [&] { load_database(db, cd); });
+    std::memset(&db, 0, sizeof db);
+    load_database(db, cd);
     bool same = true;
     DiscDatabase expected{};
     fill_texts(expected);
     for (int i = 0; i < cd.count; i++)
-        same = same && std::strcmp(state.db.entries[i].title, expected.entries[i].title) == 0;
+        same = same && std::strcmp(db.entries[i].title, expected.entries[i].title) == 0;
     std::printf("%-44s %s\n", "  texts read back unchanged", same ? "yes" : "NO");
 
     {
@@ -100,7 +101,7 @@ int main()
             junk.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
     }
-    report("load a 10 MB junk file", 10, [&] { load_database(state, cd); });
+    report("load a 10 MB junk file", 10, [&] { load_database(db, cd); });
 
     fs::remove_all(home);
     return 0;

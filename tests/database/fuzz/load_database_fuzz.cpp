@@ -109,8 +109,8 @@ void check_lines_short(const char *path)
     fclose(file);
 }
 
-PlayerState loaded;
-PlayerState reloaded;
+DiscDatabase loaded;
+DiscDatabase reloaded;
 
 // The texts a file should give, as plain strings.
 struct Texts {
@@ -247,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *file = fopen(database_path, "w");
     if (file == nullptr) {
         // First use of this name: the directory is made by a save.
-        save_database(loaded.db, drive);
+        save_database(loaded, drive);
         file = fopen(database_path, "w");
         if (file == nullptr)
             fail("the database file cannot be written");
@@ -257,19 +257,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fclose(file);
 
     int tracks = count < 0 ? 0 : (count > MAX_DB_TRACKS ? MAX_DB_TRACKS : count);
-    Texts want = reference_load(data, size, texts_of(loaded.db), tracks);
-    if (load_database(loaded, drive) != 0 || loaded.db.unreadable != 0)
+    Texts want = reference_load(data, size, texts_of(loaded), tracks);
+    if (load_database(loaded, drive) != 0 || loaded.unreadable != 0)
         fail("the file cannot be loaded");
-    check_terminated(loaded.db);
-    compare(texts_of(loaded.db), want, tracks, false, "a text differs from what the file holds");
+    check_terminated(loaded);
+    compare(texts_of(loaded), want, tracks, false, "a text differs from what the file holds");
 
-    if (save_database(loaded.db, drive) != 0)
+    if (save_database(loaded, drive) != 0)
         fail("the texts cannot be saved");
     check_lines_short(database_path);
     if (load_database(reloaded, drive) != 0)
         fail("the saved file cannot be loaded");
-    check_terminated(reloaded.db);
-    compare(texts_of(reloaded.db), texts_of(loaded.db), tracks, true,
+    check_terminated(reloaded);
+    compare(texts_of(reloaded), texts_of(loaded), tracks, true,
             "a text changed through save and load");
     return 0;
 }

@@ -1,0 +1,26 @@
+// The disc's texts as the title file holds them: one title and one note per
+// track and for the disc, its year and genre, and whether they need saving.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int TEXT_FIELD_SIZE = 256;
+inline constexpr int MAX_DB_TRACKS = 99;
+inline constexpr int DISC_ENTRY = 99;
+inline constexpr int DB_ENTRY_COUNT = 100;
+
+struct TrackText {
+    char title[TEXT_FIELD_SIZE];
+    char ext[TEXT_FIELD_SIZE];
+};
+
+// Entries 0 to 98 are the tracks (0-based), entry DISC_ENTRY the disc itself.
+struct DiscDatabase {
+    TrackText entries[DB_ENTRY_COUNT];
+    char year[TEXT_FIELD_SIZE];  // DYEAR
+    char genre[TEXT_FIELD_SIZE]; // DGENRE
+    int32_t dirty;
+    // Set by a load that found a file it could not read (or could not name),
+    // cleared by the next load: such a file is never replaced by a save.
+    int32_t unreadable;
+};
