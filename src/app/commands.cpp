@@ -186,7 +186,7 @@ void dispatch_key(int key)
     case 'T':
     case 't':
         if (has_disc)
-            dialogs->run_track_editor(player);
+            dialogs->run_track_editor(player.db, player.drive);
         break;
     case 'L':
     case 'l':

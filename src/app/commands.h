@@ -18,7 +18,7 @@ void step_volume(VolumeStep step);
 // The two dialogs that commands open, which take over the terminal.
 struct CommandDialogs {
     int (*prompt_track_number)();
-    void (*run_track_editor)(PlayerState &state);
+    void (*run_track_editor)(DiscDatabase &db, const DriveStatus &drive);
 };
 
 // Opens other dialogs from now on, so commands can run without a screen;

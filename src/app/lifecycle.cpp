@@ -109,7 +109,7 @@ int run_player(int argc, char **argv)
     start_terminal();
     // From here on the screen is up: libraries must not write over it.
     route_library_messages(getenv("MIVO_LOG"));
-    draw_player_screen(player);
+    draw_player_screen(player.db, player.drive, player.play_mode);
     if (!player.quit)
         run_main_loop();
     stop_terminal();

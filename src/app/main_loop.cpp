@@ -64,7 +64,7 @@ void run_main_loop()
     do {
         poll_drive();
         advance_lookup();
-        draw_player_screen(player);
+        draw_player_screen(player.db, player.drive, player.play_mode);
         int key = read_key_or_reply(5);
         if (terminal_lost())
             player.quit = 1;

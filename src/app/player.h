@@ -4,15 +4,10 @@
 
 #include "database/disc_texts.h"
 #include "drive/drive.h"
+#include "ui/play_mode.h"
 
 #include <csignal>
 #include <cstdint>
-
-enum PlayMode : int32_t {
-    MODE_REPEAT_CD = 0,
-    MODE_REPEAT_TRACK = 1,
-    MODE_NORMAL = 2,
-};
 
 struct PlayerState {
     volatile sig_atomic_t quit;

@@ -27,10 +27,7 @@ static const char EDITOR_NOTE[] = " Titles are kept in ~/.kel, saved when you le
 
 // The drive's track count bounded to the entries the database has, so a bogus
 // count from the drive can never index past them.
-static int editor_track_count(const PlayerState &state)
-{
-    return usable_track_count(state.drive.toc);
-}
+static int editor_track_count(const DriveStatus &drive) { return usable_track_count(drive.toc); }
 
 // Lays the four areas out from the terminal's current size.
 static void compute_editor_layout(int rows, int cols)
@@ -118,7 +115,7 @@ static void keep_selection_visible(int track_count)
 }
 
 // Erases the screen and draws the whole editor from the current size.
-static void draw_track_editor(const PlayerState &state, int track_count)
+static void draw_track_editor(const DiscDatabase &db, int track_count)
 {
     werase(stdscr);
     int rows = getmaxy(stdscr);
@@ -137,7 +134,7 @@ static void draw_track_editor(const PlayerState &state, int track_count)
     const int note_col = cols - 2 - static_cast<int>(sizeof EDITOR_NOTE - 1);
     if (note_col > 2 + static_cast<int>(sizeof EDITOR_HEADING))
         put_text(0, note_col, EDITOR_NOTE);
-    put_field(editor_title_rect.top, editor_title_rect.left, state.db.entries[DISC_ENTRY].title,
+    put_field(editor_title_rect.top, editor_title_rect.left, db.entries[DISC_ENTRY].title,
               editor_title_rect.width);
     wattroff(stdscr, A_BOLD | COLOR_PAIR(7));
 
@@ -153,7 +150,7 @@ static void draw_track_editor(const PlayerState &state, int track_count)
             continue;
         if (i == editor_cursor_row)
             wattron(stdscr, A_REVERSE);
-        draw_list_line(editor_list_rect.top + i, track, state.db.entries[track].title);
+        draw_list_line(editor_list_rect.top + i, track, db.entries[track].title);
         if (i == editor_cursor_row)
             wattroff(stdscr, A_REVERSE);
     }
@@ -206,14 +203,14 @@ static void move_selection_up()
 void (*editor_lookup)();
 
 // Redraws and obeys one key per turn until the user leaves; leaving always saves.
-void run_track_editor(PlayerState &state)
+void run_track_editor(DiscDatabase &db, const DriveStatus &drive)
 {
     // The caller's idle input mode (half-delay) bounds each key wait, so the
     // screen is redrawn about twice a second while no key comes.
     curs_set(0);
     for (;;) {
-        int track_count = editor_track_count(state);
-        draw_track_editor(state, track_count);
+        int track_count = editor_track_count(drive);
+        draw_track_editor(db, track_count);
         int key = read_key(5);
         // Nobody can type any more: leave, so the texts are saved and the
         // player can end.
@@ -228,16 +225,16 @@ void run_track_editor(PlayerState &state)
         case KEY_ENTER: {
             int selected = editor_scroll_offset + editor_cursor_row;
             if (selected >= 0 && selected < MAX_DB_TRACKS)
-                edit_title(state.db, state.db.entries[selected].title, "Track name");
+                edit_title(db, db.entries[selected].title, "Track name");
             break;
         }
         case 'T':
         case 't':
-            edit_title(state.db, state.db.entries[DISC_ENTRY].title, "Artist / Album");
+            edit_title(db, db.entries[DISC_ENTRY].title, "Artist / Album");
             break;
         case 'C':
         case 'c':
-            reset_track_titles(state.db, track_count);
+            reset_track_titles(db, track_count);
             break;
         case 'D':
         case 'd':
@@ -256,7 +253,7 @@ void run_track_editor(PlayerState &state)
             break;
         case 'Q':
         case 'q':
-            if (save_database(state.db, state.drive.toc) != 0)
+            if (save_database(db, drive.toc) != 0)
                 show_message("Titles not saved: %s", database_error());
             curs_set(1);
             return;

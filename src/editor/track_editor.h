@@ -3,7 +3,8 @@
 // for the whole run of the program.
 #pragma once
 
-#include "app/player.h"
+#include "database/disc_texts.h"
+#include "drive/drive.h"
 
 #include <cstdint>
 
@@ -18,4 +19,4 @@ extern int32_t editor_scroll_offset;
 extern void (*editor_lookup)();
 
 // Runs the editor until the user leaves it, then saves the texts.
-void run_track_editor(PlayerState &state);
+void run_track_editor(DiscDatabase &db, const DriveStatus &drive);

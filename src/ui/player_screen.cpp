@@ -5,6 +5,7 @@
 #include "mivo_version.h"
 #include "ui/draw.h"
 #include "ui/key_help.h"
+#include "ui/play_mode.h"
 
 #include <curses.h>
 
@@ -99,7 +100,7 @@ static void draw_time(int row, int col, int32_t frames)
 }
 
 // Status, play mode, current track, position within it and the disc's length.
-static void draw_status_box(const PlayerState &state, const DriveStatus &drive)
+static void draw_status_box(const DriveStatus &drive, int32_t play_mode)
 {
     const int label_col = status_rect.left + 1;
     const int value_col = status_rect.left + 13;
@@ -110,8 +111,7 @@ static void draw_status_box(const PlayerState &state, const DriveStatus &drive)
     draw_clipped(stdscr, top + 4, label_col, "Time:", 12);
     draw_clipped(stdscr, top + 5, label_col, "CD:", 12);
     draw_clipped(stdscr, top + 1, value_col, status_text(drive.state), status_rect.width - 13);
-    draw_clipped(stdscr, top + 2, value_col, play_mode_text(state.play_mode),
-                 status_rect.width - 13);
+    draw_clipped(stdscr, top + 2, value_col, play_mode_text(play_mode), status_rect.width - 13);
     // track + 1 in wider arithmetic: a drive's garbage must not overflow.
     mvprintw(top + 3, value_col, "%lld of %d", static_cast<long long>(drive.track) + 1,
              drive.toc.count);
@@ -235,7 +235,7 @@ static void draw_control_panel(const DriveStatus &drive)
 }
 
 // The disc's title and the current track's title.
-static void draw_disc_info(const PlayerState &state, const DriveStatus &drive)
+static void draw_disc_info(const DiscDatabase &db, const DriveStatus &drive)
 {
     const int label_col = disc_info_rect.left + 1;
     const int title_col = disc_info_rect.left + 10;
@@ -243,19 +243,17 @@ static void draw_disc_info(const PlayerState &state, const DriveStatus &drive)
     draw_clipped(stdscr, disc_info_rect.top + 1, label_col, "Title:", 9);
     draw_clipped(stdscr, disc_info_rect.top + 2, label_col, "Track:", 9);
     wattr_on(stdscr, TITLE_ATTR, nullptr);
-    draw_clipped(stdscr, disc_info_rect.top + 1, title_col, state.db.entries[DISC_ENTRY].title,
+    draw_clipped(stdscr, disc_info_rect.top + 1, title_col, db.entries[DISC_ENTRY].title,
                  title_width);
     // A drive can report a current track that names no entry; it has no title.
     if (drive.track >= 0 && drive.track < DB_ENTRY_COUNT)
-        draw_clipped(stdscr, disc_info_rect.top + 2, title_col, state.db.entries[drive.track].title,
+        draw_clipped(stdscr, disc_info_rect.top + 2, title_col, db.entries[drive.track].title,
                      title_width);
     wattr_off(stdscr, TITLE_ATTR, nullptr);
 }
 
-void draw_player_screen(const PlayerState &state)
+void draw_player_screen(const DiscDatabase &db, const DriveStatus &drive, int32_t play_mode)
 {
-    const DriveStatus &drive = state.drive;
-
     werase(stdscr);
     lay_out_screen();
     draw_frame();
@@ -271,10 +269,10 @@ void draw_player_screen(const PlayerState &state)
                  screen_rect.width - 4);
     wattr_off(stdscr, BANNER_ATTR, nullptr);
 
-    draw_status_box(state, drive);
+    draw_status_box(drive, play_mode);
     draw_track_list(drive);
     draw_control_panel(drive);
-    draw_disc_info(state, drive);
+    draw_disc_info(db, drive);
     if (key_help_open())
         draw_key_help();
     draw_message_line(stdscr);

@@ -36,7 +36,7 @@ int fake_prompt()
     prompts_opened++;
     return prompt_answer;
 }
-void fake_editor(PlayerState &) { editor_runs++; }
+void fake_editor(DiscDatabase &, const DriveStatus &) { editor_runs++; }
 const CommandDialogs fake_dialogs = {fake_prompt, fake_editor};
 
 // A drive whose volume reads 100 on every channel and remembers what was written.

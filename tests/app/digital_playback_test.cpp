@@ -77,7 +77,7 @@ const char *output_error() { return ""; }
 const AudioOutput silent_output = {output_open, output_close, output_error};
 
 int prompt_two() { return 2; }
-void no_editor(PlayerState &) {}
+void no_editor(DiscDatabase &, const DriveStatus &) {}
 const CommandDialogs test_dialogs = {prompt_two, no_editor};
 
 class DigitalPlayback : public ::testing::Test

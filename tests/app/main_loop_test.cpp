@@ -151,7 +151,7 @@ TEST_F(MainLoop, EndOfTheDiscOnAVirtualDriveIsTheLastTrack)
     fake_sdl.reported.cur_track = 4;
     fake_sdl.reported.cur_frame = 0;
     poll_drive();
-    draw_player_screen(player);
+    draw_player_screen(player.db, player.drive, player.play_mode);
     EXPECT_EQ(row_text(4, 14, 6), "4 of 4");
     fake_sdl.calls.clear();
     dispatch_key('+');
@@ -169,7 +169,7 @@ TEST_F(MainLoop, StoppedClassicDriveShowsTheTrackItReports)
     fake_sdl.reported.status = CD_STOPPED;
     fake_sdl.reported.cur_track = 0;
     poll_drive();
-    draw_player_screen(player);
+    draw_player_screen(player.db, player.drive, player.play_mode);
     EXPECT_EQ(row_text(4, 14, 6), "1 of 4");
 }
 

@@ -89,7 +89,7 @@ class TrackEditor : public ::testing::Test
     {
         open_test_screen(rows, cols);
         feed_keys(keys + "q");
-        run_track_editor(player);
+        run_track_editor(player.db, player.drive);
     }
 
     // Puts a directory where the disc's file goes, so that saving it must fail.

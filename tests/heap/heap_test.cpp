@@ -230,7 +230,7 @@ class Heap : public ::testing::Test
     static void turn(int key)
     {
         poll_drive();
-        draw_player_screen(player);
+        draw_player_screen(player.db, player.drive, player.play_mode);
         feed_keys(std::string(1, static_cast<char>(key)));
         dispatch_key(read_key(5));
     }
@@ -240,7 +240,7 @@ class Heap : public ::testing::Test
     static void dialog_turn(int key, const std::string &input)
     {
         poll_drive();
-        draw_player_screen(player);
+        draw_player_screen(player.db, player.drive, player.play_mode);
         feed_keys(std::string(1, static_cast<char>(key)) + input);
         dispatch_key(read_key(5));
         drain_keys();
@@ -262,7 +262,7 @@ TEST_F(Heap, MivoCodeAllocatesNothingFromStartUpToShutDown)
     char *argv[] = {program, nullptr};
     start_up(1, argv);
     ASSERT_EQ(player.drive.toc.count, static_cast<int>(first_disc.size()));
-    draw_player_screen(player);
+    draw_player_screen(player.db, player.drive, player.play_mode);
 
     const char player_keys[] = "pu]u[+-=_*/mmmcrpsx?\n 9";
     for (int round = 0; round < 20; round++) {

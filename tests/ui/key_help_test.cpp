@@ -1,6 +1,6 @@
-#include "app/player.h"
 #include "test_screen.h"
 #include "ui/key_help.h"
+#include "ui/play_mode.h"
 #include "ui/player_screen.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +23,17 @@ bool screen_has(const std::string &text)
 
 TEST(KeyHelp, ThePanelPointsToTheHelpAndTheTitlesWhereItHasRoom)
 {
-    PlayerState state{};
+    DiscDatabase db{};
+    DriveStatus drive{};
     open_test_screen(24, 80);
-    draw_player_screen(state);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
     EXPECT_EQ(row_text(14, 30, 42), "[?] - Help: all keys, what the screen says");
     EXPECT_EQ(row_text(16, 30, 39), "Space pauses. Titles are kept in ~/.kel");
     EXPECT_TRUE(cell_is(18, 28, ACS_LTEE)) << "the divider below the panel";
 
     // On 20 rows the divider is row 14: neither line may reach the divider.
     open_test_screen(20, 80);
-    draw_player_screen(state);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
     EXPECT_FALSE(screen_has("[?]"));
     EXPECT_FALSE(screen_has("~/.kel"));
     EXPECT_TRUE(cell_is(14, 28, ACS_LTEE));
@@ -41,10 +42,11 @@ TEST(KeyHelp, ThePanelPointsToTheHelpAndTheTitlesWhereItHasRoom)
 
 TEST(KeyHelp, TheBoxExplainsTheKeysAndWordsUntilClosed)
 {
-    PlayerState state{};
+    DiscDatabase db{};
+    DriveStatus drive{};
     open_key_help();
     open_test_screen(24, 80);
-    draw_player_screen(state);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
     // 16 lines of at most 53 characters: an 18 by 57 box in the middle.
     EXPECT_TRUE(cell_is(3, 11, ACS_ULCORNER));
     EXPECT_TRUE(cell_is(3, 67, ACS_URCORNER));
@@ -58,19 +60,20 @@ TEST(KeyHelp, TheBoxExplainsTheKeysAndWordsUntilClosed)
     EXPECT_FALSE(screen_has("Edit track database"));
 
     close_key_help();
-    draw_player_screen(state);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
     EXPECT_FALSE(screen_has("No Audio means"));
     EXPECT_TRUE(screen_has("Edit track database"));
 }
 
 TEST(KeyHelp, TheBoxIsCutToSmallScreens)
 {
-    PlayerState state{};
+    DiscDatabase db{};
+    DriveStatus drive{};
     open_key_help();
     for (auto [rows, cols] : {std::pair{1, 1}, {5, 10}, {12, 40}, {18, 57}}) {
         SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols));
         open_test_screen(rows, cols);
-        draw_player_screen(state);
+        draw_player_screen(db, drive, MODE_REPEAT_CD);
         EXPECT_TRUE(cols < 20 || screen_has("Keys and")) << "the box's heading is lost";
     }
     close_key_help();

@@ -1,7 +1,7 @@
-#include "app/player.h"
 #include "test_screen.h"
 #include "ui/draw.h"
 #include "ui/message_line.h"
+#include "ui/play_mode.h"
 #include "ui/player_screen.h"
 
 #include <gtest/gtest.h>
@@ -73,13 +73,14 @@ TEST_F(MessageLine, CutsALongMessageToTheBuffer)
 
 TEST_F(MessageLine, ShowsOverThePlayersBottomFrameLineOnlyWhileItLasts)
 {
-    PlayerState state{};
+    DiscDatabase db{};
+    DriveStatus drive{};
     open_test_screen(24, 80);
-    draw_player_screen(state);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
     const std::string bottom = row_text(23);
 
     show_message("Volume request refused");
-    draw_player_screen(state);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
     EXPECT_EQ(row_text(23, 2, 24), " Volume request refused ");
     EXPECT_TRUE(cell_attrs(23, 3) & A_REVERSE);
     EXPECT_TRUE(cell_is(23, 0, ACS_LLCORNER));
@@ -91,7 +92,7 @@ TEST_F(MessageLine, ShowsOverThePlayersBottomFrameLineOnlyWhileItLasts)
     }
 
     fake_now.tv_sec += 5;
-    draw_player_screen(state);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
     EXPECT_EQ(row_text(23), bottom) << "an expired message left a mark";
 }
 

@@ -1,7 +1,8 @@
-#include "app/player.h"
+#include "database/disc_texts.h"
 #include "drive/drive.h"
 #include "mivo_version.h"
 #include "test_screen.h"
+#include "ui/play_mode.h"
 #include "ui/player_screen.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,13 @@ std::string track_entry(int i)
 // A player with a drive holding a disc of the given number of tracks; the
 // few frames beyond the whole second show that they are dropped.
 struct Player {
-    std::unique_ptr<PlayerState> state = std::make_unique<PlayerState>();
+    // What the screen reads; the texts are large, so they live on the heap.
+    struct Records {
+        DiscDatabase db;
+        DriveStatus drive;
+        int32_t play_mode;
+    };
+    std::unique_ptr<Records> state = std::make_unique<Records>();
     DriveStatus &drive = state->drive;
 
     explicit Player(int tracks = 0, int status = DRIVE_STOPPED, int current = 0)
@@ -47,7 +54,7 @@ struct Player {
     void draw(int rows, int cols)
     {
         open_test_screen(rows, cols);
-        draw_player_screen(*state);
+        draw_player_screen(state->db, state->drive, state->play_mode);
     }
 };
 
