@@ -99,7 +99,12 @@ int shut_down()
 int run_player(int argc, char **argv)
 {
     start_up(argc, argv);
-    start_terminal();
+    if (!start_terminal()) {
+        // The drive's reader thread and sound output are running by now.
+        drive_close();
+        fputs("Error: Could not start ncurses\n", stderr);
+        return 1;
+    }
     // From here on the screen is up: libraries must not write over it.
     route_library_messages(getenv("MIVO_LOG"));
     draw_player_screen(player);

@@ -106,7 +106,7 @@ static bool terminal_can_address_cursor()
     return can;
 }
 
-void start_terminal()
+bool start_terminal()
 {
     // initscr exits by itself on a terminal it cannot use; newterm returns
     // NULL instead, so the failure can be reported as mivo's own.
@@ -114,10 +114,8 @@ void start_terminal()
     SCREEN *screen = nullptr;
     if (isatty(fileno(stdin)) && terminal_can_address_cursor())
         screen = newterm(nullptr, stdout, stdin);
-    if (screen == nullptr) {
-        fputs("Error: Could not start ncurses\n", stderr);
-        exit(1);
-    }
+    if (screen == nullptr)
+        return false;
     set_term(screen);
     input_fd = fileno(stdin);
     set_escdelay(ESCAPE_DELAY_MS);
@@ -127,6 +125,7 @@ void start_terminal()
             init_pair(i, i, COLOR_BLACK);
     }
     set_idle_input_mode();
+    return true;
 }
 
 void stop_terminal()

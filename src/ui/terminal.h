@@ -4,12 +4,12 @@
 
 #include <curses.h>
 
-// Starts curses in the idle input mode; exits with status 1 when it cannot,
-// which includes standard input that is no terminal and a terminal that cannot
-// place the cursor. Takes SIGTSTP first, so curses does not: the handler only
-// notes the request, and the next key read leaves curses, stops mivo and takes
-// the screen back.
-void start_terminal();
+// Starts curses in the idle input mode; false when it cannot, which includes
+// standard input that is no terminal and a terminal that cannot place the
+// cursor, so the caller can close what it opened before it ends. Takes SIGTSTP first, so curses
+// does not: the handler only notes the request, and the next key read leaves curses, stops mivo and
+// takes the screen back.
+bool start_terminal();
 
 // Blanks the screen and gives the terminal back.
 void stop_terminal();
