@@ -26,6 +26,10 @@ static constexpr int ESCAPE_DELAY_MS = 100;
 // flag repaints the whole screen on every one.
 static volatile sig_atomic_t resize_requested;
 
+// How the screens' own key loops see that mivo was asked to end; the flag
+// belongs to the application, which the screens must not reach into.
+static bool (*quit_check)() = nullptr;
+
 static void note_suspend_request(int) { suspend_requested = 1; }
 
 static void note_resize(int) { resize_requested = 1; }
@@ -167,6 +171,10 @@ int read_wide_key(wint_t *key)
     *key = KEY_RESIZE;
     return KEY_CODE_YES;
 }
+
+void set_quit_check(bool (*check)()) { quit_check = check; }
+
+bool quit_requested() { return quit_check != nullptr && quit_check(); }
 
 bool terminal_lost()
 {

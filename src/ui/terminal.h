@@ -28,6 +28,13 @@ int read_wide_key(wint_t *key);
 // loops that wait for keys must end instead of spinning on a dead terminal.
 bool terminal_lost();
 
+// Lets the screens' key loops see a quit request (SIGTERM, SIGINT, SIGHUP)
+// through check; nullptr: none is ever seen.
+void set_quit_check(bool (*check)());
+
+// True once check says mivo was asked to end: a dialog then gives up at once.
+bool quit_requested();
+
 // Puts the terminal back in the idle input mode: half-delay of half a second,
 // no echo, keypad and leaveok on.
 void set_idle_input_mode();
