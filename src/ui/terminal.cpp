@@ -1,6 +1,7 @@
 #include "ui/terminal.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <term.h>
 #include <unistd.h>
@@ -72,15 +73,34 @@ static bool follow_requests()
     return suspended || resized;
 }
 
+// Stops mivo with a default SIGTSTP rather than SIGSTOP: the kernel discards
+// it where no job-control shell could continue mivo (an orphaned process
+// group, as under a terminal emulator's -e, a new tmux session or setsid), so
+// mivo goes on there instead of being frozen for good.
+static void stop_as_the_shell_expects()
+{
+    struct sigaction stop_by_default = {};
+    sigemptyset(&stop_by_default.sa_mask);
+    stop_by_default.sa_handler = SIG_DFL;
+    struct sigaction own = {};
+    sigaction(SIGTSTP, &stop_by_default, &own);
+    sigset_t tstp;
+    sigemptyset(&tstp);
+    sigaddset(&tstp, SIGTSTP);
+    sigset_t before;
+    pthread_sigmask(SIG_UNBLOCK, &tstp, &before);
+    raise(SIGTSTP);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    sigaction(SIGTSTP, &own, nullptr);
+}
+
 bool suspend_if_requested()
 {
     if (!suspend_requested)
         return false;
     suspend_requested = 0;
     endwin();
-    // SIGSTOP cannot be caught or discarded, so mivo stops even where a
-    // terminal emulator or setsid left it without a job-control shell.
-    raise(SIGSTOP);
+    stop_as_the_shell_expects();
     // Continued: whatever the terminal showed meanwhile is repainted, and a
     // resize while stopped reaches curses through its own SIGWINCH flag.
     clearok(curscr, TRUE);

@@ -1122,6 +1122,31 @@ def continue_until(m, what, predicate, timeout=10.0):
 
 
 class Suspend(E2E):
+    def start(self, **kw):
+        """A run under a job-control shell, where a stop signal stops mivo."""
+        kw.setdefault("job_control", True)
+        return super().start(**kw)
+
+    def test_suspend_without_a_job_control_shell_goes_on(self):
+        """A session leader's process group is orphaned (a terminal emulator's
+        -e, a new tmux session, setsid): nobody could continue mivo there, so
+        the stop is dropped and the screen comes back at once."""
+        m = self.start(job_control=False)
+        wait_status(m, "Stopped")
+        with m.lock:
+            before = len(m.raw)
+        m.signal(signal.SIGTSTP)
+
+        def left_and_back(m):
+            with m.lock:
+                raw = bytes(m.raw[before:])
+            left = raw.find(b"\x1b[?1049l")
+            return left >= 0 and raw.find(b"\x1b[?1049h", left) > left
+        m.wait_for(left_and_back, 3, "the screen given back and taken again")
+        self.assertNotIn(m.process_state(), ("T", "t"), "mivo stopped with nobody to continue it")
+        wait_status(m, "Stopped")
+        self.quit_cleanly(m)
+
     def suspend(self, m):
         """Stops mivo with SIGTSTP and checks that it gave the terminal back."""
         m.signal(signal.SIGTSTP)
