@@ -6,8 +6,9 @@
 
 // Starts curses in the idle input mode; false when it cannot, which includes
 // standard input that is no terminal and a terminal that cannot place the
-// cursor, so the caller can close what it opened before it ends. Takes SIGTSTP first, so curses
-// does not: the handler only notes the request, and the next key read leaves curses, stops mivo and
+// cursor, so the caller can close what it opened before it ends. Takes SIGTSTP
+// first, so curses does not: the handler only notes the request, and the next
+// key read leaves curses, stops mivo (unless no shell could continue it) and
 // takes the screen back.
 bool start_terminal();
 
