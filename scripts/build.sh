@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds build/mivo (and the tests) after installing what is missing.
+# Builds build/mivo and the tests after installing what is missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-cmake -S "$root" -B "$root/build" -DMIVO_WERROR=ON >/dev/null
-cmake --build "$root/build" -j"$(nproc)"
+# shellcheck source=scripts/common.sh
+. "$root/scripts/common.sh"
+trap 'hand_back "$root/build"' EXIT
+"$root/scripts/setup-tests.sh"
+cd "$root"
+cmake --preset plain >/dev/null
+cmake --build --preset plain -j"$(nproc)"

@@ -26,11 +26,12 @@ cue=$tmp/demo.cue
 n=0
 for t in "${tracks[@]}"; do
   n=$((n + 1))
-  set -- $t
-  secs=$1; shift
-  step=$(awk -v s="$secs" -v c=$# 'BEGIN { printf "%.3f", s / c }')
+  read -ra notes <<<"$t"
+  secs=${notes[0]}
+  notes=("${notes[@]:1}")
+  step=$(awk -v s="$secs" -v c=${#notes[@]} 'BEGIN { printf "%.3f", s / c }')
   parts=()
-  for hz in "$@"; do
+  for hz in "${notes[@]}"; do
     sox -q -n -r 44100 -c 2 -b 16 "$tmp/n$hz.wav" synth "$step" pluck "$hz" vol 0.6 fade 0.01 "$step" 0.3
     parts+=("$tmp/n$hz.wav")
   done

@@ -3,16 +3,15 @@
 # and UndefinedBehaviorSanitizer) and runs every test against both builds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/common.sh
+. "$root/scripts/common.sh"
+trap 'hand_back "$root/build" "$root/build-sanitize"' EXIT
 jobs=$(nproc)
-"$root/scripts/setup.sh"
-"$root/scripts/make-demo-disc.sh" "$root/build/demo-disc"
+"$root/scripts/setup-tests.sh"
+cd "$root"
 
-cmake -S "$root" -B "$root/build" -DMIVO_WERROR=ON >/dev/null
-cmake --build "$root/build" -j"$jobs"
-(cd "$root/build" && ctest --output-on-failure -j"$jobs")
-
-cmake -S "$root" -B "$root/build-sanitize" -DMIVO_WERROR=ON -DMIVO_SANITIZE=ON \
-  -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$root/build-sanitize" -j"$jobs"
-(cd "$root/build-sanitize" && ASAN_OPTIONS=detect_leaks=0 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j"$jobs")
+for preset in plain sanitize; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+done

@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/disc_titles.h"
 #include "app/drive_target.h"
 #include "app/library_messages.h"
@@ -29,9 +30,7 @@ static bool quit_was_asked() { return player.quit != 0; }
 
 int parse_drive_number(int argc, char **argv)
 {
-    if (argc < 2)
-        return 0;
-    return static_cast<int>(strtol(argv[1], nullptr, 0));
+    return parse_command_line(argc, argv).drive_number;
 }
 
 // Start-up failures come before the terminal is taken over, so a plain line on
@@ -59,9 +58,11 @@ void start_up(int argc, char **argv)
     player.play_mode = MODE_NORMAL;
 
     DriveTarget target{};
-    if (drive_target_for(argc >= 2 ? argv[1] : nullptr, target) != 0)
-        fail_start("The name of the disc image is too long: %s\n", argv[1]);
-    int opened = argc >= 2 ? drive_open(target) : drive_open_default();
+    // Options may stand before the disc, so it is the first argument that is none.
+    const char *disc = parse_command_line(argc, argv).disc;
+    if (drive_target_for(disc, target) != 0)
+        fail_start("The name of the disc image is too long: %s\n", disc);
+    int opened = disc != nullptr ? drive_open(target) : drive_open_default();
     if (opened != 0)
         fail_start("%s\n", drive_error());
 
@@ -102,6 +103,10 @@ int shut_down()
 
 int run_player(int argc, char **argv)
 {
+    command_line = parse_command_line(argc, argv);
+    int status = answer_command_line(command_line, stdout, stderr);
+    if (status >= 0)
+        return status;
     start_up(argc, argv);
     if (!start_terminal()) {
         // The drive's reader thread and sound output are running by now.

@@ -1,6 +1,7 @@
 #include "database/database.h"
 
 #include "database/disc_id.h"
+#include "mivo_version.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,8 +29,6 @@ static constexpr int WRAP_AFTER = 60;
 // A save's temporary file still there after this many seconds was left by a
 // save that never finished.
 static constexpr time_t STALE_TEMPORARY_AGE = 60;
-
-static const char SUBMITTED_VIA[] = "mivo 1.0.0";
 
 // What went wrong in the last failed load or save, for the user to read.
 static char error_line[2 * DATABASE_PATH_SIZE];
@@ -476,7 +475,7 @@ static bool write_entry(TextBuffer &out, const DiscDatabase &db, const Toc &toc,
     }
     if (!put_format(out, "#\n# Disc length: %i seconds\n",
                     disc_length_frames(toc) / FRAMES_PER_SECOND) ||
-        !put_format(out, "# Submitted via: %s\n#\n", SUBMITTED_VIA) ||
+        !put_format(out, "# Submitted via: %s\n#\n", MIVO_NAME_VERSION) ||
         !put_format(out, "DISCID=%08" PRIx64 "\n", id))
         return false;
 
@@ -575,7 +574,8 @@ static void remove_stale_temporaries(int dir_fd)
 // field with each byte escaped to two, broken into lines that each repeat the
 // keyword and index ("TTITLE98=" and the like, at most 16 bytes) and end in a
 // newline. At most about 135 KB for 99 tracks.
-static constexpr size_t MAX_HEADER_SIZE = 256 + MAX_DB_TRACKS * sizeof "# 4294967295\n";
+static constexpr size_t MAX_HEADER_SIZE =
+    256 + sizeof MIVO_NAME_VERSION + MAX_DB_TRACKS * sizeof "# 4294967295\n";
 static constexpr size_t MAX_ESCAPED_FIELD = 2 * (TEXT_FIELD_SIZE - 1);
 static constexpr size_t MAX_FIELD_SIZE =
     MAX_ESCAPED_FIELD + (MAX_ESCAPED_FIELD / WRAP_AFTER + 1) * (16 + 1);

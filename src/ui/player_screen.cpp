@@ -2,6 +2,7 @@
 
 #include "database/disc_id.h"
 #include "drive/drive.h"
+#include "mivo_version.h"
 #include "ui/draw.h"
 #include "ui/key_help.h"
 
@@ -266,7 +267,7 @@ void draw_player_screen(const PlayerState &state)
     wattr_off(stdscr, BOX_TITLE_ATTR, nullptr);
 
     wattr_on(stdscr, BANNER_ATTR, nullptr);
-    draw_clipped(stdscr, screen_rect.top, screen_rect.left + 2, "mivo 1.0.0",
+    draw_clipped(stdscr, screen_rect.top, screen_rect.left + 2, MIVO_NAME_VERSION,
                  screen_rect.width - 4);
     wattr_off(stdscr, BANNER_ATTR, nullptr);
 

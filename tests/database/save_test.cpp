@@ -1,5 +1,6 @@
 #include "database/database.h"
 #include "database_test_support.h"
+#include "mivo_version.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +70,7 @@ TEST_F(Save, WritesHeaderAndFieldsByteForByte)
                                              "# 15150\n"
                                              "#\n"
                                              "# Disc length: 400 seconds\n"
-                                             "# Submitted via: mivo 1.0.0\n"
+                                             "# Submitted via: " MIVO_NAME_VERSION "\n"
                                              "#\n"
                                              "DISCID=06019002\n"
                                              "DTITLE=Artist / Album\n"
@@ -91,12 +92,13 @@ TEST_F(Save, HeaderOfUnusualTablesOfContents)
     } cases[] = {
         {"no tracks", make_disc({}, 0), "00000000",
          "# xmcd CD Database Entry\n#\n# Track frame offsets:\n#\n# Disc length: 0 seconds\n"
-         "# Submitted via: mivo 1.0.0\n#\nDISCID=00000000\nDTITLE=\nEXTD=\nPLAYORDER=\n"},
+         "# Submitted via: " MIVO_NAME_VERSION
+         "\n#\nDISCID=00000000\nDTITLE=\nEXTD=\nPLAYORDER=\n"},
         {"16-digit id, negative length",
          make_disc({29925, 36675, 43425, 50175, 56925, 63675, 70425}, 90000), "ffffffff93032107",
          "# xmcd CD Database Entry\n#\n# Track frame offsets:\n# 29925\n# 36675\n# 43425\n"
          "# 50175\n# 56925\n# 63675\n# 70425\n#\n# Disc length: -28632575 seconds\n"
-         "# Submitted via: mivo 1.0.0\n#\nDISCID=ffffffff93032107\nDTITLE=\nTTITLE0=\n"
+         "# Submitted via: " MIVO_NAME_VERSION "\n#\nDISCID=ffffffff93032107\nDTITLE=\nTTITLE0=\n"
          "TTITLE1=\nTTITLE2=\nTTITLE3=\nTTITLE4=\nTTITLE5=\nTTITLE6=\nEXTD=\nEXTT0=\n"
          "EXTT1=\nEXTT2=\nEXTT3=\nEXTT4=\nEXTT5=\nEXTT6=\nPLAYORDER=\n"},
     };

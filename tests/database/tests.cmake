@@ -18,6 +18,7 @@ if(MIVO_CLANGXX)
                         ${PROJECT_SOURCE_DIR}/src/database/disc_id.cpp)
   set(libfuzzer_includes ${PROJECT_SOURCE_DIR}/src ${SDL12_INCLUDE_DIRS})
   list(TRANSFORM libfuzzer_includes PREPEND -I)
+  list(APPEND libfuzzer_includes -I${PROJECT_BINARY_DIR}/generated ${SDL12_CFLAGS_OTHER})
   set(libfuzzer_bin ${CMAKE_CURRENT_BINARY_DIR}/database_libfuzzer)
   add_custom_command(OUTPUT ${libfuzzer_bin}
     COMMAND ${MIVO_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined

@@ -10,6 +10,7 @@ that a feature that has landed is taken off that list.
 
 import argparse
 import os
+import subprocess
 import sys
 import unittest
 
@@ -33,6 +34,11 @@ def main():
                           standin_dir=os.path.abspath(opts.standin_dir),
                           demo_disc=os.path.abspath(opts.demo_disc),
                           stress_seconds=opts.stress_seconds, seed=opts.seed)
+
+    # The banner and the disc files carry the version the binary was built with.
+    version = subprocess.run([harness.CONFIG["mivo"], "--version"], capture_output=True,
+                             text=True, check=True).stdout.strip()
+    os.environ["MIVO_NAME_VERSION"] = version
 
     loader = unittest.TestLoader()
     if opts.pattern:

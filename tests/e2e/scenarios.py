@@ -545,7 +545,8 @@ class Screen(E2E):
         wait_status(m, "Stopped")
 
         def layout():
-            self.assertEqual(m.at(0, 2, 10), "mivo 1.0.0")
+            banner = os.environ["MIVO_NAME_VERSION"]
+            self.assertEqual(m.at(0, 2, len(banner)), banner)
             self.assertEqual(m.attrs(0, 2), {"bold": True, "reverse": False, "fg": COLOUR[7]})
             for y, x, text in ((0, 30, "Control Panel"), (8, 2, "Track List"), (18, 30, "Disc Information")):
                 self.assertEqual(m.at(y, x, len(text)), text)

@@ -12,7 +12,10 @@
  * hands out as SDL_CD.id, a /dev/null descriptor that passes for a block
  * device, so the volume keys can be driven without a drive. All other
  * descriptors go to the C library untouched. */
+/* SDL's own flags define it when the build passes them. */
+#ifndef _GNU_SOURCE
 #define _GNU_SOURCE
+#endif
 #include <SDL.h>
 
 #include <dlfcn.h>

@@ -50,7 +50,8 @@ def place_on_screen(m):
         return ("help", None)
     if top[2:23] == "KEL Track List Editor" and m.row(19).startswith("├"):
         return ("editor", None)
-    if top[2:12] == "mivo 1.0.0" and m.at(18, 28, 2) == "├─":
+    banner = xmcd.name_version()
+    if top[2:2 + len(banner)] == banner and m.at(18, 28, 2) == "├─":
         return ("player", None)
     return None
 

@@ -11,9 +11,8 @@ set_target_properties(mivo_standin_drive PROPERTIES
   C_STANDARD 11
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/e2e-standin)
 target_include_directories(mivo_standin_drive PRIVATE ${SDL12_INCLUDE_DIRS})
-target_compile_options(mivo_standin_drive PRIVATE -fno-sanitize=all)
-target_link_options(mivo_standin_drive PRIVATE -fno-sanitize=all)
-target_link_libraries(mivo_standin_drive PRIVATE ${CMAKE_DL_LIBS})
+target_compile_options(mivo_standin_drive PRIVATE ${SDL12_CFLAGS_OTHER})
+target_link_libraries(mivo_standin_drive PRIVATE mivo_warnings ${CMAKE_DL_LIBS})
 
 # Times the database's load and save on large files (scripts/bench.sh).
 add_executable(mivo_db_bench ${CMAKE_CURRENT_LIST_DIR}/db_bench.cpp)
@@ -32,7 +31,31 @@ target_include_directories(mivo_cdio_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../
 target_link_libraries(mivo_cdio_bench PRIVATE mivo_lib PkgConfig::SDL12)
 set_target_properties(mivo_cdio_bench PROPERTIES EXCLUDE_FROM_ALL ON)
 
-set(MIVO_E2E_PYTHON /usr/bin/python3)
+
+# The scenarios need python 3 and its terminal emulator pyte (python3-pyte).
+option(MIVO_E2E "Run the end-to-end tests (python3 and python3-pyte)" ON)
+if(NOT MIVO_E2E)
+  return()
+endif()
+# Debian's python3-pyte serves the system's python3, which an interpreter found
+# first on the path (pyenv, a virtual environment) may lack.
+find_package(Python3 COMPONENTS Interpreter)
+find_program(MIVO_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+unset(MIVO_E2E_PYTHON)
+foreach(python ${Python3_EXECUTABLE} ${MIVO_SYSTEM_PYTHON3})
+  execute_process(COMMAND ${python} -c "import pyte"
+                  RESULT_VARIABLE pyte_missing OUTPUT_QUIET ERROR_QUIET)
+  if(NOT pyte_missing)
+    set(MIVO_E2E_PYTHON ${python})
+    break()
+  endif()
+endforeach()
+if(NOT MIVO_E2E_PYTHON)
+  message(STATUS "python3 with its module pyte is missing, so the end-to-end tests are "
+                 "skipped: scripts/setup-tests.sh installs them (python3-pyte)")
+  return()
+endif()
+
 set(MIVO_E2E_DEMO_DISC ${CMAKE_BINARY_DIR}/demo-disc)
 set(MIVO_E2E_RUN ${MIVO_E2E_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/run.py
   --mivo $<TARGET_FILE:mivo>

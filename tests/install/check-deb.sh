@@ -2,7 +2,7 @@
 # Builds mivo's Debian package, installs it, runs what it installed and removes
 # it again, checking that nothing of it is left. It installs as root, so it runs
 # only when MIVO_TEST_INSTALL=1 and reports "skipped" (77) otherwise.
-# Usage: MIVO_TEST_INSTALL=1 check-deb.sh [BUILD_DIR [CPACK]]
+# Usage: MIVO_TEST_INSTALL=1 check-deb.sh BUILD_DIR VERSION [CMAKE [CPACK]]
 set -euo pipefail
 if [ "${MIVO_TEST_INSTALL:-}" != 1 ]; then
   echo "skipped: set MIVO_TEST_INSTALL=1 to install and remove the mivo package as root" >&2
@@ -10,8 +10,8 @@ if [ "${MIVO_TEST_INSTALL:-}" != 1 ]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
-cpack=${2:-cpack}
+build=$(cd "$1" && pwd)
+version=$2
 
 fail() {
   echo "check-deb: $*" >&2
@@ -36,14 +36,14 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== building the package"
-(cd "$build" && "$cpack" -G DEB -B "$tmp/pkg") >"$tmp/cpack.log" 2>&1 ||
-  { cat "$tmp/cpack.log" >&2; fail "cpack -G DEB failed"; }
-deb=$tmp/pkg/mivo_1.0.0_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || fail "cpack made no $(basename "$deb"): $(ls "$tmp/pkg")"
+deb=$("$here/build-package.sh" "$root" "$build/package/release" "$tmp/pkg" "${@:3}") ||
+  fail "the package could not be built"
+[ "$(basename "$deb")" = "mivo_${version}_$(dpkg --print-architecture).deb" ] ||
+  fail "the package is called $(basename "$deb")"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = mivo ] || fail "Package is '$(field Package)', not mivo"
-[ "$(field Version)" = 1.0.0 ] || fail "Version is '$(field Version)', not 1.0.0"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
 [ "$(field Section)" = sound ] || fail "Section is '$(field Section)', not sound"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 [ -n "$(field Description)" ] || fail "no Description"
@@ -57,12 +57,17 @@ installed=1
 dpkg -i "$deb" >"$tmp/dpkg.log" 2>&1 ||
   { cat "$tmp/dpkg.log" >&2; fail "dpkg -i failed (scripts/setup.sh installs the libraries it needs)"; }
 for f in /usr/bin/mivo /usr/bin/mivo-play-folder /usr/share/mivo/sdl-env.sh \
-         /usr/share/man/man1/mivo.1 /usr/share/man/man1/mivo-play-folder.1; do
+         /usr/share/man/man1/mivo.1.gz /usr/share/man/man1/mivo-play-folder.1.gz \
+         /usr/share/doc/mivo/copyright /usr/share/doc/mivo/changelog.Debian.gz; do
   [ -e "$f" ] || fail "$f is not installed"
 done
 if command -v man >/dev/null; then
-  [ "$(man -w mivo)" = /usr/share/man/man1/mivo.1 ] || fail "man -w mivo gives '$(man -w mivo)'"
+  [ "$(man -w mivo)" = /usr/share/man/man1/mivo.1.gz ] || fail "man -w mivo gives '$(man -w mivo)'"
 fi
+
+echo "== asking mivo its version"
+[ "$(/usr/bin/mivo --version)" = "mivo ${version%-*}" ] ||
+  fail "mivo --version says '$(/usr/bin/mivo --version)'"
 
 echo "== running mivo 99 (a drive that is not there)"
 mkdir -p "$tmp/home"

@@ -1,5 +1,6 @@
 #include "app/player.h"
 #include "drive/drive.h"
+#include "mivo_version.h"
 #include "test_screen.h"
 #include "ui/player_screen.h"
 
@@ -159,7 +160,7 @@ TEST(PlayerScreen, LaysOutTheWorkedExampleOn24By80)
     }
 
     // Banner and box titles.
-    expect_text(0, 2, "mivo 1.0.0");
+    expect_text(0, 2, MIVO_NAME_VERSION);
     expect_text(0, 30, "Control Panel");
     expect_text(8, 2, "Track List");
     expect_text(18, 30, "Disc Information");

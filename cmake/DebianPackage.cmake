@@ -1,0 +1,114 @@
+# The Debian package (cpack -G DEB in the build directory): the files Debian's
+# policy asks of a binary package beside the program, and CPack's settings.
+
+# mivo has no mail domain of its own, and an invented address would send bug
+# reports to a stranger, so the maintainer is whoever builds the package, named
+# the way Debian's own tools find the packager: DEBFULLNAME and DEBEMAIL (or
+# EMAIL). Failing those, the checkout's git identity, unless it lies in a domain
+# reserved for examples and tests, which can never receive mail.
+function(mivo_default_maintainer out)
+  set(name "$ENV{DEBFULLNAME}")
+  set(mail "$ENV{DEBEMAIL}")
+  if(mail STREQUAL "")
+    set(mail "$ENV{EMAIL}")
+  endif()
+  if(mail MATCHES "^(.*[^ ]) *<(.+)>$")
+    set(name "${CMAKE_MATCH_1}")
+    set(mail "${CMAKE_MATCH_2}")
+  endif()
+  find_package(Git QUIET)
+  if(GIT_FOUND AND (name STREQUAL "" OR mail STREQUAL ""))
+    foreach(key name email)
+      execute_process(COMMAND ${GIT_EXECUTABLE} config user.${key}
+                      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                      OUTPUT_VARIABLE git_${key} OUTPUT_STRIP_TRAILING_WHITESPACE
+                      ERROR_QUIET)
+    endforeach()
+    if(name STREQUAL "")
+      set(name "${git_name}")
+    endif()
+    if(mail STREQUAL "")
+      set(mail "${git_email}")
+    endif()
+  endif()
+  string(TOLOWER "${mail}" lower)
+  if(name STREQUAL "" OR NOT lower MATCHES "^[^@ ]+@[^@ ]+\\.[^@ ]+$"
+     OR lower MATCHES "(\\.|@)(example|invalid|test|localhost|local)$"
+     OR lower MATCHES "@example\\.(com|net|org)$")
+    set(${out} "" PARENT_SCOPE)
+  else()
+    set(${out} "${name} <${mail}>" PARENT_SCOPE)
+  endif()
+endfunction()
+
+mivo_default_maintainer(mivo_maintainer)
+set(MIVO_PACKAGE_MAINTAINER "${mivo_maintainer}" CACHE STRING
+    "Maintainer of the Debian package, as 'Full Name <address>'")
+# A builder who names themselves after the first configure is still heard.
+if(MIVO_PACKAGE_MAINTAINER STREQUAL "" AND NOT mivo_maintainer STREQUAL "")
+  set_property(CACHE MIVO_PACKAGE_MAINTAINER PROPERTY VALUE "${mivo_maintainer}")
+endif()
+if(MIVO_PACKAGE_MAINTAINER STREQUAL "")
+  message(STATUS "The Debian package has no maintainer yet: set DEBFULLNAME and DEBEMAIL, "
+                 "or -DMIVO_PACKAGE_MAINTAINER='Full Name <address>', before cpack -G DEB")
+endif()
+
+# The Debian revision makes this a packaging of the release, not a native package.
+set(MIVO_DEB_RELEASE 1)
+set(MIVO_DEB_VERSION ${PROJECT_VERSION}-${MIVO_DEB_RELEASE})
+
+# Manual pages carry the version; the package holds them compressed, the
+# changelog too, with gzip -n so that the archive does not change with the time.
+set(doc_dir ${PROJECT_BINARY_DIR}/doc)
+set(compressed ${doc_dir}/changelog.Debian.gz)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian.in ${doc_dir}/changelog.Debian @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright ${doc_dir}/copyright COPYONLY)
+add_custom_command(OUTPUT ${doc_dir}/changelog.Debian.gz
+  COMMAND gzip -9nf ${doc_dir}/changelog.Debian -c > ${doc_dir}/changelog.Debian.gz
+  DEPENDS ${doc_dir}/changelog.Debian VERBATIM)
+foreach(page ${MIVO_MAN_PAGES})
+  add_custom_command(OUTPUT ${doc_dir}/${page}.gz
+    COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/man/${page} -c > ${doc_dir}/${page}.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/man/${page} VERBATIM)
+  list(APPEND compressed ${doc_dir}/${page}.gz)
+  install(FILES ${doc_dir}/${page}.gz DESTINATION share/man/man1)
+endforeach()
+add_custom_target(mivo_docs ALL DEPENDS ${compressed})
+install(FILES ${doc_dir}/changelog.Debian.gz ${doc_dir}/copyright DESTINATION share/doc/mivo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME mivo)
+
+# The compiler's version notes in .comment say nothing to a user, and strip
+# keeps them, so they go once mivo is in place.
+install(CODE "
+  set(installed \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/mivo\")
+  if(EXISTS \"\${installed}\")
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment \"\${installed}\")
+  endif()")
+
+set(CPACK_PACKAGE_CONTACT "${MIVO_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "full-screen terminal player for audio CDs")
+set(CPACK_PACKAGE_DESCRIPTION "\
+mivo plays an audio CD with single-key commands and shows the drive's state,
+the times and the track list. It keeps the disc and track titles in one
+xmcd-format file per disc under ~/.kel and edits them in a built-in editor.
+It reaches the drive through SDL 1.2's CD-ROM interface. mivo-play-folder
+plays a folder of MP3 files as a virtual disc through sdl12-compat.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${MIVO_DEB_RELEASE})
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# The shared libraries' own packages, as dpkg-shlibdeps finds them, are the
+# dependencies; the virtual disc needs sdl12-compat's library beside them.
+find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libc6, libgcc-s1, libstdc++6, libncursesw6, libtinfo6, libsdl1.2debian")
+endif()
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libsdl1.2-compat)
+include(CPack)

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs, on top of what scripts/setup.sh installs, the tools mivo's tests
+# need. Installs only what is missing.
+set -euo pipefail
+here=$(dirname "$0")
+# shellcheck source=scripts/common.sh
+. "$here/common.sh"
+"$here/setup.sh"
+
+packages=(
+  libgtest-dev                   # the unit tests
+  python3 python3-pyte           # the end-to-end tests read the screen through pyte
+  clang libclang-rt-14-dev       # the database loader's libFuzzer target
+  mandoc                         # the manual pages' lint
+  dpkg-dev lintian               # the Debian package: its dependencies and its lint
+  shellcheck                     # the scripts' lint
+)
+install_missing "${packages[@]}"
