@@ -216,6 +216,9 @@ void run_track_editor(DiscDatabase &db, const DriveStatus &drive)
         // player can end.
         if (key == ERR && terminal_lost())
             key = 'q';
+        // A quit signal leaves the same way, so the texts reach the disc's file.
+        if (quit_requested())
+            key = 'q';
         if (key != ERR && key != KEY_RESIZE)
             clear_message();
         switch (key) {

@@ -5,6 +5,8 @@
 #include "fake_sdl.h"
 #include "test_screen.h"
 #include "ui/message_line.h"
+#include "ui/prompt.h"
+#include "ui/terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +52,8 @@ class TrackEditor : public ::testing::Test
     {
         reset_fake_sdl();
         player = PlayerState{};
+        // The editor sees a quit signal through the terminal, as start-up sets it.
+        set_quit_check([] { return player.quit != 0; });
         editor_cursor_row = 0;
         editor_scroll_offset = 0;
         char pattern[] = "/tmp/mivo-editor-XXXXXX";
@@ -60,6 +64,7 @@ class TrackEditor : public ::testing::Test
 
     void TearDown() override
     {
+        set_quit_check(nullptr);
         clear_message();
         drain_keys();
         fs::remove_all(home);
@@ -461,6 +466,33 @@ TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
     fs::remove(files[0]);
     run_editor(24, 80, "");
     EXPECT_EQ(saved_files().size(), 1u);
+}
+
+// The prompt's keys when a quit signal comes while it waits: nothing at first,
+// then Escape.
+int quit_while_prompting(wint_t *key)
+{
+    if (!player.quit) {
+        player.quit = 1;
+        return ERR;
+    }
+    *key = 27;
+    return OK;
+}
+
+TEST_F(TrackEditor, AQuitSignalLeavesAndSavesBeforeTheNextKey)
+{
+    insert_disc(3);
+    set_title(0, "Opening");
+    player.db.dirty = 1;
+    set_prompt_key_reader(quit_while_prompting);
+    // The signal comes in the prompt of E; D and Q are typed after it.
+    run_editor(24, 80, "ed");
+    set_prompt_key_reader(nullptr);
+    EXPECT_EQ(editor_cursor_row, 0) << "a key after the signal was obeyed";
+    EXPECT_EQ(title(0), "Opening");
+    EXPECT_EQ(saved_files().size(), 1u);
+    EXPECT_EQ(player.db.dirty, 0);
 }
 
 TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
