@@ -45,3 +45,6 @@ echo "== a drive read through libcdio and paranoia (BIN/CUE image, SDL's disk dr
 mkdir -p "$images/cdio"
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=23 \
   "$build/tests/mivo_cdio_bench" "$images/cdio" 2>/dev/null
+echo "== title lookups (local stand-in server)"
+/usr/bin/python3 "$root/tests/e2e/lookup_bench.py" --mivo "$build/mivo" \
+  --standin-dir "$build/tests/e2e-standin"

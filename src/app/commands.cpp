@@ -1,5 +1,6 @@
 #include "app/commands.h"
 
+#include "app/lookup_flow.h"
 #include "drive/drive.h"
 #include "editor/track_editor.h"
 #include "ui/key_help.h"
@@ -186,6 +187,10 @@ void dispatch_key(int key)
     case 't':
         if (has_disc)
             dialogs->run_track_editor(player);
+        break;
+    case 'L':
+    case 'l':
+        choose_titles();
         break;
     case 'U':
     case 'u':

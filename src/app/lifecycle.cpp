@@ -2,6 +2,7 @@
 #include "app/disc_titles.h"
 #include "app/drive_target.h"
 #include "app/library_messages.h"
+#include "app/lookup_flow.h"
 #include "app/main_loop.h"
 #include "app/player.h"
 #include "database/database.h"
@@ -52,6 +53,7 @@ void start_up(int argc, char **argv)
     // mivo with the terminal raw and a temporary file left.
     signal(SIGXFSZ, SIG_IGN);
     player.play_mode = MODE_NORMAL;
+    start_lookups(argc, argv);
 
     DriveTarget target{};
     // Options may stand before the disc, so it is the first argument that is none.

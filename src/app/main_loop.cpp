@@ -3,6 +3,7 @@
 #include "app/disc_titles.h"
 
 #include "app/commands.h"
+#include "app/lookup_flow.h"
 #include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
@@ -27,17 +28,20 @@ static void follow_disc_change(uint64_t id)
         if (save_database(player.db, loaded_disc) != 0)
             note_lost_titles();
     }
+    bool has_title_file = false;
     if (drive.state <= DRIVE_NO_DISC) {
         clear_database(player.db);
     } else {
         DiscText text{};
         drive_disc_text(text);
-        load_disc_titles(player, drive.toc, text);
+        // A file that is there but cannot be read still holds the user's texts.
+        has_title_file = load_disc_titles(player, drive.toc, text) == 0 || player.db.unreadable;
         say_unreadable_titles();
     }
     player.db.dirty = 0;
     remember_loaded_disc(drive.toc);
     player.disc_id = id;
+    lookup_new_disc(has_title_file);
 }
 
 void poll_drive()
@@ -59,8 +63,9 @@ void run_main_loop()
 {
     do {
         poll_drive();
+        advance_lookup();
         draw_player_screen(player);
-        int key = read_key(5);
+        int key = read_key_or_reply(5);
         if (terminal_lost())
             player.quit = 1;
         // A message lasts until the user does something; what the key does

@@ -203,6 +203,8 @@ static void move_selection_up()
         editor_scroll_offset--;
 }
 
+void (*editor_lookup)();
+
 // Redraws and obeys one key per turn until the user leaves; leaving always saves.
 void run_track_editor(PlayerState &state)
 {
@@ -246,6 +248,11 @@ void run_track_editor(PlayerState &state)
         case 'u':
         case KEY_UP:
             move_selection_up();
+            break;
+        case 'L':
+        case 'l':
+            if (editor_lookup != nullptr)
+                editor_lookup();
             break;
         case 'Q':
         case 'q':

@@ -13,5 +13,9 @@ extern int32_t editor_cursor_row;
 // Index of the track shown in the list's top row.
 extern int32_t editor_scroll_offset;
 
+// What L does in the editor: the application's lookup and choice of titles,
+// which may replace the texts being edited. Nothing while unset.
+extern void (*editor_lookup)();
+
 // Runs the editor until the user leaves it, then saves the texts.
 void run_track_editor(PlayerState &state);

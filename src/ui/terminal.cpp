@@ -137,17 +137,24 @@ void stop_terminal()
     endwin();
 }
 
+// A key handed back to curses after a suspend or resize, which the terminal's
+// descriptor no longer shows.
+static bool key_handed_back;
+
 int read_key(int tenths)
 {
     if (follow_requests())
         return KEY_RESIZE;
     halfdelay(tenths);
+    key_handed_back = false;
     const int key = wgetch(stdscr);
     if (!follow_requests())
         return key;
     // The key came with the request; it is read again after the redraw.
-    if (key != ERR && key != KEY_RESIZE)
+    if (key != ERR && key != KEY_RESIZE) {
         ungetch(key);
+        key_handed_back = true;
+    }
     return KEY_RESIZE;
 }
 
@@ -167,6 +174,27 @@ int read_wide_key(wint_t *key)
         ungetch(static_cast<int>(*key));
     *key = KEY_RESIZE;
     return KEY_CODE_YES;
+}
+
+// curses takes typed bytes one at a time, so the descriptor shows what is still
+// to be read; once a key is there, the timed read returns it at once, an arrow
+// key's whole sequence included. The screen is brought up to date first, as
+// wgetch would before it waits.
+int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms))
+{
+    if (follow_requests())
+        return KEY_RESIZE;
+    if (key_handed_back)
+        return read_key(tenths);
+    wrefresh(stdscr);
+    wait(input_fd, tenths * 100);
+    // A suspend or a resize asked for meanwhile is followed at once.
+    if (follow_requests())
+        return KEY_RESIZE;
+    pollfd p = {input_fd, POLLIN, 0};
+    if (input_fd < 0 || poll(&p, 1, 0) != 1 || (p.revents & POLLIN) == 0)
+        return NO_KEY;
+    return read_key(tenths);
 }
 
 bool terminal_lost()

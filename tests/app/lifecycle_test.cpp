@@ -27,6 +27,8 @@ class Lifecycle : public ::testing::Test
         drive_close();
         reset_fake_sdl();
         player = PlayerState{};
+        // The players the tests start never look titles up on the internet.
+        setenv("MIVO_NO_LOOKUP", "1", 1);
     }
 };
 

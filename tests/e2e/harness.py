@@ -122,6 +122,13 @@ class Mivo:
                     if k not in ("LD_PRELOAD", "LD_LIBRARY_PATH", "COLUMNS", "LINES",
                                  "SDL12COMPAT_FAKE_CDROM_PATH", "SDL_AUDIODRIVER")}
         full_env.update(HOME=self.home, TERM=term, LANG="C.UTF-8")
+        # No run reaches the internet: title lookups are off unless a scenario
+        # points them at the local stand-in server (tests/lookup/lookup_server.py).
+        for name in ("MIVO_MUSICBRAINZ_URL", "MIVO_GNUDB_URL", "MIVO_GNUDB_EMAIL",
+                     "http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY",
+                     "all_proxy"):
+            full_env.pop(name, None)
+        full_env.update(MIVO_NO_LOOKUP="1", MIVO_MUSICBRAINZ_URL="http://127.0.0.1:9/ws/2")
         full_env.pop("LC_ALL", None)
         if drive == "standin":
             full_env.update(LD_LIBRARY_PATH=CONFIG["standin_dir"],

@@ -1239,3 +1239,8 @@ GROUPS = {
     "digital_compat": digital.DigitalSdl12Compat,
     "cdio_drive": cdio.CdioDrive,
 }
+
+# Scenarios of other areas, kept in files of their own.
+import lookup_scenarios  # noqa: E402
+
+GROUPS["lookup"] = lookup_scenarios.Lookup

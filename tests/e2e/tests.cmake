@@ -73,6 +73,9 @@ foreach(group lifecycle startup_failures hangup session disc_changes volume
   set_tests_properties(e2e.${group} PROPERTIES TIMEOUT 240 LABELS e2e)
 endforeach()
 set_tests_properties(e2e.demo_disc PROPERTIES FIXTURES_REQUIRED mivo_demo_disc)
+# Title lookups, against the stand-in server tests/lookup/lookup_server.py.
+add_test(NAME e2e.lookup COMMAND ${MIVO_E2E_RUN} lookup)
+set_tests_properties(e2e.lookup PROPERTIES TIMEOUT 240 LABELS e2e)
 
 add_test(NAME e2e.stress COMMAND ${MIVO_E2E_RUN} --stress-seconds 60 --seed 1234 stress)
 set_tests_properties(e2e.stress PROPERTIES TIMEOUT 300 LABELS e2e)

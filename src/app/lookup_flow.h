@@ -1,0 +1,32 @@
+// Titles from the online services as the player uses them: a lookup of its
+// own for a disc without texts, L to look again and choose, storing a choice
+// in the disc's title file, and the loop's wait that wakes for replies.
+#pragma once
+
+#include <cstdint>
+
+// Reads the settings (the command line's --no-lookup among them) and starts
+// the network library, which is released at exit. The disc in the drive at
+// start-up is looked up from the main loop's first turn.
+void start_lookups(int argc, char **argv);
+
+// Ends any lookup and releases the network library.
+void stop_lookups();
+
+// Called once the texts of a newly seen disc (or of no disc) are loaded:
+// drops the lookup of the disc before, and starts one by itself when this
+// disc has no title file and no CD-TEXT, unless lookups are off or it was
+// looked up in vain before.
+void lookup_new_disc(bool has_title_file);
+
+// Moves the lookup on; an outcome is stored, offered or reported here. Part
+// of every turn of the main loop.
+void advance_lookup();
+
+// L: looks the disc up again and opens the choice, which shows the lookup's
+// progress until the results arrive. Returns once the user has chosen.
+void choose_titles();
+
+// The main loop's wait for a key, tenths/10 seconds at most; while a lookup
+// runs it also wakes as soon as a reply arrives.
+int read_key_or_reply(int tenths);

@@ -1,0 +1,139 @@
+#include "lookup/http.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+
+static CURLM *multi;
+static CURL *easy;
+static HttpState state = HTTP_IDLE;
+static bool attached;
+static char body[HTTP_BODY_SIZE + 1];
+static size_t body_length;
+static bool oversized;
+static long status;
+static char error_text[CURL_ERROR_SIZE];
+
+// Appends to the fixed buffer; returning less than given makes libcurl end
+// the transfer, which is what an oversized reply deserves.
+static size_t receive(char *data, size_t size, size_t count, void *)
+{
+    size_t length = size * count;
+    if (length > HTTP_BODY_SIZE - body_length) {
+        oversized = true;
+        return 0;
+    }
+    memcpy(body + body_length, data, length);
+    body_length += length;
+    body[body_length] = '\0';
+    return length;
+}
+
+bool http_init()
+{
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+        return false;
+    multi = curl_multi_init();
+    easy = curl_easy_init();
+    return multi != nullptr && easy != nullptr;
+}
+
+static void detach()
+{
+    if (attached) {
+        curl_multi_remove_handle(multi, easy);
+        attached = false;
+    }
+}
+
+void http_shutdown()
+{
+    detach();
+    if (easy != nullptr)
+        curl_easy_cleanup(easy);
+    if (multi != nullptr)
+        curl_multi_cleanup(multi);
+    easy = nullptr;
+    multi = nullptr;
+    curl_global_cleanup();
+    state = HTTP_IDLE;
+}
+
+bool http_start(const char *url, const char *user_agent, long timeout_ms)
+{
+    if (multi == nullptr || easy == nullptr)
+        return false;
+    detach();
+    curl_easy_reset(easy);
+    body_length = 0;
+    body[0] = '\0';
+    oversized = false;
+    status = 0;
+    error_text[0] = '\0';
+    // No signals (the loop must not be interrupted for DNS time-outs), no
+    // progress meter and no verbose output: the screen belongs to curses.
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
+    curl_easy_setopt(easy, CURLOPT_URL, url);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout_ms);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+        state = HTTP_FAILED;
+        return false;
+    }
+    attached = true;
+    state = HTTP_RUNNING;
+    return true;
+}
+
+HttpState http_poll()
+{
+    if (state != HTTP_RUNNING)
+        return state;
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+        detach();
+        state = HTTP_FAILED;
+        return state;
+    }
+    int queued = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg != CURLMSG_DONE || message->easy_handle != easy)
+            continue;
+        CURLcode result = message->data.result;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        if (error_text[0] == '\0')
+            strncpy(error_text, curl_easy_strerror(result), sizeof error_text - 1);
+        detach();
+        state = result == CURLE_OK ? HTTP_DONE : HTTP_FAILED;
+    }
+    return state;
+}
+
+void http_cancel()
+{
+    detach();
+    state = HTTP_IDLE;
+}
+
+void http_wait(int extra_fd, int timeout_ms)
+{
+    if (state != HTTP_RUNNING || multi == nullptr)
+        return;
+    curl_waitfd extra = {extra_fd, CURL_WAIT_POLLIN, 0};
+    int ready = 0;
+    curl_multi_poll(multi, extra_fd >= 0 ? &extra : nullptr, extra_fd >= 0 ? 1 : 0, timeout_ms,
+                    &ready);
+}
+
+long http_status() { return status; }
+const char *http_body() { return body; }
+size_t http_length() { return body_length; }
+bool http_oversized() { return oversized; }
+const char *http_error() { return error_text; }

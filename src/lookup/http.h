@@ -1,0 +1,41 @@
+// One HTTP GET at a time through libcurl's multi interface, advanced from the
+// main loop without waiting: the reply goes into a fixed 1 MB buffer, the
+// transfer gives up after about ten seconds, and libcurl never prints.
+#pragma once
+
+#include <cstddef>
+
+inline constexpr size_t HTTP_BODY_SIZE = 1024 * 1024;
+
+enum HttpState { HTTP_IDLE, HTTP_RUNNING, HTTP_DONE, HTTP_FAILED };
+
+// Sets libcurl up; false when it cannot start (lookups then stay off).
+bool http_init();
+
+// Ends any transfer and releases libcurl.
+void http_shutdown();
+
+// Starts a GET of url, ending any transfer still running; it fails once
+// timeout_ms have passed. False when the transfer could not be set up.
+bool http_start(const char *url, const char *user_agent, long timeout_ms);
+
+// Moves the transfer on as far as it can without waiting.
+HttpState http_poll();
+
+// Drops the transfer; its reply is never read.
+void http_cancel();
+
+// Waits at most timeout_ms for the transfer's sockets or for input on
+// extra_fd (-1 for none). Returns at once when nothing is running.
+void http_wait(int extra_fd, int timeout_ms);
+
+// The finished transfer's HTTP status, body (NUL-terminated) and length.
+long http_status();
+const char *http_body();
+size_t http_length();
+
+// True when the reply was larger than the buffer and was cut off.
+bool http_oversized();
+
+// Why the last transfer failed, in libcurl's words.
+const char *http_error();

@@ -1,0 +1,175 @@
+"""End-to-end scenarios of title lookups: the real mivo on the stand-in drive
+against the project's own stand-in for the title services on 127.0.0.1."""
+
+import os
+import time
+
+import harness
+import xmcd
+from lookup_support import FAMILY_JEWELS, PRIVATEERING_2, UNKNOWN, LookupServer, disc_line
+from pending import needs
+from scenarios import E2E, wait_status
+
+class Lookup(E2E):
+    def server(self):
+        s = LookupServer()
+        self.addCleanup(s.close)
+        return s
+
+    def start_looking(self, server, offsets, mode="mb", **kw):
+        env = {"MIVO_NO_LOOKUP": "", "MIVO_MUSICBRAINZ_URL": server.url(mode)}
+        env.update(kw.pop("env", {}))
+        return self.start(control=[disc_line(offsets)], env=env, **kw)
+
+    def disc_file(self, m, offsets):
+        return os.path.join(m.home, ".kel", harness.disc_file_name(offsets))
+
+    def test_agreeing_results_are_stored_and_shown(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2)
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 10)
+        m.wait_text("Kingdom of Gold")
+        with open(self.disc_file(m, PRIVATEERING_2), encoding="utf-8") as f:
+            saved = f.read()
+        for line in ("DTITLE=Mark Knopfler / Privateering (disc 2)", "TTITLE0=Kingdom of Gold",
+                     "DYEAR=2012", "DGENRE=blues",
+                     "EXTD=Titles from MusicBrainz, release https://musicbrainz.org/rele"):
+            self.assertIn(line, saved)
+        request = s.requests()[0]
+        self.assertIn("/discid/wMr.cvfMuhfUKZQ4cTUL48rPo1Y-?toc=1+10+202001+150+24396",
+                      request["path"])
+        self.assertRegex(request["user_agent"], r"^mivo/\S+ \( \S+ \)$")
+        self.quit_cleanly(m)
+
+    def test_differing_results_open_the_choice(self):
+        s = self.server()
+        m = self.start_looking(s, FAMILY_JEWELS)
+        m.wait_text("Titles found", 10)
+        m.wait_text("exact")
+        m.send("\x1bOB")  # Down: the German release, with a straight apostrophe
+        m.wait_for(lambda m: m.cell(3, 2).reverse, 3, "the second candidate selected")
+        m.send("\r")
+        m.wait_text("Marina & the Diamonds / The Family Jewels")
+        m.wait_text("Are You Satisfied?")
+        with open(self.disc_file(m, FAMILY_JEWELS), encoding="utf-8") as f:
+            self.assertIn("TTITLE4=Mowgli's Road", f.read())
+        self.quit_cleanly(m)
+
+    def test_off_switches(self):
+        s = self.server()
+        for how in ({"env": {"MIVO_NO_LOOKUP": "1"}}, {"args": ("--no-lookup",)}):
+            m = self.start_looking(s, PRIVATEERING_2, **how)
+            wait_status(m, "Stopped")
+            self.wait_loop(m, 3)
+            self.assertEqual(s.requests(), [], f"a lookup despite {how}")
+            self.quit_cleanly(m)
+
+    def test_typed_titles_are_kept_and_L_offers_the_choice(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, env={"MIVO_NO_LOOKUP": "1"})
+        wait_status(m, "Stopped")
+        time.sleep(0.6)
+        self.assertEqual(s.requests(), [], "no lookup while switched off")
+        m.send("L")
+        m.wait_text("Titles found", 10)
+        m.send("n")
+        m.wait_no_text("Titles found")
+        self.assertFalse(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
+        m.send("L")
+        m.wait_text("disc 2 of 2", 10)
+        m.send("\r")
+        # The title file is synced to disk before the screen shows the titles.
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 10)
+        self.assertTrue(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
+        self.quit_cleanly(m)
+
+    def test_a_disc_nobody_knows_is_asked_for_once(self):
+        s = self.server()
+        m = self.start_looking(s, UNKNOWN)
+        m.wait_for(lambda m: s.requests(), 10, "the request")
+        wait_status(m, "Stopped")
+        m.drive("empty")
+        wait_status(m, "No Audio")
+        m.drive("insert")
+        wait_status(m, "Stopped")
+        self.wait_loop(m, 4)
+        self.assertEqual(len(s.requests()), 1, "a miss is remembered")
+        m.send("L")  # asked for, it is looked up again
+        m.wait_for(lambda m: len(s.requests()) == 2, 5, "the second request")
+        self.quit_cleanly(m)
+
+    @needs("message_line")
+    def test_nothing_found_is_said_with_the_link(self):
+        s = self.server()
+        m = self.start_looking(s, UNKNOWN)
+        m.wait_text("No titles found", 10)
+        m.wait_text("musicbrainz.org/cdtoc/attach")
+        self.quit_cleanly(m)
+
+    def test_keys_stay_live_while_the_server_never_answers(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="never")
+        m.wait_for(lambda m: s.requests(), 5, "the request")
+        slowest = 0.0
+        for key, mode in (("c", "Repeat CD"), ("r", "Repeat Track"), ("c", "Repeat CD"),
+                          ("r", "Repeat Track")):
+            sent = time.monotonic()
+            m.send(key)
+            m.wait_for(lambda m: mode in m.row(3), 2, mode)
+            slowest = max(slowest, time.monotonic() - sent)
+        self.assertLess(slowest, 0.5, "a key waited for the server")
+        self.quit_cleanly(m)
+
+    def test_resize_while_waiting_for_the_server_is_drawn_at_once(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="never")
+        m.wait_for(lambda m: s.requests(), 5, "the request")
+        sent = time.monotonic()
+        m.resize(30, 100)
+        m.wait_for(lambda m: m.row(29).startswith("\u2514") and m.row(29).endswith("\u2518"),
+                   2, "the frame at 100x30")
+        self.assertLess(time.monotonic() - sent, 0.45, "the resize waited for the lookup")
+        self.quit_cleanly(m)
+
+    @needs("message_line")
+    def test_a_server_that_never_answers_is_given_up_on(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="never")
+        m.wait_text("Lookup failed", 15)
+        m.send("c")
+        m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
+        self.quit_cleanly(m)
+
+    def test_eject_during_a_lookup_stores_nothing(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-1500")
+        m.wait_for(lambda m: s.requests(), 5, "the request")
+        m.drive("empty")
+        wait_status(m, "No Audio")
+        time.sleep(2.0)
+        self.assertFalse(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
+        self.assertNotIn("Privateering", m.text())
+        self.quit_cleanly(m)
+
+    def test_L_in_the_editor_replaces_typed_titles_by_choice(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, env={"MIVO_NO_LOOKUP": "1"})
+        xmcd.write(self.disc_file(m, PRIVATEERING_2), "Typed / By Hand", ["mine"] * 10,
+                   PRIVATEERING_2[:-1])
+        m.drive("empty")
+        wait_status(m, "No Audio")
+        m.drive(disc_line(PRIVATEERING_2))
+        m.wait_text("Typed / By Hand")
+        m.send("t")
+        m.wait_text("mine")
+        m.send("L")
+        m.wait_text("disc 2 of 2", 10)  # the results, not the lookup's progress
+        m.send("\r")
+        m.wait_text("Kingdom of Gold")
+        m.send("q")
+        m.wait_text("Mark Knopfler / Privateering (disc 2)")
+        with open(self.disc_file(m, PRIVATEERING_2), encoding="utf-8") as f:
+            saved = f.read()
+        self.assertIn("DTITLE=Mark Knopfler / Privateering (disc 2)\n", saved)
+        self.assertIn("TTITLE0=Kingdom of Gold\n", saved)
+        self.quit_cleanly(m)
