@@ -432,26 +432,32 @@ static void take_posted_play()
     }
 }
 
-// Carries out the queued commands; false once told to quit.
+// Carries out the queued commands, even at quit (an eject asked just before
+// quitting still opens the tray); false once told to quit.
 static bool take_commands()
 {
     take_posted_play();
-    while (!quit_requested.load(std::memory_order_acquire)) {
-        Command *command = commands.read_slot();
-        if (command == nullptr)
-            break;
+    while (Command *command = commands.read_slot()) {
         Command c = *command;
         commands.release();
         switch (c.kind) {
-        case CMD_EJECT:
+        case CMD_EJECT: {
+            // Ejects pressed again while the drive was busy all ask for the
+            // same open tray: one is carried out for all of them.
+            uint32_t asked = 1;
+            while (commands.read_slot() != nullptr && commands.read_slot()->kind == CMD_EJECT) {
+                commands.release();
+                asked++;
+            }
             job.active = false;
             source->eject();
-            ejects_done++;
+            ejects_done += asked;
             if (target_kind == TARGET_IMAGE)
                 report_empty_tray();
             else
                 load_disc();
             break;
+        }
         }
     }
     return !quit_requested.load(std::memory_order_acquire);

@@ -679,8 +679,8 @@ TEST_F(DigitalBackend, CloseEndsTheReaderEvenWithTheCommandQueueFull)
     }
     closer.join();
     EXPECT_EQ(source.closes, 1);
-    // The ejects still queued are dropped with the reader.
-    EXPECT_LT(source.ejects, 100 - refused + 1);
+    // The ejects pressed at the stuck drive open the tray once.
+    EXPECT_EQ(source.ejects, 1);
 }
 
 // Counts the reader's wakes over about a tenth of a second of device buffers.
@@ -729,14 +729,14 @@ TEST_F(DigitalBackend, AnIdleReaderSleepsWhileTheSoundCardRuns)
 
 TEST_F(DigitalBackend, TheSoundCardStillWakesAReaderWaitingForRoom)
 {
-    // Ten rings' worth: were the reader left to its half-second naps, this
-    // would take some seconds.
-    open_disc({5000});
+    // Sixteen rings' worth: were the reader left to its half-second naps,
+    // this would take more than seven seconds.
+    open_disc({8000});
     ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
     auto started = Clock::now();
     std::vector<uint32_t> heard = play_until(DRIVE_STOPPED);
-    EXPECT_EQ(heard.size(), 5000u * SAMPLES_PER_FRAME);
-    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1500));
+    EXPECT_EQ(heard.size(), 8000u * SAMPLES_PER_FRAME);
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(4));
 }
 
 } // namespace
