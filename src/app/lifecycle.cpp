@@ -26,6 +26,9 @@ static char lost_titles[1024];
 
 void handle_quit_signal(int) { player.quit = 1; }
 
+// What the screens' own key loops ask to see a quit signal.
+static bool quit_was_asked() { return player.quit != 0; }
+
 int parse_drive_number(int argc, char **argv)
 {
     return parse_command_line(argc, argv).drive_number;
@@ -49,6 +52,7 @@ void start_up(int argc, char **argv)
     // A terminal that hangs up ends mivo the same orderly way, so unsaved texts
     // still reach the disc's file.
     signal(SIGHUP, handle_quit_signal);
+    set_quit_check(quit_was_asked);
     // A file-size limit then fails a save's write with EFBIG instead of ending
     // mivo with the terminal raw and a temporary file left.
     signal(SIGXFSZ, SIG_IGN);
@@ -106,7 +110,12 @@ int run_player(int argc, char **argv)
     if (status >= 0)
         return status;
     start_up(argc, argv);
-    start_terminal();
+    if (!start_terminal()) {
+        // The drive's reader thread and sound output are running by now.
+        drive_close();
+        fputs("Error: Could not start ncurses\n", stderr);
+        return 1;
+    }
     // From here on the screen is up: libraries must not write over it.
     route_library_messages(getenv("MIVO_LOG"));
     draw_player_screen(player);

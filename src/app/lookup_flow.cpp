@@ -8,10 +8,10 @@
 #include "editor/track_editor.h"
 #include "lookup/apply_titles.h"
 #include "lookup/lookup.h"
+#include "mivo_version.h"
 #include "ui/lookup_picker.h"
 #include "ui/message_line.h"
 #include "ui/terminal.h"
-#include "mivo_version.h"
 
 #include <sys/stat.h>
 
@@ -133,7 +133,8 @@ static void run_choice()
         draw_lookup_picker(list, view,
                            phase == LOOKUP_RUNNING ? "Looking the disc up on MusicBrainz..." : "");
         int key = read_key_or_reply(5);
-        if (terminal_lost()) {
+        // A hung-up terminal or a quit signal ends mivo: nothing is chosen.
+        if (terminal_lost() || player.quit) {
             player.quit = 1;
             cancel_lookup();
             return;

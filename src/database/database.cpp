@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -368,51 +370,80 @@ int load_database(PlayerState &state, const Toc &toc)
     return 0;
 }
 
+// Appends formatted text; false, with the buffer marked, when it does not fit.
+__attribute__((format(printf, 2, 3))) static bool put_format(TextBuffer &out, const char *format,
+                                                             ...)
+{
+    va_list args;
+    va_start(args, format);
+    const size_t room = out.size - out.used;
+    const int needed = vsnprintf(out.data + out.used, room, format, args);
+    va_end(args);
+    if (needed < 0 || static_cast<size_t>(needed) >= room) {
+        out.overflowed = true;
+        return false;
+    }
+    out.used += static_cast<size_t>(needed);
+    return true;
+}
+
+// Appends length bytes of text; false, with the buffer marked, when they do not fit.
+static bool put_text(TextBuffer &out, const char *text, size_t length)
+{
+    if (out.size - out.used < length) {
+        out.overflowed = true;
+        return false;
+    }
+    memcpy(out.data + out.used, text, length);
+    out.used += length;
+    return true;
+}
+
 // Writes the keyword and index that start every line of a field.
-static bool write_field_start(FILE *file, const char *keyword, int32_t index)
+static bool write_field_start(TextBuffer &out, const char *keyword, int32_t index)
 {
     if (index == -1)
-        return fprintf(file, "%s=", keyword) >= 0;
-    return fprintf(file, "%s%d=", keyword, index) >= 0;
+        return put_format(out, "%s=", keyword);
+    return put_format(out, "%s%d=", keyword, index);
 }
 
 // Breaks after 61 or 62 escaped characters so that no escape straddles two
 // lines and no line is longer than 72 characters. A CR is escaped only where
 // it would end a line, so files without such CRs are written as they always
 // were.
-int write_field(FILE *file, const char *keyword, int32_t index, const char *text)
+int write_field(TextBuffer &out, const char *keyword, int32_t index, const char *text)
 {
-    if (!write_field_start(file, keyword, index))
+    if (!write_field_start(out, keyword, index))
         return -1;
     int count = 0;
     for (const char *p = text; *p != '\0'; p++) {
-        int written;
+        bool written;
         if (*p == '\t') {
-            written = fputs("\\t", file);
+            written = put_text(out, "\\t", 2);
             count += 2;
         } else if (*p == '\n') {
-            written = fputs("\\n", file);
+            written = put_text(out, "\\n", 2);
             count += 2;
         } else if (*p == '\\') {
-            written = fputs("\\\\", file);
+            written = put_text(out, "\\\\", 2);
             count += 2;
         } else if (*p == '\r' && (p[1] == '\0' || count + 1 > WRAP_AFTER)) {
             // A bare CR before the newline would read as part of the line end.
-            written = fputs("\\\r", file);
+            written = put_text(out, "\\\r", 2);
             count += 2;
         } else {
-            written = fputc(static_cast<unsigned char>(*p), file);
+            written = put_text(out, p, 1);
             count += 1;
         }
-        if (written == EOF)
+        if (!written)
             return -1;
         if (count > WRAP_AFTER) {
-            if (fputc('\n', file) == EOF || !write_field_start(file, keyword, index))
+            if (!put_text(out, "\n", 1) || !write_field_start(out, keyword, index))
                 return -1;
             count = 0;
         }
     }
-    return fputc('\n', file) == EOF ? -1 : 0;
+    return put_text(out, "\n", 1) ? 0 : -1;
 }
 
 // Creates every directory on database_path, ending the path at each "/" in
@@ -433,40 +464,40 @@ static void make_parent_directories()
 
 // Writes the whole file: the header with the table of contents, the DISCID
 // line, the fields and the empty play order. False as soon as a write fails.
-static bool write_entry(FILE *file, const DiscDatabase &db, const Toc &toc, uint64_t id)
+static bool write_entry(TextBuffer &out, const DiscDatabase &db, const Toc &toc, uint64_t id)
 {
     int tracks = usable_track_count(toc);
-    if (fputs("# xmcd CD Database Entry\n#\n# Track frame offsets:\n", file) == EOF)
+    if (!put_format(out, "# xmcd CD Database Entry\n#\n# Track frame offsets:\n"))
         return false;
     for (int i = 0; i < tracks; i++) {
-        if (fprintf(file, "# %u\n", static_cast<unsigned>(toc.track[i].offset)) < 0)
+        if (!put_format(out, "# %u\n", static_cast<unsigned>(toc.track[i].offset)))
             return false;
     }
-    if (fprintf(file, "#\n# Disc length: %i seconds\n",
-                disc_length_frames(toc) / FRAMES_PER_SECOND) < 0 ||
-        fprintf(file, "# Submitted via: %s\n#\n", MIVO_NAME_VERSION) < 0 ||
-        fprintf(file, "DISCID=%08" PRIx64 "\n", id) < 0)
+    if (!put_format(out, "#\n# Disc length: %i seconds\n",
+                    disc_length_frames(toc) / FRAMES_PER_SECOND) ||
+        !put_format(out, "# Submitted via: %s\n#\n", MIVO_NAME_VERSION) ||
+        !put_format(out, "DISCID=%08" PRIx64 "\n", id))
         return false;
 
     const TrackText &disc = db.entries[DISC_ENTRY];
-    if (write_field(file, "DTITLE", -1, disc.title) != 0)
+    if (write_field(out, "DTITLE", -1, disc.title) != 0)
         return false;
     // Files without a year or genre stay as they always were.
-    if (db.year[0] != '\0' && write_field(file, "DYEAR", -1, db.year) != 0)
+    if (db.year[0] != '\0' && write_field(out, "DYEAR", -1, db.year) != 0)
         return false;
-    if (db.genre[0] != '\0' && write_field(file, "DGENRE", -1, db.genre) != 0)
-        return false;
-    for (int i = 0; i < tracks; i++) {
-        if (write_field(file, "TTITLE", i, db.entries[i].title) != 0)
-            return false;
-    }
-    if (write_field(file, "EXTD", -1, disc.ext) != 0)
+    if (db.genre[0] != '\0' && write_field(out, "DGENRE", -1, db.genre) != 0)
         return false;
     for (int i = 0; i < tracks; i++) {
-        if (write_field(file, "EXTT", i, db.entries[i].ext) != 0)
+        if (write_field(out, "TTITLE", i, db.entries[i].title) != 0)
             return false;
     }
-    return fputs("PLAYORDER=\n", file) != EOF;
+    if (write_field(out, "EXTD", -1, disc.ext) != 0)
+        return false;
+    for (int i = 0; i < tracks; i++) {
+        if (write_field(out, "EXTT", i, db.entries[i].ext) != 0)
+            return false;
+    }
+    return put_format(out, "PLAYORDER=\n");
 }
 
 // The permission bits for the new file: the read and write bits of the
@@ -539,21 +570,56 @@ static void remove_stale_temporaries(int dir_fd)
     }
 }
 
+// The longest entry: the header with a frame offset per track, and every
+// field with each byte escaped to two, broken into lines that each repeat the
+// keyword and index ("TTITLE98=" and the like, at most 16 bytes) and end in a
+// newline. At most about 135 KB for 99 tracks.
+static constexpr size_t MAX_HEADER_SIZE =
+    256 + sizeof MIVO_NAME_VERSION + MAX_DB_TRACKS * sizeof "# 4294967295\n";
+static constexpr size_t MAX_ESCAPED_FIELD = 2 * (TEXT_FIELD_SIZE - 1);
+static constexpr size_t MAX_FIELD_SIZE =
+    MAX_ESCAPED_FIELD + (MAX_ESCAPED_FIELD / WRAP_AFTER + 1) * (16 + 1);
+// DTITLE, DYEAR, DGENRE and EXTD, and TTITLE and EXTT per track.
+static constexpr size_t MAX_FIELDS = 4 + 2 * MAX_DB_TRACKS;
+static constexpr size_t MAX_ENTRY_SIZE =
+    MAX_HEADER_SIZE + MAX_FIELDS * MAX_FIELD_SIZE + sizeof "PLAYORDER=\n";
+
+// Where a save formats the entry; only the main thread saves.
+static char entry_text[140 * 1024];
+static_assert(sizeof entry_text >= MAX_ENTRY_SIZE, "the longest entry must fit");
+
+// Writes all of length bytes, going on after a short write or a signal; 0, or
+// the errno value of the write that failed.
+static int write_all(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return EIO;
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return 0;
+}
+
 // Writes the entry into the open temporary file and makes it durable; 0, or
 // the errno value of the first step that failed. Closes fd in every case.
 static int write_temporary(int fd, const DiscDatabase &db, const Toc &toc, uint64_t id)
 {
-    FILE *file = fdopen(fd, "w");
-    if (file == nullptr) {
-        int failure = errno;
-        close(fd);
-        return failure;
-    }
+    TextBuffer out{entry_text, sizeof entry_text, 0, false};
     int failure = 0;
-    errno = 0;
-    if (!write_entry(file, db, toc, id) || fflush(file) != 0 || fsync(fd) != 0)
-        failure = errno != 0 ? errno : EIO;
-    if (fclose(file) != 0 && failure == 0)
+    if (!write_entry(out, db, toc, id))
+        failure = EOVERFLOW;
+    if (failure == 0)
+        failure = write_all(fd, out.data, out.used);
+    if (failure == 0 && fsync(fd) != 0)
+        failure = errno;
+    if (close(fd) != 0 && failure == 0)
         failure = errno;
     return failure;
 }

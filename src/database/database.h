@@ -19,10 +19,19 @@ int load_database(PlayerState &state, const Toc &toc);
 // read is never replaced.
 int save_database(DiscDatabase &db, const Toc &toc);
 
+// A fixed buffer a title file is formatted into before it is written out;
+// overflowed once something did not fit.
+struct TextBuffer {
+    char *data;
+    size_t size;
+    size_t used;
+    bool overflowed;
+};
+
 // Writes one field, escaped and broken into lines of at most 62 value
 // characters; index -1 means a keyword without an index. Returns 0, or -1 when
-// the stream reported an error.
-int write_field(FILE *file, const char *keyword, int32_t index, const char *text);
+// the buffer had no room left.
+int write_field(TextBuffer &out, const char *keyword, int32_t index, const char *text);
 
 // Empties every text, the year and genre included, and forgets that a file
 // could not be read: the state of a drive without a disc.

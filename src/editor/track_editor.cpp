@@ -219,6 +219,9 @@ void run_track_editor(PlayerState &state)
         // player can end.
         if (key == ERR && terminal_lost())
             key = 'q';
+        // A quit signal leaves the same way, so the texts reach the disc's file.
+        if (state.quit)
+            key = 'q';
         if (key != ERR && key != KEY_RESIZE)
             clear_message();
         switch (key) {

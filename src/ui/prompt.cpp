@@ -177,8 +177,8 @@ static PromptStep edit_line(int result, wint_t key, bool has_room)
 }
 
 // Reads and edits the line until Enter or Escape. Half-delay bounds each read,
-// so a terminal that hung up is noticed and ends the prompt with nothing
-// stored; a resize draws the box anew for the new size with the line kept.
+// so a terminal that hung up or a quit signal is noticed and ends the prompt
+// with nothing stored; a resize draws the box anew for the new size with the line kept.
 static PromptStep read_line(const char *title)
 {
     int mid = draw_prompt_box(title);
@@ -188,6 +188,9 @@ static PromptStep read_line(const char *title)
             draw_field(mid);
         wint_t key = 0;
         const int result = read_prompt_key(&key);
+        // mivo is to end: the half-typed line is dropped, as Escape drops it.
+        if (quit_requested())
+            return PromptStep::CANCEL;
         if (result == ERR) {
             if (terminal_lost())
                 return PromptStep::CANCEL;

@@ -1,6 +1,7 @@
 #include "ui/terminal.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <term.h>
 #include <unistd.h>
@@ -25,6 +26,10 @@ static constexpr int ESCAPE_DELAY_MS = 100;
 // one while mivo was stopped, left a screen the terminal had cut; mivo's own
 // flag repaints the whole screen on every one.
 static volatile sig_atomic_t resize_requested;
+
+// How the screens' own key loops see that mivo was asked to end; the flag
+// belongs to the application, which the screens must not reach into.
+static bool (*quit_check)() = nullptr;
 
 static void note_suspend_request(int) { suspend_requested = 1; }
 
@@ -68,15 +73,34 @@ static bool follow_requests()
     return suspended || resized;
 }
 
+// Stops mivo with a default SIGTSTP rather than SIGSTOP: the kernel discards
+// it where no job-control shell could continue mivo (an orphaned process
+// group, as under a terminal emulator's -e, a new tmux session or setsid), so
+// mivo goes on there instead of being frozen for good.
+static void stop_as_the_shell_expects()
+{
+    struct sigaction stop_by_default = {};
+    sigemptyset(&stop_by_default.sa_mask);
+    stop_by_default.sa_handler = SIG_DFL;
+    struct sigaction own = {};
+    sigaction(SIGTSTP, &stop_by_default, &own);
+    sigset_t tstp;
+    sigemptyset(&tstp);
+    sigaddset(&tstp, SIGTSTP);
+    sigset_t before;
+    pthread_sigmask(SIG_UNBLOCK, &tstp, &before);
+    raise(SIGTSTP);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    sigaction(SIGTSTP, &own, nullptr);
+}
+
 bool suspend_if_requested()
 {
     if (!suspend_requested)
         return false;
     suspend_requested = 0;
     endwin();
-    // SIGSTOP cannot be caught or discarded, so mivo stops even where a
-    // terminal emulator or setsid left it without a job-control shell.
-    raise(SIGSTOP);
+    stop_as_the_shell_expects();
     // Continued: whatever the terminal showed meanwhile is repainted, and a
     // resize while stopped reaches curses through its own SIGWINCH flag.
     clearok(curscr, TRUE);
@@ -106,7 +130,7 @@ static bool terminal_can_address_cursor()
     return can;
 }
 
-void start_terminal()
+bool start_terminal()
 {
     // initscr exits by itself on a terminal it cannot use; newterm returns
     // NULL instead, so the failure can be reported as mivo's own.
@@ -114,10 +138,8 @@ void start_terminal()
     SCREEN *screen = nullptr;
     if (isatty(fileno(stdin)) && terminal_can_address_cursor())
         screen = newterm(nullptr, stdout, stdin);
-    if (screen == nullptr) {
-        fputs("Error: Could not start ncurses\n", stderr);
-        exit(1);
-    }
+    if (screen == nullptr)
+        return false;
     set_term(screen);
     input_fd = fileno(stdin);
     set_escdelay(ESCAPE_DELAY_MS);
@@ -127,6 +149,7 @@ void start_terminal()
             init_pair(i, i, COLOR_BLACK);
     }
     set_idle_input_mode();
+    return true;
 }
 
 void stop_terminal()
@@ -175,6 +198,10 @@ int read_wide_key(wint_t *key)
     *key = KEY_RESIZE;
     return KEY_CODE_YES;
 }
+
+void set_quit_check(bool (*check)()) { quit_check = check; }
+
+bool quit_requested() { return quit_check != nullptr && quit_check(); }
 
 // curses takes typed bytes one at a time, so the descriptor shows what is still
 // to be read; once a key is there, the timed read returns it at once, an arrow

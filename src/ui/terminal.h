@@ -4,12 +4,13 @@
 
 #include <curses.h>
 
-// Starts curses in the idle input mode; exits with status 1 when it cannot,
-// which includes standard input that is no terminal and a terminal that cannot
-// place the cursor. Takes SIGTSTP first, so curses does not: the handler only
-// notes the request, and the next key read leaves curses, stops mivo and takes
-// the screen back.
-void start_terminal();
+// Starts curses in the idle input mode; false when it cannot, which includes
+// standard input that is no terminal and a terminal that cannot place the
+// cursor, so the caller can close what it opened before it ends. Takes SIGTSTP
+// first, so curses does not: the handler only notes the request, and the next
+// key read leaves curses, stops mivo (unless no shell could continue it) and
+// takes the screen back.
+bool start_terminal();
 
 // Blanks the screen and gives the terminal back.
 void stop_terminal();
@@ -27,6 +28,13 @@ int read_wide_key(wint_t *key);
 // True once the terminal has hung up: every read would fail at once, so the
 // loops that wait for keys must end instead of spinning on a dead terminal.
 bool terminal_lost();
+
+// Lets the screens' key loops see a quit request (SIGTERM, SIGINT, SIGHUP)
+// through check; nullptr: none is ever seen.
+void set_quit_check(bool (*check)());
+
+// True once check says mivo was asked to end: a dialog then gives up at once.
+bool quit_requested();
 
 // What the key reads give when no key came: curses' ERR.
 inline constexpr int NO_KEY = -1;

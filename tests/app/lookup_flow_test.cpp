@@ -194,6 +194,20 @@ TEST_F(LookupFlow, DifferingResultsAskAndNoneKeepsEverything)
     EXPECT_FALSE(fs::exists(database_path));
 }
 
+TEST_F(LookupFlow, AQuitSignalClosesTheChoiceWithNothingStored)
+{
+    insert_fake_disc(DIFFERING);
+    poll_drive();
+    // The signal is in before the picker's first key, an Enter that would choose.
+    player.quit = 1;
+    feed_keys("\n");
+    run_turns();
+    EXPECT_STREQ(player.db.entries[DISC_ENTRY].title, "");
+    build_database_path(player.disc_id);
+    EXPECT_FALSE(fs::exists(database_path));
+    EXPECT_EQ(player.quit, 1);
+}
+
 TEST_F(LookupFlow, TextsTypedMeanwhileAreNotOverwrittenWithoutAChoice)
 {
     insert_fake_disc(AGREEING);

@@ -42,14 +42,11 @@ std::vector<std::string> texts_of(const DiscDatabase &db, int tracks)
 
 std::string field_output(const char *keyword, int index, const std::string &text)
 {
-    char *buffer = nullptr;
-    size_t size = 0;
-    FILE *out = open_memstream(&buffer, &size);
+    static char buffer[8192];
+    TextBuffer out{buffer, sizeof buffer, 0, false};
     EXPECT_EQ(write_field(out, keyword, index, text.c_str()), 0);
-    fclose(out);
-    std::string result(buffer, size);
-    free(buffer);
-    return result;
+    EXPECT_FALSE(out.overflowed);
+    return std::string(buffer, out.used);
 }
 
 TEST_F(Save, WritesHeaderAndFieldsByteForByte)
@@ -189,6 +186,34 @@ TEST_F(Save, AnyTextComesBackUnchanged)
         ASSERT_EQ(load_database(*loaded, cd), 0) << round;
         ASSERT_EQ(texts_of(loaded->db, tracks), texts_of(state->db, tracks)) << round;
     }
+}
+
+// The longest entry there can be, every field full of characters that are
+// escaped to two, is saved whole and reads back the same.
+TEST_F(Save, TheLongestEntrySavesWhole)
+{
+    std::vector<uint32_t> offsets;
+    for (int t = 0; t < MAX_DB_TRACKS; t++)
+        offsets.push_back(150 + static_cast<uint32_t>(t) * 9000);
+    Toc cd = make_disc(offsets, 150 + MAX_DB_TRACKS * 9000);
+    auto state = fresh_state();
+    std::vector<char *> fields{state->db.year, state->db.genre};
+    for (TrackText &entry : state->db.entries) {
+        fields.push_back(entry.title);
+        fields.push_back(entry.ext);
+    }
+    for (char *field : fields) {
+        memset(field, '\\', TEXT_FIELD_SIZE - 1);
+        field[TEXT_FIELD_SIZE - 1] = '\0';
+    }
+    state->db.dirty = 1;
+    ASSERT_EQ(save_database(state->db, cd), 0) << database_error();
+    const std::string saved = read_file(file_of(cd));
+    EXPECT_GT(saved.size(), 100u * 1024u);
+    EXPECT_EQ(saved.substr(saved.size() - 11), "PLAYORDER=\n");
+    auto loaded = fresh_state();
+    ASSERT_EQ(load_database(*loaded, cd), 0);
+    EXPECT_EQ(texts_of(loaded->db, MAX_DB_TRACKS), texts_of(state->db, MAX_DB_TRACKS));
 }
 
 // Stored entries made by other programs lose nothing of their texts through

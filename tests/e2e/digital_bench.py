@@ -31,7 +31,7 @@ def status(m):
 
 
 def rss_kib(m):
-    with open(f"/proc/{m.proc.pid}/status") as f:
+    with open(f"/proc/{m.pid}/status") as f:
         for line in f:
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])

@@ -19,6 +19,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import termios
 import threading
@@ -101,12 +102,34 @@ def sdl12_compat_dir():
     return out.stdout.strip() or None
 
 
+# The session leader of a job-control run: puts mivo (argv[2:]) in a process
+# group of its own in the terminal's foreground, writes its pid to argv[1],
+# and ends with mivo's exit status (128 + the signal that ended it).
+_JOB_CONTROL_SHELL = r"""
+import os, signal, sys
+pid = os.fork()
+if pid == 0:
+    os.setpgid(0, 0)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    os.tcsetpgrp(1, os.getpid())
+    for sig in (signal.SIGTTOU, signal.SIGPIPE, signal.SIGXFSZ):
+        signal.signal(sig, signal.SIG_DFL)
+    os.execv(sys.argv[2], sys.argv[2:])
+with open(sys.argv[1] + ".new", "w") as f:
+    f.write(str(pid))
+os.rename(sys.argv[1] + ".new", sys.argv[1])
+_, status = os.waitpid(pid, 0)
+code = os.waitstatus_to_exitcode(status)
+os._exit(code if code >= 0 else 128 - code)
+"""
+
+
 class Mivo:
     """One run of mivo in a pseudo-terminal."""
 
     def __init__(self, rows=24, cols=80, drive="standin", args=(), control=(),
                  home=None, term="xterm-256color", ignore_hangup=False, env=None,
-                 binary=None, stdin_devnull=False):
+                 binary=None, stdin_devnull=False, job_control=False):
         self.tmp = tempfile.mkdtemp(prefix="mivo-e2e-")
         self.home = home or os.path.join(self.tmp, "home")
         os.makedirs(self.home, exist_ok=True)
@@ -172,11 +195,29 @@ class Mivo:
 
         self.stderr_file = open(self.stderr_path, "wb")
         self.started = time.monotonic()
+        command = [binary or CONFIG["mivo"], *args]
+        if job_control:
+            # A shell of its own above mivo, so mivo's process group is not
+            # orphaned and a stop signal stops it as it would under a shell.
+            self.pid_path = os.path.join(self.tmp, "pid")
+            command = [sys.executable, "-c", _JOB_CONTROL_SHELL, self.pid_path, *command]
         self.proc = subprocess.Popen(
-            [binary or CONFIG["mivo"], *args],
+            command,
             stdin=subprocess.DEVNULL if stdin_devnull else self.slave, stdout=self.slave,
             stderr=self.stderr_file, env=full_env, cwd=self.tmp,
             start_new_session=True, preexec_fn=child_setup, close_fds=True)
+        self.pid = self.proc.pid
+        if job_control:
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline:
+                try:
+                    with open(self.pid_path) as f:
+                        self.pid = int(f.read())
+                    break
+                except (OSError, ValueError):
+                    time.sleep(0.01)
+            else:
+                raise RuntimeError("the job-control shell did not start mivo")
         self._stop = False
         self.reader = threading.Thread(target=self._read_loop, daemon=True)
         self.reader.start()
@@ -235,7 +276,8 @@ class Mivo:
         os.write(self.master, keys)
 
     def signal(self, signum):
-        self.proc.send_signal(signum)
+        if self.proc.poll() is None:
+            os.kill(self.pid, signum)
 
     def hang_up(self):
         """Closes the terminal's master side, as a terminal window being closed."""
@@ -344,7 +386,7 @@ class Mivo:
     def process_state(self):
         """The kernel's one-letter state of mivo: R, S, T (stopped), Z, ..."""
         try:
-            with open(f"/proc/{self.proc.pid}/stat") as f:
+            with open(f"/proc/{self.pid}/stat") as f:
                 return f.read().rsplit(")", 1)[1].split()[0]
         except OSError:
             return None
@@ -365,12 +407,12 @@ class Mivo:
 
     def cpu_seconds(self):
         """User plus system CPU time mivo has used so far."""
-        with open(f"/proc/{self.proc.pid}/stat") as f:
+        with open(f"/proc/{self.pid}/stat") as f:
             fields = f.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def peak_rss_kib(self):
-        with open(f"/proc/{self.proc.pid}/status") as f:
+        with open(f"/proc/{self.pid}/status") as f:
             for line in f:
                 if line.startswith("VmHWM:"):
                     return int(line.split()[1])
@@ -420,6 +462,8 @@ class Mivo:
 
     def close(self):
         if self.proc.poll() is None:
+            if self.pid != self.proc.pid:
+                os.kill(self.pid, signal.SIGKILL)
             self.proc.kill()
             self.proc.wait(5)
         self._stop = True

@@ -78,8 +78,9 @@ class Lookup(E2E):
         m.send("L")
         m.wait_text("disc 2 of 2", 10)
         m.send("\r")
-        # The title file is synced to disk before the screen shows the titles.
-        m.wait_text("Mark Knopfler / Privateering (disc 2)", 10)
+        # The title file is synced to disk before the screen shows the titles,
+        # which on a busy disk can take seconds.
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 30)
         self.assertTrue(os.path.exists(self.disc_file(m, PRIVATEERING_2)))
         self.quit_cleanly(m)
 

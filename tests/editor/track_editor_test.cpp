@@ -5,6 +5,7 @@
 #include "fake_sdl.h"
 #include "test_screen.h"
 #include "ui/message_line.h"
+#include "ui/prompt.h"
 
 #include <gtest/gtest.h>
 
@@ -461,6 +462,33 @@ TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
     fs::remove(files[0]);
     run_editor(24, 80, "");
     EXPECT_EQ(saved_files().size(), 1u);
+}
+
+// The prompt's keys when a quit signal comes while it waits: nothing at first,
+// then Escape.
+int quit_while_prompting(wint_t *key)
+{
+    if (!player.quit) {
+        player.quit = 1;
+        return ERR;
+    }
+    *key = 27;
+    return OK;
+}
+
+TEST_F(TrackEditor, AQuitSignalLeavesAndSavesBeforeTheNextKey)
+{
+    insert_disc(3);
+    set_title(0, "Opening");
+    player.db.dirty = 1;
+    set_prompt_key_reader(quit_while_prompting);
+    // The signal comes in the prompt of E; D and Q are typed after it.
+    run_editor(24, 80, "ed");
+    set_prompt_key_reader(nullptr);
+    EXPECT_EQ(editor_cursor_row, 0) << "a key after the signal was obeyed";
+    EXPECT_EQ(title(0), "Opening");
+    EXPECT_EQ(saved_files().size(), 1u);
+    EXPECT_EQ(player.db.dirty, 0);
 }
 
 TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)

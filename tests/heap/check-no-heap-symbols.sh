@@ -16,6 +16,7 @@ forbidden='
 ^(__)?v?asprintf(_chk)?$ # asprintf, which prints into a heap buffer
 ^(__)?(getline|getdelim)$ # getline, which grows a heap buffer
 ^open_w?memstream$ # a memory stream, which grows a heap buffer
+^(fopen|fopen64|fdopen|freopen|freopen64|opendir|fdopendir|popen|tmpfile|tmpfile64)$ # a stdio stream or directory stream, which libc allocates with its buffer
 ^(get_current_dir_name|tempnam|scandir|scandirat|glob|wordexp|regcomp)$ # a libc call that returns heap memory
 ^_Zn[wa] # C++ operator new (new, new[], std::vector, std::unique_ptr, ...)
 ^_Zd[la] # C++ operator delete

@@ -174,6 +174,8 @@ void SDL_QuitSubSystem(Uint32 flags)
 {
     if (flags & SDL_INIT_AUDIO)
         record(CdCall::QuitAudio);
+    if (flags & SDL_INIT_CDROM)
+        record(CdCall::QuitCdrom);
 }
 
 int SDL_OpenAudio(SDL_AudioSpec *desired, SDL_AudioSpec *obtained)

@@ -20,6 +20,7 @@ enum class CdCall {
     Eject,
     Close,
     Quit,
+    QuitCdrom,
     // The audio calls of the digital backend's output; PauseAudio's arg is pause_on.
     InitAudio,
     OpenAudio,
@@ -51,11 +52,11 @@ struct FakeSdl {
     int play_result = 0;
 
     // The sound card: whether it starts, and the format it offers (zero
-    // fields: the one asked for). The spec asked for is kept, callback and all.
+    // fields: the one asked for). The format asked for is kept, callback and all.
     int audio_init_result = 0;
     int open_audio_result = 0;
     SDL_AudioSpec audio_offered{};
-    // Answer of the second open, the one without a place for the obtained spec.
+    // Answer of the second open, the one without a place for the obtained format.
     int reopen_audio_result = 0;
     SDL_AudioSpec audio_desired{};
     bool audio_open = false;

@@ -1,5 +1,6 @@
 #include "test_screen.h"
 #include "ui/prompt.h"
+#include "ui/terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,8 @@ struct ScriptStep {
     wint_t key;
     int rows;
     int cols;
+    // A quit signal comes while this step's key is read.
+    bool quit = false;
 };
 
 std::vector<ScriptStep> script;
@@ -77,6 +80,15 @@ size_t script_at;
 
 ScriptStep typed(wint_t key) { return {OK, key, 0, 0}; }
 ScriptStep resized(int rows, int cols) { return {KEY_CODE_YES, KEY_RESIZE, rows, cols}; }
+ScriptStep with_quit(ScriptStep step)
+{
+    step.quit = true;
+    return step;
+}
+
+// The application's quit flag, as the prompt sees it through the terminal.
+bool quit_flag;
+bool scripted_quit() { return quit_flag; }
 
 std::vector<ScriptStep> typed_text(const std::wstring &text)
 {
@@ -95,6 +107,8 @@ int scripted_key(wint_t *key)
         return OK;
     }
     const ScriptStep step = script[script_at++];
+    if (step.quit)
+        quit_flag = true;
     if (step.rows > 0)
         resizeterm(step.rows, step.cols);
     *key = step.key;
@@ -106,8 +120,11 @@ int run_script(std::vector<ScriptStep> steps, char *buffer, int size)
 {
     script = std::move(steps);
     script_at = 0;
+    quit_flag = false;
     set_prompt_key_reader(scripted_key);
+    set_quit_check(scripted_quit);
     const int result = prompt_string(buffer, size, "Track name");
+    set_quit_check(nullptr);
     set_prompt_key_reader(nullptr);
     return result;
 }
@@ -382,4 +399,25 @@ TEST(PromptEditing, KeysTypedWhileTheLineHasNoRoomChangeNothing)
     ASSERT_EQ(run_script(steps, buffer, sizeof buffer), 0);
     EXPECT_STREQ(buffer, "abc");
     EXPECT_EQ(script_at, script.size());
+}
+
+TEST(PromptEditing, AQuitSignalCancelsWithTheLineUnstored)
+{
+    struct Case {
+        const char *what;
+        ScriptStep step;
+    } cases[] = {
+        {"while no key came", with_quit({ERR, 0, 0, 0})},
+        {"with Enter", with_quit(typed(L'\n'))},
+    };
+    for (const Case &c : cases) {
+        open_test_screen(24, 80);
+        std::vector<ScriptStep> steps = typed_text(L"half");
+        steps.push_back(c.step);
+        steps.push_back(typed(L'\n'));
+        char buffer[256] = "kept";
+        EXPECT_EQ(run_script(steps, buffer, sizeof buffer), -1) << c.what;
+        EXPECT_STREQ(buffer, "kept") << c.what;
+        EXPECT_EQ(script_at, script.size() - 1) << c.what << ": read on after the signal";
+    }
 }

@@ -30,7 +30,8 @@ static bool open_failed;
 static bool no_drives;
 
 // Starts SDL's CD-ROM subsystem and opens the numbered drive, saying which
-// step failed in the words mivo has always used.
+// step failed in the words mivo has always used. A failure takes the subsystem
+// down again, so a fallback to the digital drive does not run beside it.
 static int sdl_open(const DriveTarget &target)
 {
     open_failed = true;
@@ -43,11 +44,13 @@ static int sdl_open(const DriveTarget &target)
     if (SDL_CDNumDrives() < 1) {
         no_drives = true;
         snprintf(open_failure, sizeof open_failure, "No CDROM devices available");
+        SDL_QuitSubSystem(SDL_INIT_CDROM);
         return -1;
     }
     cd = SDL_CDOpen(target.number);
     if (cd == nullptr) {
         snprintf(open_failure, sizeof open_failure, "Could not open drive: %s", SDL_GetError());
+        SDL_QuitSubSystem(SDL_INIT_CDROM);
         return -1;
     }
     open_failed = false;

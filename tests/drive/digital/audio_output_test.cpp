@@ -31,17 +31,17 @@ class AudioOutputTest : public ::testing::Test
 TEST_F(AudioOutputTest, OpensCdAudioStartsItAndFeedsTheCallbackFromTheFill)
 {
     ASSERT_EQ(sdl_audio_output.open(counting_fill), 0) << sdl_audio_output.error();
-    const SDL_AudioSpec &spec = fake_sdl.audio_desired;
-    EXPECT_EQ(spec.freq, 44100);
-    EXPECT_EQ(spec.format, AUDIO_S16SYS);
-    EXPECT_EQ(spec.channels, 2);
-    ASSERT_NE(spec.callback, nullptr);
+    const SDL_AudioSpec &asked = fake_sdl.audio_desired;
+    EXPECT_EQ(asked.freq, 44100);
+    EXPECT_EQ(asked.format, AUDIO_S16SYS);
+    EXPECT_EQ(asked.channels, 2);
+    ASSERT_NE(asked.callback, nullptr);
     std::vector<RecordedCall> expected = {{CdCall::InitAudio, {}},
                                           {CdCall::OpenAudio, {1, 0, 0, 0}},
                                           {CdCall::PauseAudio, {0, 0, 0, 0}}};
     EXPECT_EQ(fake_sdl.calls, expected);
     Uint8 buffer[16] = {};
-    spec.callback(spec.userdata, buffer, sizeof buffer);
+    asked.callback(asked.userdata, buffer, sizeof buffer);
     EXPECT_EQ(fills, 1);
     EXPECT_EQ(buffer[15], 7);
 

@@ -46,10 +46,12 @@ TEST_F(SdlBackend, StartUpFailuresKeepTheirWords)
         int drives;
         bool open_fails;
         std::string message;
+        // Whether SDL's CD-ROM subsystem came up and must be taken down again.
+        bool quits;
     } cases[] = {
-        {"init", EACCES, 1, false, std::string("Error: ") + strerror(EACCES) + "."},
-        {"no drives", 0, 0, false, "No CDROM devices available"},
-        {"open", 0, 2, true, "Could not open drive: fake drive error"},
+        {"init", EACCES, 1, false, std::string("Error: ") + strerror(EACCES) + ".", false},
+        {"no drives", 0, 0, false, "No CDROM devices available", true},
+        {"open", 0, 2, true, "Could not open drive: fake drive error", true},
     };
     DriveTarget target{};
     target.kind = TARGET_SDL_NUMBER;
@@ -62,6 +64,13 @@ TEST_F(SdlBackend, StartUpFailuresKeepTheirWords)
         EXPECT_EQ(drive_open(target), -1) << c.what;
         EXPECT_EQ(std::string(drive_error()), c.message) << c.what;
         EXPECT_STREQ(drive_backend_name(), "none") << c.what;
+        int quits = 0;
+        for (const RecordedCall &call : fake_sdl.calls)
+            quits += call.call == CdCall::QuitCdrom || call.call == CdCall::Quit;
+        EXPECT_EQ(quits, c.quits ? 1 : 0) << c.what;
+        if (c.quits) {
+            EXPECT_EQ(fake_sdl.calls.back().call, CdCall::QuitCdrom) << c.what;
+        }
     }
 }
 
