@@ -49,7 +49,7 @@ struct RingEntry {
 // The rare requests from the main loop to the reader. What to play is not
 // queued but posted (see the play mailbox), so a stalled reader never makes
 // the main loop lose or wait for a play or a stop.
-enum CommandKind : uint32_t { CMD_EJECT, CMD_QUIT };
+enum CommandKind : uint32_t { CMD_EJECT };
 
 struct Command {
     CommandKind kind;
@@ -105,6 +105,15 @@ static DiscReport report;
 // once the callback has met that entry.
 static char read_error[ERROR_SIZE];
 
+// Set by the main loop to end the reader. It is not queued: a full command
+// queue must never cost a quit.
+static std::atomic<bool> quit_requested;
+// True while the reader naps with a job it cannot go on with until the ring
+// drains; only then has the callback a reason to wake it.
+static std::atomic<bool> reader_hungry;
+// Naps the reader woke from since the last open, for tests.
+static std::atomic<uint64_t> reader_wakes;
+
 static sem_t reader_wake;
 static sem_t reader_started;
 static pthread_t reader_thread;
@@ -137,6 +146,8 @@ void set_digital_source(const AudioSource *replacement) { override_source = repl
 void set_digital_output(const AudioOutput *replacement) { override_output = replacement; }
 
 uint64_t digital_underruns() { return underruns.load(std::memory_order_relaxed); }
+
+uint64_t digital_reader_wakes() { return reader_wakes.load(std::memory_order_relaxed); }
 
 // Scales one sample: 255 is unity, so full volume passes samples unchanged.
 static int16_t scaled(int16_t sample, uint32_t level)
@@ -214,7 +225,10 @@ static void fill_audio(uint8_t *stream, int len)
         }
     }
     memset(out, 0, static_cast<size_t>(len - (out - stream)));
-    if (frames.size() < RING_LOW_WATER)
+    // Only a reader waiting for room is woken, and only once per nap: an idle
+    // reader is left asleep while the ring stays empty.
+    if (frames.size() < RING_LOW_WATER && reader_hungry.load(std::memory_order_relaxed) &&
+        reader_hungry.exchange(false, std::memory_order_acq_rel))
         sem_post(&reader_wake);
 }
 
@@ -243,9 +257,11 @@ static int64_t monotonic_ns()
     return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-// Sleeps until woken or until the nap is over.
-static void reader_nap()
+// Sleeps until woken or until the nap is over; hungry when the job waits for
+// room in the ring.
+static void reader_nap(bool hungry)
 {
+    reader_hungry.store(hungry, std::memory_order_release);
     timespec until{};
     clock_gettime(CLOCK_REALTIME, &until);
     until.tv_nsec += READER_NAP_NS;
@@ -255,6 +271,8 @@ static void reader_nap()
     }
     while (sem_timedwait(&reader_wake, &until) != 0 && errno == EINTR) {
     }
+    reader_hungry.store(false, std::memory_order_relaxed);
+    reader_wakes.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Copies the source's words into dest, never leaving it unterminated.
@@ -321,12 +339,25 @@ static int track_at(uint32_t frame)
     return -1;
 }
 
+// The version of the play mailbox the reader last took.
+static uint32_t taken_version;
+
+// True when the main loop wants something new of the reader: a slow source
+// must not keep it reading a span nobody listens to any more.
+static bool news_for_reader()
+{
+    return post_version.load(std::memory_order_acquire) != taken_version || commands.size() != 0 ||
+           quit_requested.load(std::memory_order_acquire);
+}
+
 // Reads as much of the job as the ring has room for. Returns true when it
-// moved anything, so the reader goes on without a nap.
+// moved anything or news came, so the reader goes on without a nap.
 static bool fill_ring()
 {
     bool moved = false;
     while (job.active) {
+        if (news_for_reader())
+            return true;
         if (job.next >= job.end) {
             if (!queue_marker(ENTRY_END))
                 return moved;
@@ -377,9 +408,6 @@ static bool fill_ring()
     return moved;
 }
 
-// The version of the play mailbox the reader last took.
-static uint32_t taken_version;
-
 // Takes the latest span from the play mailbox when it changed.
 static void take_posted_play()
 {
@@ -404,7 +432,8 @@ static void take_posted_play()
     }
 }
 
-// Carries out the queued commands; false once told to quit.
+// Carries out the queued commands, even at quit (an eject asked just before
+// quitting still opens the tray); false once told to quit.
 static bool take_commands()
 {
     take_posted_play();
@@ -412,20 +441,26 @@ static bool take_commands()
         Command c = *command;
         commands.release();
         switch (c.kind) {
-        case CMD_EJECT:
+        case CMD_EJECT: {
+            // Ejects pressed again while the drive was busy all ask for the
+            // same open tray: one is carried out for all of them.
+            uint32_t asked = 1;
+            while (commands.read_slot() != nullptr && commands.read_slot()->kind == CMD_EJECT) {
+                commands.release();
+                asked++;
+            }
             job.active = false;
             source->eject();
-            ejects_done++;
+            ejects_done += asked;
             if (target_kind == TARGET_IMAGE)
                 report_empty_tray();
             else
                 load_disc();
             break;
-        case CMD_QUIT:
-            return false;
+        }
         }
     }
-    return true;
+    return !quit_requested.load(std::memory_order_acquire);
 }
 
 // The reader thread: opens and loads the source, then follows the commands
@@ -469,13 +504,24 @@ static void *run_reader(void *)
             }
         }
         if (!fill_ring())
-            reader_nap();
+            reader_nap(job.active);
     }
     source->close();
     return nullptr;
 }
 
 // ---- The main loop's side ----
+
+// Ends the reader and waits for it; the reader looks at the request between
+// any two calls of the source.
+static void stop_reader()
+{
+    quit_requested.store(true, std::memory_order_release);
+    sem_post(&reader_wake);
+    pthread_join(reader_thread, nullptr);
+    sem_destroy(&reader_wake);
+    sem_destroy(&reader_started);
+}
 
 // Hands a command to the reader; -1 when its queue is full.
 static int send_command(CommandKind kind)
@@ -557,6 +603,9 @@ static int digital_open(const DriveTarget &target)
     finished_generation.store(0);
     failed_generation.store(0);
     underruns.store(0);
+    quit_requested.store(false);
+    reader_hungry.store(false);
+    reader_wakes.store(0);
     report_ready.store(false);
     entry_offset = 0;
     job = {};
@@ -589,10 +638,7 @@ static int digital_open(const DriveTarget &target)
     }
     if (output->open(fill_audio) != 0) {
         copy_error(error_text, output->error());
-        send_command(CMD_QUIT);
-        pthread_join(reader_thread, nullptr);
-        sem_destroy(&reader_wake);
-        sem_destroy(&reader_started);
+        stop_reader();
         return -1;
     }
     is_open = true;
@@ -608,10 +654,7 @@ static void digital_close()
         return;
     // The callback stops first, so nothing reads the ring while the reader ends.
     output->close();
-    send_command(CMD_QUIT);
-    pthread_join(reader_thread, nullptr);
-    sem_destroy(&reader_wake);
-    sem_destroy(&reader_started);
+    stop_reader();
     is_open = false;
     state = DRIVE_NO_DISC;
 }
@@ -683,11 +726,20 @@ static int digital_refresh(DriveStatus &status)
     return 0;
 }
 
+// True when the error state follows a failed read of a disc whose table of
+// contents is known: asking again may well succeed, and for an image nothing
+// else would ever clear the state.
+static bool error_may_retry() { return state == DRIVE_ERROR && toc.count > 0; }
+
 // Plays from (track, frame) to the end of that track or of the disc, as a
 // drive does: data tracks skipped, a frame past the track's end refused.
 static int digital_play(int32_t track, int32_t frame, PlaySpan span)
 {
-    if (!is_open || state <= DRIVE_NO_DISC) {
+    if (is_open && state == DRIVE_ERROR && !error_may_retry()) {
+        copy_error(error_text, "the disc could not be read");
+        return -1;
+    }
+    if (!is_open || state == DRIVE_NO_DISC) {
         copy_error(error_text, "no disc");
         return -1;
     }
@@ -751,7 +803,7 @@ static int digital_stop()
         return -1;
     new_generation();
     post_play(false, 0, 0);
-    if (state == DRIVE_PLAYING || state == DRIVE_PAUSED)
+    if (state == DRIVE_PLAYING || state == DRIVE_PAUSED || error_may_retry())
         state = DRIVE_STOPPED;
     return 0;
 }

@@ -24,3 +24,7 @@ void set_digital_output(const AudioOutput *output);
 // Device buffers that ran dry in the middle of playback since the last open:
 // each is a gap that was heard.
 uint64_t digital_underruns();
+
+// Naps the reader thread woke from since the last open: an idle drive should
+// wake it only for the periodic look at the disc.
+uint64_t digital_reader_wakes();

@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -34,13 +37,15 @@ uint32_t decode_position(int16_t left, int16_t right)
 }
 
 // A made-up disc behind the AudioSource record. It can stall in read until
-// released, fail from a given frame on, and notes the thread of every call.
+// released, read slowly like a real drive, fail from a given frame on, and
+// notes the thread of every call.
 struct FakeSource {
     Toc toc{};
     DiscText text{};
     int open_result = 0;
     int32_t load_state = DRIVE_STOPPED;
-    uint32_t fail_from = UINT32_MAX;
+    std::atomic<uint32_t> fail_from{UINT32_MAX};
+    std::atomic<int> read_delay_us{0};
     std::atomic<bool> stall{false};
     std::atomic<bool> stalled{false};
     std::atomic<bool> changed{false};
@@ -91,9 +96,11 @@ int32_t fake_read(uint32_t frame, int32_t count, int16_t *samples)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     fake->stalled = false;
+    if (int delay = fake->read_delay_us.load())
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
     if (frame >= fake->fail_from)
         return -1;
-    uint32_t end = std::min(fake->toc.track[fake->toc.count].offset, fake->fail_from);
+    uint32_t end = std::min(fake->toc.track[fake->toc.count].offset, fake->fail_from.load());
     int32_t n = 0;
     for (; n < count && frame + static_cast<uint32_t>(n) < end; n++) {
         for (int i = 0; i < SAMPLES_PER_FRAME; i++) {
@@ -465,7 +472,47 @@ TEST_F(DigitalBackend, AFailingSourceEndsInTheErrorStateWithSilence)
     EXPECT_STREQ(drive.error(), "track07.flac: read failed");
     for (int16_t s : pull())
         ASSERT_EQ(s, 0);
+    // The error stays on show until the user asks for something.
+    for (int i = 0; i < 5; i++) {
+        pull();
+        EXPECT_EQ(refresh().state, DRIVE_ERROR);
+    }
+}
+
+TEST_F(DigitalBackend, PlayOrStopAfterAReadErrorTriesTheDiscAgain)
+{
+    source.fail_from = 170;
+    open_disc({50});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    play_until(DRIVE_ERROR);
+
+    // Stop clears the error: the table of contents is still good.
+    ASSERT_EQ(drive.stop(), 0);
+    EXPECT_EQ(refresh().state, DRIVE_STOPPED);
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0) << drive.error();
+    play_until(DRIVE_ERROR);
+
+    // The disc reads again (dust wiped off): a play from the error state plays.
+    source.fail_from = UINT32_MAX;
+    ASSERT_EQ(drive.play(0, 10, SPAN_TO_END), 0) << drive.error();
+    EXPECT_EQ(refresh().state, DRIVE_PLAYING);
+    EXPECT_EQ(play_until(DRIVE_STOPPED), run_of_frames(160, 200));
+}
+
+TEST_F(DigitalBackend, ADiscThatCannotBeLoadedIsRefusedWithTheReason)
+{
+    open_disc({50});
+    source.load_state = DRIVE_ERROR;
+    source.changed_toc = Toc{};
+    source.changed = true;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (refresh().state != DRIVE_ERROR && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(refresh().state, DRIVE_ERROR);
     EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    EXPECT_STREQ(drive.error(), "the disc could not be read");
+    EXPECT_EQ(drive.stop(), 0);
+    EXPECT_EQ(refresh().state, DRIVE_ERROR);
 }
 
 TEST_F(DigitalBackend, EveryCallOfTheSourceIsMadeOnOneThreadThatIsNotTheCaller)
@@ -565,6 +612,131 @@ TEST_F(DigitalBackend, OpenFailsWithTheReasonAndLeavesNothingRunning)
     DriveTarget sdl_number{TARGET_SDL_NUMBER, 0, ""};
     EXPECT_EQ(drive.open(sdl_number), -1);
     EXPECT_STRNE(drive.error(), "");
+}
+
+// While a slow drive refills the ring the callback throws the stale frames
+// away as fast as they come, so the ring never fills; the reader must still
+// turn to the newest request at once.
+TEST_F(DigitalBackend, ASlowSourceTurnsToASeekOrAnEjectAtOnce)
+{
+    for (bool eject : {false, true}) {
+        SCOPED_TRACE(eject ? "eject" : "seek");
+        source.read_delay_us = 2000;
+        open_disc({40000, 40000});
+        ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+        ASSERT_GE(collect(1000).size(), 1000u);
+        if (eject)
+            ASSERT_EQ(drive.eject(), 0);
+        else
+            ASSERT_EQ(drive.play(1, 0, SPAN_TO_END), 0);
+        // Reading the rest of the old span would take more than four seconds.
+        int pulls = 0;
+        bool arrived = false;
+        while (!arrived && pulls < 400) {
+            std::vector<int16_t> buffer = pull();
+            pulls++;
+            if (eject)
+                arrived = source.ejects == 1;
+            else if (buffer[0] != 0 || buffer[1] != 0)
+                arrived = decode_position(buffer[0], buffer[1]) >= 40150u * SAMPLES_PER_FRAME;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_TRUE(arrived) << "after " << pulls << " device buffers";
+        drive.close();
+    }
+}
+
+TEST_F(DigitalBackend, CloseEndsTheReaderEvenWithTheCommandQueueFull)
+{
+    open_disc({3000});
+    source.stall = true;
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!source.stalled && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(source.stalled);
+    // Eject pressed again and again at a stuck drive fills the queue.
+    int refused = 0;
+    for (int i = 0; i < 100; i++)
+        refused += drive.eject() != 0;
+    ASSERT_GT(refused, 0);
+
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        drive.close();
+        closed = true;
+    });
+    // The drive gives up on its read after a while, as real ones do.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    source.stall = false;
+    deadline = Clock::now() + std::chrono::seconds(5);
+    while (!closed && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!closed) {
+        // The reader never ends: nothing after this test could run.
+        std::fprintf(stderr, "close hangs with the command queue full\n");
+        std::_Exit(1);
+    }
+    closer.join();
+    EXPECT_EQ(source.closes, 1);
+    // The ejects pressed at the stuck drive open the tray once.
+    EXPECT_EQ(source.ejects, 1);
+}
+
+// Counts the reader's wakes over about a tenth of a second of device buffers.
+uint64_t wakes_over_buffers(const std::function<void()> &pull_one)
+{
+    uint64_t before = digital_reader_wakes();
+    for (int i = 0; i < 100; i++) {
+        pull_one();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return digital_reader_wakes() - before;
+}
+
+TEST_F(DigitalBackend, AnIdleReaderSleepsWhileTheSoundCardRuns)
+{
+    struct IdleCase {
+        const char *name;
+        std::function<void()> make_idle;
+    };
+    const IdleCase cases[] = {
+        {"before any play", [] {}},
+        {"after the disc ended",
+         [this] {
+             ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+             play_until(DRIVE_STOPPED);
+         }},
+        {"after a stop",
+         [this] {
+             ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+             collect(100);
+             ASSERT_EQ(drive.stop(), 0);
+         }},
+        {"after an eject", [] { ASSERT_EQ(drive.eject(), 0); }},
+    };
+    for (const IdleCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        open_disc({20});
+        c.make_idle();
+        // Let the reader settle after the last command.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The look at the disc every half second may fall in the window.
+        EXPECT_LE(wakes_over_buffers([this] { pull(); }), 1u);
+        drive.close();
+    }
+}
+
+TEST_F(DigitalBackend, TheSoundCardStillWakesAReaderWaitingForRoom)
+{
+    // Sixteen rings' worth: were the reader left to its half-second naps,
+    // this would take more than seven seconds.
+    open_disc({8000});
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    auto started = Clock::now();
+    std::vector<uint32_t> heard = play_until(DRIVE_STOPPED);
+    EXPECT_EQ(heard.size(), 8000u * SAMPLES_PER_FRAME);
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(4));
 }
 
 } // namespace
