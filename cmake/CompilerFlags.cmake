@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The flags every target of mivo is built with, as interface targets that the
 # targets link, so that nothing is set for the whole directory tree.
 

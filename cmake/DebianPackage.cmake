@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package (cpack -G DEB in the build directory): the files Debian's
 # policy asks of a binary package beside the program, and CPack's settings.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Prints mivo's performance figures: terminal output, key latency, start-up
 # time, idle CPU and memory of the real binary on the stand-in drive, then the
 # database's load and save times on its heaviest files, then the figures of

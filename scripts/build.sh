@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds build/mivo and the tests after installing what is missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

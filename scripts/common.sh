@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash
 # Sourced by mivo's scripts: installing missing Debian packages, saying what is
 # being done, and giving build output back to the owner of the checkout.

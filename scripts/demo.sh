@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds mivo and plays its demo disc image through
 # the sound card (silently where there is none). MIVO_DEMO=folder plays the
 # same tones as a virtual disc through mivo-play-folder instead.

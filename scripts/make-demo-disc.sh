@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes mivo's demo disc in the folder given (default build/demo-disc), in two
 # forms made of the same four short tracks of tones:
 #   track01.mp3 ... track04.mp3   a folder for sdl12-compat's virtual drive

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash
 # Sourced by the scripts that run mivo on a virtual disc: finds sdl12-compat's
 # library and picks an audio driver list that ends in one that always starts.

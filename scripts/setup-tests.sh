@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, on top of what scripts/setup.sh installs, the tools mivo's tests
 # need. Installs only what is missing.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what mivo needs to build and run, and what its demo disc is made
 # with, on a Debian 12 machine. Installs only what is missing, so it is cheap
 # to repeat. scripts/setup-tests.sh adds the tools the tests need.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line: which disc mivo plays, the options that change how it runs,
 // and the requests (help, version) that print something and end at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The titles the player shows for a disc: those of its title file, or, for a
 // disc without one, those its CD-TEXT carries (a CUE sheet's PERFORMER and
 // TITLE lines). CD-TEXT titles are shown, not saved, until the user edits.

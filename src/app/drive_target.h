@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc the command line names: a drive number for SDL's CD-ROM interface,
 // a disc image, or a CD drive's device, the last two played through the sound
 // card.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the libraries' messages go. SDL, sdl12-compat and the decoders write
 // to standard error whenever they like; while curses owns the terminal those
 // lines would land in the middle of the screen. While the screen is up,

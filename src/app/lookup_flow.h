@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Titles from the online services as the player uses them: a lookup of its
 // own for a disc without texts, L to look again and choose, storing a choice
 // in the disc's title file, and the loop's wait that wakes for replies.

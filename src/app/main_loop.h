@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main loop: polls the drive, follows disc changes, carries out the play
 // mode, redraws and dispatches keys until quit is set.
 #pragma once

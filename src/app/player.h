@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player's one global record and start-up and shut-down of the whole
 // program.
 #pragma once

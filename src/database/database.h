@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc's texts on disk: loading and saving one xmcd-format file per disc.
 #pragma once
 

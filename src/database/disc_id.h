@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Disc identity: the disc id and length computed from a drive's table of
 // contents, and the path of the disc's file under ~/.kel.
 #pragma once

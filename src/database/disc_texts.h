@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc's texts as the title file holds them: one title and one note per
 // track and for the disc, its year and genre, and whether they need saving.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/drive.h"
 
 #include "drive/digital/cdio_source.h"

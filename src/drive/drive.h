@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive as the rest of mivo sees it: mivo's own types for a disc's table
 // of contents and a drive's state, the record of operations every backend
 // fills in, and the calls that reach the backend chosen at start-up. Nothing

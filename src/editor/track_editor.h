@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The track list editor: a full-screen loop for the disc and track titles that
 // saves the disc's file when it is left. It owns the selection, which lasts
 // for the whole run of the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A chosen lookup result as the disc's texts, in the fields of its title file.
 #pragma once
 

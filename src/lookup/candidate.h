@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a lookup found: one record per release (the medium that holds the
 // disc) from MusicBrainz or per gnudb entry, their order in the picker, the
 // rule for applying a result without asking, and text helpers the parsers

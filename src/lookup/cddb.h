@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gnudb's CDDB protocol over HTTP: the command addresses and the replies of
 // "cddb query" and "cddb read" (protocol level 6, UTF-8, with ISO-8859-1
 // taken for entries that are not valid UTF-8).

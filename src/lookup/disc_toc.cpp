@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "lookup/disc_toc.h"
 
 #include "lookup/sha1.h"

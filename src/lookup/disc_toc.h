@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A disc's table of contents as the title services want it: MusicBrainz's
 // disc id and toc= argument, the CDDB query's arguments, and how far apart
 // two tables of contents are.

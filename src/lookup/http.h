@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One HTTP GET at a time through libcurl's multi interface, advanced from the
 // main loop without waiting: the reply goes into a fixed 1 MB buffer, the
 // transfer gives up after about ten seconds, and libcurl never prints.

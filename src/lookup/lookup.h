@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Looking a disc's titles up: the settings, and one lookup at a time that the
 // main loop moves on each turn without waiting — MusicBrainz first, then
 // gnudb when the user gave an e-mail address. It knows nothing of the screen

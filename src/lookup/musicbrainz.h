@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MusicBrainz's disc id lookup: the request's address and the candidates its
 // JSON reply holds. The reply is tokenised into a static token array.
 #pragma once

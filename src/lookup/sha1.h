@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SHA-1 over a byte string, for MusicBrainz's disc ids: no state beyond the
 // call, no allocation.
 #pragma once

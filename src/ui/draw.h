@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Screen geometry and the drawing primitives the full-screen views share:
 // rectangles, dividers that join a frame with tees, and labels cut with dots.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key help: a box over the player screen with every key and what the words
 // on the screen mean, for a newcomer; open from the ? key to the next key.
 #pragma once

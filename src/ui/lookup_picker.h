@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The choice among lookup results: a full-screen list, two rows a candidate
 // (artist / title, then year, country, format, disc n of m, label and
 // catalogue number, exact or near), moved with Up and Down, taken with Enter,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message line: one short sentence the player and the editor show over
 // their bottom frame line, for failures the user must hear of (a save that did
 // not reach the disk, a drive that refused a command, a lookup that found

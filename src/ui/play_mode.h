@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The play modes: what the player does when a track or the disc ends, kept in
 // the player's record and named on the player screen.
 #pragma once

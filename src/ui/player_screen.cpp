@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/player_screen.h"
 
 #include "database/disc_id.h"

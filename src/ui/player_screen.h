@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player screen: frame, status box, track list, control panel and disc
 // information, laid out afresh from the terminal's size on every call.
 #pragma once

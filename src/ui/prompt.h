@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The prompt dialog: a boxed one-line input in the middle of the screen with
 // its own line editing, and the go-to-track question built on it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The terminal: curses start-up and shut-down, the idle input mode, the timed
 // key reads that pace the loops, and suspending mivo at the user's request.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/player.h"
 #include "drive/drive.h"
 #include "fake_sdl.h"

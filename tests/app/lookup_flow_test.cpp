@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player's use of lookups on the fake drive against the stand-in server:
 // when a lookup starts by itself, what is stored without asking, and that a
 // disc that left takes no titles with it.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The built binary names the version that project() gives, through the
 # generated header, and answers unknown options with status 2.
 add_test(NAME mivo_version COMMAND mivo --version)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the database tests: a throw-away home directory, discs built
 // from frame offsets, and whole-file reads and writes.
 #pragma once

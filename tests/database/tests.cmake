@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The loader's fuzz target. The standalone driver feeds it a fixed-seed corpus
 # and runs with whatever compiler and sanitizers the build uses; when clang's
 # libFuzzer is at hand, a libFuzzer binary of the same target is built beside

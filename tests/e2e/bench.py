@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Measures the running mivo on the stand-in drive and prints the figures.
 
     bench.py --mivo BUILD/mivo --standin-dir DIR [--seconds N]

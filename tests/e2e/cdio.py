@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A CD drive read through libcdio and paranoia, played through the sound card.
 
 There is no drive here, so libcdio opens a raw BIN/CUE image as the system's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures for reading a drive through libcdio and paranoia, on a BIN/CUE
 // image libcdio opens as a drive: CPU per minute of audio (the source alone,
 // then the whole player in real time), the longest backend call of the main

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the disc database on its heaviest inputs: loading a 10 MB junk file,
 // loading the largest file the saver can write, and saving a 99-track disc
 // whose every text is 255 bytes. Prints one line per figure (scripts/bench.sh).

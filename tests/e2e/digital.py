@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Disc images played through the sound card, checked sample by sample.
 
 mivo plays a generated image (tests/e2e/pcm_image.py) through SDL's disk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the digital backend against what SDL's disk audio driver writes:
 // the position the status shows against the audio in the file, a seek to the
 // first sample of the new place, and a pause to the last audible sample.

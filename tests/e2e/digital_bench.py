@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Figures of the real mivo playing a disc image through SDL's disk driver,
 against the analog stand-in drive as the baseline.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Runs the real mivo binary in a pseudo-terminal and reads its screen back.
 
 A Mivo object starts build/mivo on a pty of a chosen size with its own HOME,

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Measures title lookups in the running mivo against the local stand-in
 server (tests/lookup/lookup_server.py) and prints the figures.
 

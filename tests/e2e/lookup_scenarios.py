@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end scenarios of title lookups: the real mivo on the stand-in drive
 against the project's own stand-in for the title services on 127.0.0.1."""
 

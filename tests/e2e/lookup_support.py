@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The stand-in title services for end-to-end runs and the benchmark: the
 server process with its request log, and the discs its recorded replies
 answer, as the stand-in drive's control lines."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Disc images whose every sample says where it lies, and the reading back of
 what mivo played through SDL's disk audio driver.
 

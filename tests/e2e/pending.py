@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Features the end-to-end scenarios need that are not in this tree yet.
 
 A scenario marked with needs(feature) runs as an expected failure while its

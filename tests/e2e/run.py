@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Runs one group of mivo's end-to-end scenarios and prints a summary.
 
     run.py --mivo BUILD/mivo --standin-dir DIR --demo-disc DIR GROUP [GROUP...]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """mivo's end-to-end scenarios, grouped as ctest runs them (see GROUPS at the end)."""
 
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A stand-in for libSDL-1.2.so.0's CD-ROM interface, for driving the real mivo
  * binary in the end-to-end tests. It simulates one drive whose play position
  * follows the wall clock, takes its orders from a control file that the test

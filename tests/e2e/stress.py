@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A bounded monkey run of mivo on the stand-in drive.
 
 Random keys (the dialogs and the editor included, with typed answers), random

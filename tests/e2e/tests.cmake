@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end tests: the real mivo binary in a pseudo-terminal, read back
 # through a terminal emulator, on the demo disc and on a stand-in drive.
 

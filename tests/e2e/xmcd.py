@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A strict reader of the disc files mivo writes under ~/.kel.
 
 It accepts exactly the layout mivo's saver produces: the fixed comment header

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when mivo's own objects call anything that allocates on the heap: the
 # objects' undefined symbols are matched against the table below.
 # Usage: check-no-heap-symbols.sh NM OBJECT_OR_ARCHIVE...

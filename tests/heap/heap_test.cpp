@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Counts the heap allocations that mivo's own code makes while it plays. For
 // this program mivo's code is built into a shared library of its own, so the
 // address a call to malloc or operator new returns to tells mivo's calls apart

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # mivo's own code allocates nothing on the heap.
 
 # Every object of src/, main included, is free of calls that allocate.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds mivo's Debian package the way it is shipped: a release build (Debian's
 # hardening flags) in WORK_DIR, packaged by cpack into OUT_DIR. Prints the
 # path of the .deb. A package needs a maintainer; where the builder has named

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds mivo's Debian package, installs it, runs what it installed and removes
 # it again, checking that nothing of it is left. It installs as root, so it runs
 # only when MIVO_TEST_INSTALL=1 and reports "skipped" (77) otherwise.

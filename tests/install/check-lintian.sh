@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds mivo's Debian package as it is shipped and runs lintian on it: any
 # error or warning fails. Skipped (77) where lintian is not installed.
 # Usage: check-lintian.sh SOURCE_DIR WORK_DIR [CMAKE [CPACK]]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Lints manual pages with mandoc and groff; any warning fails.
 # Usage: lint-man.sh PAGE...
 set -uo pipefail

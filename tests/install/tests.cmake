@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The manual pages and the Debian package.
 
 add_test(NAME man_pages_lint

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "lookup/cddb.h"
 #include "lookup_test_support.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A stand-in for MusicBrainz's and gnudb's web services on 127.0.0.1, serving
 the recorded replies in tests/data/lookup, plus the misbehaving servers the
 lookup must survive.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole lookup against the project's own stand-in server on 127.0.0.1
 // (lookup_server.py): requests, time-outs, busy and bad servers, gnudb.
 #include "lookup/lookup.h"

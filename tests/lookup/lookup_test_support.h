@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the lookup tests: tables of contents as the drive reports them,
 // and the recorded replies under tests/data/lookup.
 #pragma once

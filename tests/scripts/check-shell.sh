@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs shellcheck on every shell script of the source tree: the scripts, the
 # installed helper, CI's entry point and the tests' own scripts. Skipped (77)
 # where shellcheck is not installed.

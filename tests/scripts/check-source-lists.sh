@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The build names its sources one by one, so a new file is easily forgotten:
 # a test never built would pass by never running. Checks that every source of
 # src/ is in the top CMakeLists.txt and every test source in tests/'s lists.

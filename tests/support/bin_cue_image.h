@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Raw BIN/CUE disc images written at test time. libcdio opens such a sheet as
 // a drive and paranoia reads it as it reads one, so a test can follow a real
 // drive's whole path without hardware. Every audio frame says which frame it

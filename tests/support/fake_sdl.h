@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for SDL 1.2's CD-ROM calls, linked into the tests in place of the
 // real library: the drive reports what the test sets, and every call is kept.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The project's stand-in for the title services (tests/lookup/lookup_server.py)
 // as a child process on 127.0.0.1, for the tests that run lookups.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A curses screen in memory for drawing tests: curses writes to /dev/null, keys
 // come through a pipe, and the cells are read back with their attributes.
 #pragma once

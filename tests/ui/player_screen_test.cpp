@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "database/disc_texts.h"
 #include "drive/drive.h"
 #include "mivo_version.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/audio_output.h"
 
 #include <SDL.h>

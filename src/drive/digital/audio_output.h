@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound card, as the digital backend uses it: CD audio (44100 Hz, signed
 // 16-bit stereo in host order) pulled by a callback on the sound system's own
 // thread. This module is the only code that calls SDL's audio functions; the

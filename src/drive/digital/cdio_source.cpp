@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/cdio_source.h"
 
 #include <cdio/cdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The digital backend's source for a real CD drive: the drive's table of
 // contents, its CD-TEXT and its audio, read through libcdio with
 // libcdio-paranoia's jitter and scratch correction. libcdio also opens a raw

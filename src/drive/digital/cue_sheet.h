@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets: the text of a disc image read into a fixed-size record (files,
 // tracks, indexes, gaps and CD-TEXT), and the layout that places the files'
 // frames on the disc as a pressed disc would hold them. Opening the audio

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/digital_backend.h"
 
 #include "drive/digital/cdio_source.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The digital backend: plays a disc by reading its audio data from an
 // AudioSource (a disc image, or a drive read through its data interface) and
 // sending it to the sound card. It owns the reader thread, which makes every

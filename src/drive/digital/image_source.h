@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Disc images: a CUE sheet and its audio files (raw 16-bit in either byte
 // order, or anything libsndfile decodes at 44100 Hz in one or two channels)
 // served as the audio source of the digital backend. The table of contents

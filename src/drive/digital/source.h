@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the digital backend's audio comes from: a disc image or a real drive
 // read through its data interface. A source is a record of operations, like a
 // backend; the reader thread makes every call, so a source's library handles

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fixed-size ring between exactly one producer thread and one consumer
 // thread, without locks: the producer fills a slot in place and publishes it,
 // the consumer reads the oldest slot in place and releases it. The reader

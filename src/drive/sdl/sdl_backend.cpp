@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/sdl/sdl_backend.h"
 
 #include "drive/sdl/sdl_volume.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive reached through SDL 1.2's CD-ROM interface: the only code that
 // includes SDL_cdrom.h. It plays through the drive's own output and evens out
 // what SDL and its drives do differently from one another.

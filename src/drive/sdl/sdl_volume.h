@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive's output volume: the CD-ROM driver's volume requests, sent to the
 // descriptor of the open drive, behind a record of functions tests can replace.
 #pragma once

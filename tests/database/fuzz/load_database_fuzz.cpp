@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the database loader: any bytes as a disc's file.
 //
 // Each input is loaded, and every text must be what an independent reading

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the loader's fuzz target without libFuzzer: a fixed-seed stream of
 // random files, files built from the format's keywords, and mutations of the
 // seed files given on the command line. Same seed, same inputs, every run.

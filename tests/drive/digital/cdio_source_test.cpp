@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real-drive source, run on BIN/CUE images that libcdio opens as drives.
 #include "bin_cue_image.h"
 #include "database/disc_id.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/image_source.h"
 #include "image_test_support.h"
 

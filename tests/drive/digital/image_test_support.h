@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Disc images built at test time: a throw-away folder, PCM that tells every
 // sample apart, and the audio files (raw in either byte order, or written by
 // libsndfile) holding it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/drive.h"
 #include "drive/sdl/sdl_backend.h"
 #include "fake_sdl.h"
