@@ -70,16 +70,17 @@ static bool next_line(LineReader &reader, const char *&line, size_t &length)
     return true;
 }
 
-// The three-digit code a reply starts with, or -1.
-static int status_code(const char *line, size_t length)
+// Reads a reply's first line into line and returns the three-digit code it
+// starts with, or REPLY_MALFORMED when there is no such line.
+static int read_status(LineReader &reader, const char *&line, size_t &length)
 {
-    if (length < 3)
-        return -1;
+    if (!next_line(reader, line, length) || length < 3)
+        return REPLY_MALFORMED;
     for (int i = 0; i < 3; i++)
         if (line[i] < '0' || line[i] > '9')
-            return -1;
+            return REPLY_MALFORMED;
     if (length > 3 && line[3] != ' ' && line[3] != '-')
-        return -1;
+        return REPLY_MALFORMED;
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
@@ -117,11 +118,9 @@ int parse_cddb_query(const char *body, size_t length, CddbMatch *matches, int ma
     LineReader reader = {body, body + length};
     const char *line;
     size_t line_length;
-    if (!next_line(reader, line, line_length))
-        return REPLY_MALFORMED;
-    int code = status_code(line, line_length);
-    if (code < 0)
-        return REPLY_MALFORMED;
+    int code = read_status(reader, line, line_length);
+    if (code == REPLY_MALFORMED)
+        return code;
     if (code == 200) {
         if (max < 1 || !read_match(line + 4, line_length - 4, matches[0]))
             return REPLY_MALFORMED;
@@ -188,11 +187,9 @@ int parse_cddb_read(const char *body, size_t length, int32_t disc_tracks, Candid
     LineReader reader = {body, body + length};
     const char *line;
     size_t line_length;
-    if (!next_line(reader, line, line_length))
-        return REPLY_MALFORMED;
-    int code = status_code(line, line_length);
-    if (code < 0)
-        return REPLY_MALFORMED;
+    int code = read_status(reader, line, line_length);
+    if (code == REPLY_MALFORMED)
+        return code;
     if (code != 210)
         return code;
     CddbMatch where;

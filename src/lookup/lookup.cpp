@@ -185,26 +185,36 @@ static void note_failure(const char *what)
     snprintf(lookup.failure, sizeof lookup.failure, "%s", what);
 }
 
-static void start_gnudb()
+// The longest CDDB command mivo sends: a query with every track's offset.
+static constexpr size_t GNUDB_COMMAND_SIZE = 16 + 12 * (MAX_TRACKS + 3);
+
+// Sends one CDDB command to gnudb as the given step; a request that cannot
+// be made ends the gathering with the failure noted.
+static void ask_gnudb(const char *command, Step step)
 {
-    if (lookup_settings.gnudb_email[0] == '\0') {
-        finish_gathering();
-        return;
-    }
-    char command[16 + 12 * (MAX_TRACKS + 3)];
-    char url[LOOKUP_URL_SIZE + sizeof command + 2 * LOOKUP_URL_SIZE];
-    if (format_cddb_query(lookup.toc, lookup.cddb_id, command + 6, sizeof command - 6) < 0) {
-        finish_gathering();
-        return;
-    }
-    memcpy(command, "query+", 6);
-    lookup.step = STEP_GNUDB_QUERY;
+    char url[3 * LOOKUP_URL_SIZE + GNUDB_COMMAND_SIZE];
+    lookup.step = step;
     if (cddb_request_url(url, sizeof url, lookup_settings.gnudb_url, command,
                          lookup_settings.gnudb_email, client_version) < 0 ||
         !http_start(url, lookup_settings.user_agent, lookup_settings.timeout_ms)) {
         note_failure("gnudb could not be asked");
         finish_gathering();
     }
+}
+
+static void start_gnudb()
+{
+    if (lookup_settings.gnudb_email[0] == '\0') {
+        finish_gathering();
+        return;
+    }
+    char command[GNUDB_COMMAND_SIZE];
+    if (format_cddb_query(lookup.toc, lookup.cddb_id, command + 6, sizeof command - 6) < 0) {
+        finish_gathering();
+        return;
+    }
+    memcpy(command, "query+", 6);
+    ask_gnudb(command, STEP_GNUDB_QUERY);
 }
 
 // Asks gnudb for the next listed entry, or ends the lookup after the last.
@@ -216,15 +226,8 @@ static void read_next_gnudb_entry()
     }
     const CddbMatch &m = lookup.matches[lookup.next_match];
     char command[64];
-    char url[3 * LOOKUP_URL_SIZE + sizeof command];
     snprintf(command, sizeof command, "read+%s+%s", m.category, m.discid);
-    lookup.step = STEP_GNUDB_READ;
-    if (cddb_request_url(url, sizeof url, lookup_settings.gnudb_url, command,
-                         lookup_settings.gnudb_email, client_version) < 0 ||
-        !http_start(url, lookup_settings.user_agent, lookup_settings.timeout_ms)) {
-        note_failure("gnudb could not be asked");
-        finish_gathering();
-    }
+    ask_gnudb(command, STEP_GNUDB_READ);
 }
 
 // Sends the MusicBrainz request once the rate limit allows it.
