@@ -126,8 +126,11 @@ TEST_F(DigitalPlayback, EveryKeyIsHandledWithinOneTurnWhileTheImageStalls)
 {
     open_image();
     poll_drive();
-    dispatch_key('p');
+    // Stalled before the play, so the reader's first read hangs: set after
+    // it, a busy machine may let the reader fill the whole ring first, and
+    // with no sound card draining it the reader would never read again.
     stall = true;
+    dispatch_key('p');
     auto deadline = Clock::now() + std::chrono::seconds(5);
     while (!stalled && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
