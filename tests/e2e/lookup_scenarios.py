@@ -98,6 +98,8 @@ class Lookup(E2E):
         self.assertEqual(len(s.requests()), 1, "a miss is remembered")
         m.send("L")  # asked for, it is looked up again
         m.wait_for(lambda m: len(s.requests()) == 2, 5, "the second request")
+        # Q while the choice waits for the reply means "none", not quit.
+        m.wait_text("No titles found", 10)
         self.quit_cleanly(m)
 
     @needs("message_line")
