@@ -4,7 +4,8 @@
 # time, idle CPU and memory of the real binary on the stand-in drive, then the
 # database's load and save times on its heaviest files, then the figures of
 # disc images played through SDL's disk audio driver against the stand-in,
-# then a drive read through libcdio and paranoia (a BIN/CUE image in its place).
+# then a drive read through libcdio and paranoia (a BIN/CUE image in its place),
+# also while its reads stall.
 # Not a test: no limits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,7 +17,7 @@ trap 'hand_back "$build"' EXIT
 cd "$root"
 cmake --preset plain -B "$build" >/dev/null
 cmake --build "$build" -j2 --target mivo mivo_standin_drive mivo_db_bench \
-  mivo_digital_bench mivo_cdio_bench >/dev/null
+  mivo_digital_bench mivo_cdio_bench mivo_stall_shim >/dev/null
 # Debian's python3-pyte serves the system's python3, which another python3
 # found first on the path may lack.
 python=python3
@@ -46,6 +47,9 @@ echo "== a drive read through libcdio and paranoia (BIN/CUE image, SDL's disk dr
 mkdir -p "$images/cdio"
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=23 \
   "$build/tests/mivo_cdio_bench" "$images/cdio" 2>/dev/null
+echo "-- the real mivo while the drive's reads stall"
+/usr/bin/python3 "$root/tests/e2e/cdio_stall_bench.py" --mivo "$build/mivo" \
+  --standin-dir "$build/tests/e2e-standin" --shim "$build/tests/libmivo_stall_shim.so"
 echo "== title lookups (local stand-in server)"
 /usr/bin/python3 "$root/tests/e2e/lookup_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"

@@ -32,6 +32,12 @@ target_include_directories(mivo_cdio_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../
 target_link_libraries(mivo_cdio_bench PRIVATE mivo_lib PkgConfig::SDL12)
 set_target_properties(mivo_cdio_bench PROPERTIES EXCLUDE_FROM_ALL ON)
 
+# Preloaded into the real mivo to stall a drive's read and time the main
+# loop's turns meanwhile (tests/e2e/cdio_stall_bench.py, scripts/bench.sh).
+add_library(mivo_stall_shim SHARED ${CMAKE_CURRENT_LIST_DIR}/stall_shim.c)
+set_target_properties(mivo_stall_shim PROPERTIES C_STANDARD 11 EXCLUDE_FROM_ALL ON)
+target_link_libraries(mivo_stall_shim PRIVATE mivo_warnings ${CMAKE_DL_LIBS})
+
 
 # The scenarios need python 3 and its terminal emulator pyte (python3-pyte).
 option(MIVO_E2E "Run the end-to-end tests (python3 and python3-pyte)" ON)

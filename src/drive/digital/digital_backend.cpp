@@ -116,7 +116,16 @@ static std::atomic<bool> reader_hungry;
 static std::atomic<uint64_t> reader_wakes;
 
 static sem_t reader_wake;
+// Posted once the source is open (open_result says how that went), then once
+// the disc has been read for the first time.
 static sem_t reader_started;
+static sem_t first_load_done;
+// How long start-up waits for a drive's first reading of its disc. A drive
+// spinning up, or one struggling with a scratched disc, takes seconds: the
+// screen comes up without the disc, which then arrives as an inserted one
+// would. An image is a file; start-up waits for it, so that a sheet that
+// cannot be read ends the start.
+constexpr int64_t DEVICE_FIRST_LOAD_WAIT_NS = 1'500'000'000;
 static pthread_t reader_thread;
 
 // Chosen at open, before the threads start; fixed while they run.
@@ -469,21 +478,14 @@ static bool take_commands()
 static void *run_reader(void *)
 {
     open_result = source->open(source_path);
-    if (open_result != 0) {
+    if (open_result != 0)
         copy_error(error_text, source->error());
-        sem_post(&reader_started);
-        return nullptr;
-    }
-    load_disc();
-    if (pending.state == DRIVE_ERROR) {
-        copy_error(error_text, pending.error);
-        open_result = -1;
-        source->close();
-        sem_post(&reader_started);
-        return nullptr;
-    }
-    offer_report();
     sem_post(&reader_started);
+    if (open_result != 0)
+        return nullptr;
+    load_disc();
+    offer_report();
+    sem_post(&first_load_done);
 
     int64_t next_media_check = monotonic_ns() + MEDIA_CHECK_NS;
     // An ejected image stays ejected: there is nothing to put back.
@@ -522,6 +524,7 @@ static void stop_reader()
     pthread_join(reader_thread, nullptr);
     sem_destroy(&reader_wake);
     sem_destroy(&reader_started);
+    sem_destroy(&first_load_done);
 }
 
 // Hands a command to the reader; -1 when its queue is full.
@@ -581,8 +584,31 @@ static const AudioSource *source_for(const DriveTarget &target)
     return nullptr;
 }
 
-// Starts the reader on the target and waits for its first look at the disc,
-// then opens the sound card; at start-up, so waiting is allowed here.
+// Waits for the reader's first reading of the disc, at most a while for a
+// drive; true when it is done.
+static bool wait_for_first_load()
+{
+    if (target_kind == TARGET_IMAGE) {
+        while (sem_wait(&first_load_done) != 0 && errno == EINTR) {
+        }
+        return true;
+    }
+    timespec until{};
+    clock_gettime(CLOCK_REALTIME, &until);
+    int64_t ns = until.tv_nsec + DEVICE_FIRST_LOAD_WAIT_NS;
+    until.tv_sec += static_cast<time_t>(ns / 1'000'000'000);
+    until.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    for (;;) {
+        if (sem_timedwait(&first_load_done, &until) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// Starts the reader on the target and waits for its first look at the disc
+// (see DEVICE_FIRST_LOAD_WAIT_NS), then opens the sound card; at start-up, so
+// waiting is allowed here.
 static int digital_open(const DriveTarget &target)
 {
     if (is_open)
@@ -624,27 +650,36 @@ static int digital_open(const DriveTarget &target)
 
     sem_init(&reader_wake, 0, 0);
     sem_init(&reader_started, 0, 0);
+    sem_init(&first_load_done, 0, 0);
     if (pthread_create(&reader_thread, nullptr, run_reader, nullptr) != 0) {
         copy_error(error_text, "could not start the reader thread");
         return -1;
     }
-    // Start-up may wait for the image to be read: the screen is not up yet.
     while (sem_wait(&reader_started) != 0 && errno == EINTR) {
     }
     if (open_result != 0) {
         pthread_join(reader_thread, nullptr);
         sem_destroy(&reader_wake);
         sem_destroy(&reader_started);
+        sem_destroy(&first_load_done);
         return -1;
+    }
+    if (wait_for_first_load()) {
+        // The disc as start-up found it; one that cannot be read ends the start.
+        take_report();
+        if (state == DRIVE_ERROR) {
+            stop_reader();
+            state = DRIVE_NO_DISC;
+            return -1;
+        }
     }
     if (output->open(fill_audio) != 0) {
         copy_error(error_text, output->error());
         stop_reader();
+        state = DRIVE_NO_DISC;
         return -1;
     }
     is_open = true;
-    // The disc as start-up found it.
-    take_report();
     return 0;
 }
 

@@ -47,6 +47,7 @@ struct FakeSource {
     int32_t load_state = DRIVE_STOPPED;
     std::atomic<uint32_t> fail_from{UINT32_MAX};
     std::atomic<int> read_delay_us{0};
+    std::atomic<int> load_delay_ms{0};
     std::atomic<bool> stall{false};
     std::atomic<bool> stalled{false};
     std::atomic<bool> changed{false};
@@ -83,6 +84,8 @@ bool fake_media_changed()
 int32_t fake_load(Toc &toc, DiscText &text)
 {
     note_thread();
+    if (int delay = fake->load_delay_ms.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (fake->changed.exchange(false))
         fake->toc = fake->changed_toc;
     toc = fake->toc;
@@ -613,6 +616,43 @@ TEST_F(DigitalBackend, OpenFailsWithTheReasonAndLeavesNothingRunning)
     DriveTarget sdl_number{TARGET_SDL_NUMBER, 0, ""};
     EXPECT_EQ(drive.open(sdl_number), -1);
     EXPECT_STRNE(drive.error(), "");
+}
+
+// A drive spinning up takes seconds to read its disc: the screen must not wait
+// for that, and the disc arrives later as an inserted one does. An image, and
+// a drive that has read its disc in time, are there from the start, and one
+// whose disc cannot be read ends the start with the reason.
+TEST_F(DigitalBackend, StartUpWaitsOnlyAWhileForADriveToReadItsDisc)
+{
+    DriveTarget device{TARGET_DEVICE, 0, "/dev/sr0"};
+    source.toc = make_toc({10, 20});
+    source.load_delay_ms = 4000;
+    auto started = Clock::now();
+    ASSERT_EQ(drive.open(device), 0) << drive.error();
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(3000));
+    EXPECT_EQ(refresh().state, DRIVE_NO_DISC);
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    DriveStatus status = refresh();
+    while (status.state == DRIVE_NO_DISC && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        status = refresh();
+    }
+    EXPECT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_EQ(status.toc.count, 2);
+    drive.close();
+
+    source.load_delay_ms = 100;
+    for (TargetKind kind : {TARGET_IMAGE, TARGET_DEVICE}) {
+        DriveTarget target{kind, 0, "disc"};
+        ASSERT_EQ(drive.open(target), 0) << drive.error();
+        EXPECT_EQ(refresh().toc.count, 2) << kind;
+        drive.close();
+    }
+
+    source.load_state = DRIVE_ERROR;
+    EXPECT_EQ(drive.open(device), -1);
+    EXPECT_STREQ(drive.error(), "track07.flac: read failed");
 }
 
 // While a slow drive refills the ring the callback throws the stale frames
