@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/player.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "editor/track_editor.h"
@@ -24,6 +23,14 @@ namespace
 
 namespace fs = std::filesystem;
 
+// What the player hands the editor: the disc's texts and the drive's status,
+// and the quit request a signal sets.
+struct EditedDisc {
+    DiscDatabase db;
+    DriveStatus drive;
+    volatile int quit;
+} edited;
+
 // What the test terminal (xterm-256color, keypad on) sends for these keys.
 const std::string KEY_DOWN_SEQ = "\033OB";
 const std::string KEY_UP_SEQ = "\033OA";
@@ -38,10 +45,10 @@ std::string padded(const std::string &text, size_t width)
 
 void set_title(int entry, const std::string &text)
 {
-    snprintf(player.db.entries[entry].title, TEXT_FIELD_SIZE, "%s", text.c_str());
+    snprintf(edited.db.entries[entry].title, TEXT_FIELD_SIZE, "%s", text.c_str());
 }
 
-std::string title(int entry) { return player.db.entries[entry].title; }
+std::string title(int entry) { return edited.db.entries[entry].title; }
 
 // Every run gets its own home, so saves land under /tmp and never in ~/.kel.
 class TrackEditor : public ::testing::Test
@@ -52,9 +59,9 @@ class TrackEditor : public ::testing::Test
     void SetUp() override
     {
         reset_fake_sdl();
-        player = PlayerState{};
+        edited = EditedDisc{};
         // The editor sees a quit signal through the terminal, as start-up sets it.
-        set_quit_check([] { return player.quit != 0; });
+        set_quit_check([] { return edited.quit != 0; });
         editor_cursor_row = 0;
         editor_scroll_offset = 0;
         char pattern[] = "/tmp/mivo-editor-XXXXXX";
@@ -85,9 +92,9 @@ class TrackEditor : public ::testing::Test
         for (int i = 0; i < tracks; i++)
             lengths.push_back(12000 + 75 * static_cast<unsigned>(i));
         insert_fake_disc(lengths);
-        player.drive = DriveStatus{};
-        player.drive.state = DRIVE_STOPPED;
-        player.drive.toc = toc_of(fake_sdl.reported);
+        edited.drive = DriveStatus{};
+        edited.drive.state = DRIVE_STOPPED;
+        edited.drive.toc = toc_of(fake_sdl.reported);
     }
 
     // Opens the editor on a rows by cols screen, types keys and then leaves it.
@@ -95,13 +102,13 @@ class TrackEditor : public ::testing::Test
     {
         open_test_screen(rows, cols);
         feed_keys(keys + "q");
-        run_track_editor(player.db, player.drive);
+        run_track_editor(edited.db, edited.drive);
     }
 
     // Puts a directory where the disc's file goes, so that saving it must fail.
     fs::path block_save()
     {
-        build_database_path(compute_disc_id(player.drive.toc));
+        build_database_path(compute_disc_id(edited.drive.toc));
         fs::path path = database_path;
         EXPECT_EQ(path.parent_path(), home / ".kel");
         fs::create_directories(path);
@@ -257,7 +264,7 @@ TEST_F(TrackEditor, EnterAloneChangesNothing)
     run_editor(24, 80, "d\n\nT\n");
     EXPECT_EQ(title(1), "Keep me");
     EXPECT_EQ(title(DISC_ENTRY), "Keep the album");
-    EXPECT_EQ(player.db.dirty, 0);
+    EXPECT_EQ(edited.db.dirty, 0);
 }
 
 TEST_F(TrackEditor, EveryEditKeyStoresTheTypedTitleInTheSelectedTrack)
@@ -274,7 +281,7 @@ TEST_F(TrackEditor, EveryEditKeyStoresTheTypedTitleInTheSelectedTrack)
         EXPECT_EQ(title(2), "New third");
         EXPECT_EQ(title(1), "Old second");
         EXPECT_EQ(row_text(5, 2, 13), "03: New third");
-        EXPECT_EQ(player.db.dirty, 1);
+        EXPECT_EQ(edited.db.dirty, 1);
     }
 }
 
@@ -294,7 +301,7 @@ TEST_F(TrackEditor, KeysThatAreNoCommandOnlyRedraw)
     block_save();
     run_editor(24, 80, "xZ 7\033[Z!");
     EXPECT_EQ(title(0), "First");
-    EXPECT_EQ(player.db.dirty, 0);
+    EXPECT_EQ(edited.db.dirty, 0);
     EXPECT_EQ(editor_cursor_row, 0);
     EXPECT_EQ(editor_scroll_offset, 0);
     EXPECT_EQ(row_text(3, 2, 9), "01: First");
@@ -319,7 +326,7 @@ TEST_F(TrackEditor, DiscTitleThroughT)
         EXPECT_EQ(title(DISC_ENTRY), "Someone / Something");
         EXPECT_EQ(title(0), "Track title");
         EXPECT_EQ(row_text(1, 2, 19), "Someone / Something");
-        EXPECT_EQ(player.db.dirty, 1);
+        EXPECT_EQ(edited.db.dirty, 1);
     }
 }
 
@@ -331,7 +338,7 @@ TEST_F(TrackEditor, ClearGivesNumberedTitlesToTheDiscsTracksOnly)
         insert_disc(12);
         set_title(DISC_ENTRY, "The album");
         set_title(12, "Beyond the disc");
-        snprintf(player.db.entries[3].ext, TEXT_FIELD_SIZE, "notes");
+        snprintf(edited.db.entries[3].ext, TEXT_FIELD_SIZE, "notes");
         for (int i = 0; i < 12; i++)
             set_title(i, "Named " + std::to_string(i));
         block_save();
@@ -340,8 +347,8 @@ TEST_F(TrackEditor, ClearGivesNumberedTitlesToTheDiscsTracksOnly)
             EXPECT_EQ(title(i), "Track " + std::to_string(i + 1));
         EXPECT_EQ(title(12), "Beyond the disc");
         EXPECT_EQ(title(DISC_ENTRY), "The album");
-        EXPECT_STREQ(player.db.entries[3].ext, "notes");
-        EXPECT_EQ(player.db.dirty, 1);
+        EXPECT_STREQ(edited.db.entries[3].ext, "notes");
+        EXPECT_EQ(edited.db.dirty, 1);
         EXPECT_EQ(row_text(14, 2, 12), "12: Track 12");
     }
 }
@@ -353,7 +360,7 @@ TEST_F(TrackEditor, ClearOnADiscWithoutTracksChangesNothing)
     block_save();
     run_editor(24, 80, "c");
     EXPECT_EQ(title(0), "Left alone");
-    EXPECT_EQ(player.db.dirty, 0);
+    EXPECT_EQ(edited.db.dirty, 0);
     EXPECT_TRUE(highlighted_rows(24).empty());
 }
 
@@ -368,7 +375,7 @@ TEST_F(TrackEditor, ABogusTrackCountNeverReachesPastTheTracks)
         fresh();
         insert_disc(3);
         block_save();
-        player.drive.toc.count = c.numtracks;
+        edited.drive.toc.count = c.numtracks;
         set_title(DISC_ENTRY, "The album");
         run_editor(24, 80, "c" + std::string(120, 'd'));
         for (int i = 0; i < c.renamed; i++)
@@ -451,7 +458,7 @@ TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
     insert_disc(3);
     set_title(DISC_ENTRY, "Artist / Album");
     set_title(0, "Opening");
-    player.db.dirty = 1;
+    edited.db.dirty = 1;
     run_editor(24, 80, "");
 
     std::vector<fs::path> files = saved_files();
@@ -461,7 +468,7 @@ TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
     contents << in.rdbuf();
     EXPECT_NE(contents.str().find("\nDTITLE=Artist / Album\n"), std::string::npos);
     EXPECT_NE(contents.str().find("\nTTITLE0=Opening\n"), std::string::npos);
-    EXPECT_EQ(player.db.dirty, 0);
+    EXPECT_EQ(edited.db.dirty, 0);
 
     // A second visit without any change writes the file again.
     fs::remove(files[0]);
@@ -473,8 +480,8 @@ TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
 // then Escape.
 int quit_while_prompting(wint_t *key)
 {
-    if (!player.quit) {
-        player.quit = 1;
+    if (!edited.quit) {
+        edited.quit = 1;
         return ERR;
     }
     *key = 27;
@@ -485,7 +492,7 @@ TEST_F(TrackEditor, AQuitSignalLeavesAndSavesBeforeTheNextKey)
 {
     insert_disc(3);
     set_title(0, "Opening");
-    player.db.dirty = 1;
+    edited.db.dirty = 1;
     set_prompt_key_reader(quit_while_prompting);
     // The signal comes in the prompt of E; D and Q are typed after it.
     run_editor(24, 80, "ed");
@@ -493,7 +500,7 @@ TEST_F(TrackEditor, AQuitSignalLeavesAndSavesBeforeTheNextKey)
     EXPECT_EQ(editor_cursor_row, 0) << "a key after the signal was obeyed";
     EXPECT_EQ(title(0), "Opening");
     EXPECT_EQ(saved_files().size(), 1u);
-    EXPECT_EQ(player.db.dirty, 0);
+    EXPECT_EQ(edited.db.dirty, 0);
 }
 
 TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
@@ -502,7 +509,7 @@ TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
     fs::path blocked = block_save();
     run_editor(24, 80, "c");
     EXPECT_EQ(title(0), "Track 1");
-    EXPECT_EQ(player.db.dirty, 1);
+    EXPECT_EQ(edited.db.dirty, 1);
     EXPECT_TRUE(fs::is_directory(blocked));
     EXPECT_EQ(saved_files(), std::vector<fs::path>{blocked});
     const std::string message = current_message();
