@@ -26,6 +26,8 @@ def main():
     parser.add_argument("--mivo", required=True)
     parser.add_argument("--standin-dir", required=True)
     parser.add_argument("--demo-disc", required=True)
+    parser.add_argument("--stall-shim", help="libmivo_stall_shim.so, for the scenarios of a "
+                        "drive whose reads stall")
     parser.add_argument("--stress-seconds", type=float, default=60)
     parser.add_argument("--seed", type=int, default=1234)
     parser.add_argument("-k", dest="pattern", help="only scenarios whose name has this")
@@ -34,6 +36,7 @@ def main():
     harness.CONFIG.update(mivo=os.path.abspath(opts.mivo),
                           standin_dir=os.path.abspath(opts.standin_dir),
                           demo_disc=os.path.abspath(opts.demo_disc),
+                          stall_shim=opts.stall_shim and os.path.abspath(opts.stall_shim),
                           stress_seconds=opts.stress_seconds, seed=opts.seed)
 
     # The banner and the disc files carry the version the binary was built with.
