@@ -267,20 +267,28 @@ static int64_t monotonic_ns()
     return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
+// Waits until sem is posted or ns have passed, timed on the clock that never
+// jumps, so that setting the system's clock back cannot stretch a wait; true
+// when it was posted.
+static bool wait_posted(sem_t &sem, int64_t ns)
+{
+    int64_t end = monotonic_ns() + ns;
+    timespec until{static_cast<time_t>(end / 1'000'000'000),
+                   static_cast<long>(end % 1'000'000'000)};
+    for (;;) {
+        if (sem_clockwait(&sem, CLOCK_MONOTONIC, &until) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
 // Sleeps until woken or until the nap is over; hungry when the job waits for
 // room in the ring.
 static void reader_nap(bool hungry)
 {
     reader_hungry.store(hungry, std::memory_order_release);
-    timespec until{};
-    clock_gettime(CLOCK_REALTIME, &until);
-    until.tv_nsec += READER_NAP_NS;
-    if (until.tv_nsec >= 1'000'000'000L) {
-        until.tv_sec += 1;
-        until.tv_nsec -= 1'000'000'000L;
-    }
-    while (sem_timedwait(&reader_wake, &until) != 0 && errno == EINTR) {
-    }
+    wait_posted(reader_wake, READER_NAP_NS);
     reader_hungry.store(false, std::memory_order_relaxed);
     reader_wakes.fetch_add(1, std::memory_order_relaxed);
 }
@@ -593,17 +601,7 @@ static bool wait_for_first_load()
         }
         return true;
     }
-    timespec until{};
-    clock_gettime(CLOCK_REALTIME, &until);
-    int64_t ns = until.tv_nsec + DEVICE_FIRST_LOAD_WAIT_NS;
-    until.tv_sec += static_cast<time_t>(ns / 1'000'000'000);
-    until.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    for (;;) {
-        if (sem_timedwait(&first_load_done, &until) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
+    return wait_posted(first_load_done, DEVICE_FIRST_LOAD_WAIT_NS);
 }
 
 // Starts the reader on the target and waits for its first look at the disc
