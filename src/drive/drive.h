@@ -40,13 +40,16 @@ struct Toc {
 // What one refresh saw. track (0-based, within the table when it has tracks)
 // and frame (within that track) are meaningful with a disc in the drive;
 // restart_track is the track a restart of the current track plays, which a
-// stopped drive may no longer name in track.
+// stopped drive may no longer name in track. reading is true while a drive
+// with no disc reported is reading one (spinning up, its table of contents),
+// which takes seconds; only a drive read digitally can tell.
 struct DriveStatus {
     int32_t state;
     int32_t track;
     int32_t frame;
     Toc toc;
     int32_t restart_track;
+    bool reading;
 };
 
 // One byte per output channel, 0 to 255; channels 2 and 3 are passed through.

@@ -19,6 +19,7 @@ static const char *const HELP_LINES[] = {
     "Q      Quit                  ?      This help",
     "",
     "Status: No Audio means no disc, or one without audio;",
+    "Reading disc: the drive is still spinning it up;",
     "Stopped, Playing and Paused tell what the drive does.",
     "Play mode: Normal stops after the last track, Repeat",
     "CD and Repeat Track start the disc or track again.",

@@ -30,9 +30,11 @@ static constexpr attr_t TITLE_ATTR = A_BOLD | COLOR_PAIR(1);
 static constexpr int32_t FRAMES_PER_MINUTE = 60 * FRAMES_PER_SECOND;
 
 // What the status box says for the drive's status.
-static const char *status_text(int status)
+static const char *status_text(const DriveStatus &drive)
 {
-    switch (status) {
+    if (drive.state == DRIVE_NO_DISC && drive.reading)
+        return "Reading disc";
+    switch (drive.state) {
     case DRIVE_ERROR:
         return "Error";
     case DRIVE_NO_DISC:
@@ -111,7 +113,7 @@ static void draw_status_box(const DriveStatus &drive, int32_t play_mode)
     draw_clipped(stdscr, top + 3, label_col, "Track:", 12);
     draw_clipped(stdscr, top + 4, label_col, "Time:", 12);
     draw_clipped(stdscr, top + 5, label_col, "CD:", 12);
-    draw_clipped(stdscr, top + 1, value_col, status_text(drive.state), status_rect.width - 13);
+    draw_clipped(stdscr, top + 1, value_col, status_text(drive), status_rect.width - 13);
     draw_clipped(stdscr, top + 2, value_col, play_mode_text(play_mode), status_rect.width - 13);
     // track + 1 in wider arithmetic: a drive's garbage must not overflow.
     mvprintw(top + 3, value_col, "%lld of %d", static_cast<long long>(drive.track) + 1,

@@ -334,23 +334,28 @@ TEST(PlayerScreen, ShowsTheStatusAndPlayModeTexts)
 {
     struct Case {
         int status;
+        bool reading;
         int play_mode;
         const char *status_text;
         const char *mode_text;
     };
     const Case cases[] = {
-        {DRIVE_ERROR, MODE_REPEAT_CD, "Error", "Repeat CD"},
-        {DRIVE_NO_DISC, MODE_REPEAT_TRACK, "No Audio", "Repeat Track"},
-        {DRIVE_STOPPED, MODE_NORMAL, "Stopped", "Normal"},
-        {DRIVE_PLAYING, 3, "Playing", "(Unknown)"},
-        {DRIVE_PAUSED, -1, "Paused", "(Unknown)"},
-        {4, INT_MIN, "(Unknown)", "(Unknown)"},
-        {-2, INT_MAX, "(Unknown)", "(Unknown)"},
+        {DRIVE_ERROR, false, MODE_REPEAT_CD, "Error", "Repeat CD"},
+        {DRIVE_NO_DISC, false, MODE_REPEAT_TRACK, "No Audio", "Repeat Track"},
+        {DRIVE_NO_DISC, true, MODE_NORMAL, "Reading disc", "Normal"},
+        {DRIVE_STOPPED, false, MODE_NORMAL, "Stopped", "Normal"},
+        // Only a drive without a disc is reading one.
+        {DRIVE_STOPPED, true, MODE_NORMAL, "Stopped", "Normal"},
+        {DRIVE_PLAYING, false, 3, "Playing", "(Unknown)"},
+        {DRIVE_PAUSED, false, -1, "Paused", "(Unknown)"},
+        {4, false, INT_MIN, "(Unknown)", "(Unknown)"},
+        {-2, false, INT_MAX, "(Unknown)", "(Unknown)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.status_text);
         Player p(3, c.status, 0);
         p.state->play_mode = c.play_mode;
+        p.state->drive.reading = c.reading;
         p.draw(24, 80);
         expect_text(2, 14, c.status_text, 14);
         expect_text(3, 14, c.mode_text, 14);

@@ -102,6 +102,9 @@ static std::atomic<uint64_t> underruns;
 // copies it only while report_ready is true.
 static std::atomic<bool> report_ready;
 static DiscReport report;
+// True from the start of the reader's reading of a disc until its report is
+// handed over.
+static std::atomic<bool> reading_disc;
 // Written by the reader before it queues an ENTRY_ERROR, read by the main loop
 // once the callback has met that entry.
 static char read_error[ERROR_SIZE];
@@ -330,6 +333,8 @@ static void offer_report()
         return;
     report = pending;
     report_ready.store(true, std::memory_order_release);
+    // After the hand-over, so a main loop that sees reading over finds the report.
+    reading_disc.store(false, std::memory_order_release);
     pending_valid = false;
 }
 
@@ -491,6 +496,7 @@ static void *run_reader(void *)
     sem_post(&reader_started);
     if (open_result != 0)
         return nullptr;
+    reading_disc.store(true, std::memory_order_release);
     load_disc();
     offer_report();
     sem_post(&first_load_done);
@@ -510,6 +516,7 @@ static void *run_reader(void *)
             next_media_check = now + MEDIA_CHECK_NS;
             if (!image_ejected && source->media_changed()) {
                 job.active = false;
+                reading_disc.store(true, std::memory_order_release);
                 load_disc();
                 offer_report();
             }
@@ -632,6 +639,7 @@ static int digital_open(const DriveTarget &target)
     reader_hungry.store(false);
     reader_wakes.store(0);
     report_ready.store(false);
+    reading_disc.store(false);
     entry_offset = 0;
     job = {};
     post_version.store(0);
@@ -728,6 +736,8 @@ static int digital_refresh(DriveStatus &status)
 {
     if (!is_open)
         return -1;
+    // Read before the report: once reading is over its report is there to take.
+    bool reading = reading_disc.load(std::memory_order_acquire);
     take_report();
     uint32_t gen = generation.load(std::memory_order_relaxed);
     if (state == DRIVE_PLAYING || state == DRIVE_PAUSED) {
@@ -756,6 +766,7 @@ static int digital_refresh(DriveStatus &status)
         last_track = track;
     }
     status.restart_track = last_track;
+    status.reading = reading && state == DRIVE_NO_DISC;
     // The error state is news from the drive, not a failed refresh.
     return 0;
 }

@@ -121,6 +121,7 @@ static int sdl_refresh(DriveStatus &status)
     if (status.state == DRIVE_PLAYING || status.state == DRIVE_PAUSED)
         last_played_track = status.track;
     status.restart_track = last_played_track;
+    status.reading = false;
     return 0;
 }
 

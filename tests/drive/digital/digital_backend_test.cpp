@@ -630,19 +630,47 @@ TEST_F(DigitalBackend, StartUpWaitsOnlyAWhileForADriveToReadItsDisc)
     auto started = Clock::now();
     ASSERT_EQ(drive.open(device), 0) << drive.error();
     EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(3000));
-    EXPECT_EQ(refresh().state, DRIVE_NO_DISC);
-    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
-    auto deadline = Clock::now() + std::chrono::seconds(10);
     DriveStatus status = refresh();
-    while (status.state == DRIVE_NO_DISC && Clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        status = refresh();
-    }
+    EXPECT_EQ(status.state, DRIVE_NO_DISC);
+    EXPECT_TRUE(status.reading);
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    // Reading until the disc is there, never a moment of neither.
+    auto until_read = [&] {
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        DriveStatus s = refresh();
+        while (s.state == DRIVE_NO_DISC && Clock::now() < deadline) {
+            EXPECT_TRUE(s.reading);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            s = refresh();
+        }
+        return s;
+    };
+    status = until_read();
     EXPECT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_FALSE(status.reading);
     EXPECT_EQ(status.toc.count, 2);
+
+    // A disc put in while mivo runs is read the same way; an open tray is not.
+    source.load_delay_ms = 300;
+    source.load_state = DRIVE_NO_DISC;
+    ASSERT_EQ(drive.eject(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    status = refresh();
+    EXPECT_EQ(status.state, DRIVE_NO_DISC);
+    EXPECT_FALSE(status.reading);
+    source.load_state = DRIVE_STOPPED;
+    source.changed_toc = make_toc({30, 40, 50});
+    source.changed = true;
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!refresh().reading && refresh().state == DRIVE_NO_DISC && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    status = until_read();
+    EXPECT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_EQ(status.toc.count, 3);
     drive.close();
 
     source.load_delay_ms = 100;
+    source.toc = make_toc({10, 20});
     for (TargetKind kind : {TARGET_IMAGE, TARGET_DEVICE}) {
         DriveTarget target{kind, 0, "disc"};
         ASSERT_EQ(drive.open(target), 0) << drive.error();
