@@ -47,7 +47,7 @@ def place_on_screen(m):
     if m.cell(11, 10).data == "┌" and m.cell(13, 69).data == "┘":
         title = m.row(11)[11:69].strip("─ ")
         return ("dialog", title) if title in DIALOG_TITLES else None
-    if "Keys and words on screen" in m.row(3):
+    if "Keys and words on screen" in m.row(2):
         return ("help", None)
     if top[2:23] == "KEL Track List Editor" and m.row(19).startswith("├"):
         return ("editor", None)
