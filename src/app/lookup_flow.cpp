@@ -133,7 +133,7 @@ static void run_choice()
             return;
         draw_lookup_picker(list, view,
                            phase == LOOKUP_RUNNING ? "Looking the disc up on MusicBrainz..." : "");
-        int key = read_key_or_reply(5);
+        int key = read_key_or_news(5);
         // A hung-up terminal or a quit signal ends mivo: nothing is chosen.
         if (terminal_lost() || player.quit) {
             player.quit = 1;
@@ -197,11 +197,4 @@ void choose_titles()
     }
     look_up_current_disc();
     run_choice();
-}
-
-int read_key_or_reply(int tenths)
-{
-    if (lookup_phase() != LOOKUP_RUNNING)
-        return read_key(tenths);
-    return read_key_waiting(tenths, wait_for_lookup_or_input);
 }

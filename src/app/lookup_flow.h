@@ -27,7 +27,3 @@ void advance_lookup();
 // L: looks the disc up again and opens the choice, which shows the lookup's
 // progress until the results arrive. Returns once the user has chosen.
 void choose_titles();
-
-// The main loop's wait for a key, tenths/10 seconds at most; while a lookup
-// runs it also wakes as soon as a reply arrives.
-int read_key_or_reply(int tenths);

@@ -9,6 +9,7 @@
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "drive/drive.h"
+#include "lookup/lookup.h"
 #include "ui/message_line.h"
 #include "ui/player_screen.h"
 #include "ui/terminal.h"
@@ -60,13 +61,27 @@ void poll_drive()
     }
 }
 
+// Waits for a key, a lookup's servers or the drive's news.
+static void wait_for_any_news(int input_fd, int timeout_ms)
+{
+    const int fds[] = {input_fd, drive_news_fd()};
+    wait_for_lookup_or_input(fds, 2, timeout_ms);
+}
+
+int read_key_or_news(int tenths)
+{
+    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0)
+        return read_key(tenths);
+    return read_key_waiting(tenths, wait_for_any_news);
+}
+
 void run_main_loop()
 {
     do {
         poll_drive();
         advance_lookup();
         draw_player_screen(player.db, player.drive, player.play_mode);
-        int key = read_key_or_reply(5);
+        int key = read_key_or_news(5);
         if (terminal_lost())
             player.quit = 1;
         // A message lasts until the user does something; what the key does

@@ -104,6 +104,10 @@ struct DriveBackend {
     // The CD-TEXT of the disc last refreshed; -1 when it has none.
     int (*disc_text)(DiscText &text);
     const char *(*error)();
+    // A descriptor that turns readable when the drive has news the main loop
+    // should not wait half a second for (the end of a play, a disc read); the
+    // next refresh takes it. nullptr for a drive that cannot tell.
+    int (*news_fd)();
 };
 
 // The calls the rest of mivo makes; each goes to the backend drive_open chose.
@@ -135,6 +139,9 @@ int drive_disc_text(DiscText &text);
 
 // Why the last call failed.
 const char *drive_error();
+
+// The open backend's news descriptor (see DriveBackend), or -1.
+int drive_news_fd();
 
 // The open backend's name, or "none".
 const char *drive_backend_name();

@@ -123,14 +123,17 @@ void http_cancel()
     state = HTTP_IDLE;
 }
 
-void http_wait(int extra_fd, int timeout_ms)
+void http_wait(const int *extra_fds, int count, int timeout_ms)
 {
     if (state != HTTP_RUNNING || multi == nullptr)
         return;
-    curl_waitfd extra = {extra_fd, CURL_WAIT_POLLIN, 0};
+    curl_waitfd extra[HTTP_MAX_EXTRA_FDS];
+    unsigned n = 0;
+    for (int i = 0; i < count && n < HTTP_MAX_EXTRA_FDS; i++)
+        if (extra_fds[i] >= 0)
+            extra[n++] = {extra_fds[i], CURL_WAIT_POLLIN, 0};
     int ready = 0;
-    curl_multi_poll(multi, extra_fd >= 0 ? &extra : nullptr, extra_fd >= 0 ? 1 : 0, timeout_ms,
-                    &ready);
+    curl_multi_poll(multi, n > 0 ? extra : nullptr, n, timeout_ms, &ready);
 }
 
 long http_status() { return status; }

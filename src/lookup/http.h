@@ -7,6 +7,8 @@
 #include <cstddef>
 
 inline constexpr size_t HTTP_BODY_SIZE = 1024 * 1024;
+// How many descriptors of the caller's http_wait watches besides the transfer.
+inline constexpr unsigned HTTP_MAX_EXTRA_FDS = 4;
 
 enum HttpState { HTTP_IDLE, HTTP_RUNNING, HTTP_DONE, HTTP_FAILED };
 
@@ -26,9 +28,10 @@ HttpState http_poll();
 // Drops the transfer; its reply is never read.
 void http_cancel();
 
-// Waits at most timeout_ms for the transfer's sockets or for input on
-// extra_fd (-1 for none). Returns at once when nothing is running.
-void http_wait(int extra_fd, int timeout_ms);
+// Waits at most timeout_ms for the transfer's sockets or for input on one of
+// the count extra_fds (-1 entries are left out). Returns at once when nothing
+// is running.
+void http_wait(const int *extra_fds, int count, int timeout_ms);
 
 // The finished transfer's HTTP status, body (NUL-terminated) and length.
 long http_status();

@@ -387,7 +387,7 @@ LookupPhase poll_lookup()
     return lookup.phase;
 }
 
-void wait_for_lookup_or_input(int input_fd, int timeout_ms)
+void wait_for_lookup_or_input(const int *fds, int count, int timeout_ms)
 {
     if (lookup.phase == LOOKUP_RUNNING && lookup.step == STEP_MUSICBRAINZ && !lookup.request_sent) {
         // Only the rate limit holds the request back: wake when it is due.
@@ -395,11 +395,15 @@ void wait_for_lookup_or_input(int input_fd, int timeout_ms)
         if (due < timeout_ms)
             timeout_ms = due < 0 ? 0 : static_cast<int>(due);
     } else if (lookup.phase == LOOKUP_RUNNING) {
-        http_wait(input_fd, timeout_ms);
+        http_wait(fds, count, timeout_ms);
         return;
     }
-    pollfd p = {input_fd, POLLIN, 0};
-    poll(&p, input_fd >= 0 ? 1 : 0, timeout_ms);
+    pollfd watched[HTTP_MAX_EXTRA_FDS];
+    nfds_t n = 0;
+    for (int i = 0; i < count && n < HTTP_MAX_EXTRA_FDS; i++)
+        if (fds[i] >= 0)
+            watched[n++] = {fds[i], POLLIN, 0};
+    poll(watched, n, timeout_ms);
 }
 
 LookupPhase lookup_phase() { return lookup.phase; }

@@ -49,9 +49,10 @@ void cancel_lookup();
 // Moves the lookup on without waiting and returns its phase.
 LookupPhase poll_lookup();
 
-// Waits at most timeout_ms for the lookup's servers or for input on input_fd,
-// whichever comes first; just for input when no lookup is running.
-void wait_for_lookup_or_input(int input_fd, int timeout_ms);
+// Waits at most timeout_ms for the lookup's servers or for input on one of the
+// count fds (-1 entries are left out), whichever comes first; just for input
+// when no lookup is running.
+void wait_for_lookup_or_input(const int *fds, int count, int timeout_ms);
 
 LookupPhase lookup_phase();
 

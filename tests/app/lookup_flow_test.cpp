@@ -91,7 +91,7 @@ class LookupFlow : public ::testing::Test
         while (lookup_phase() == LOOKUP_RUNNING && std::chrono::steady_clock::now() < end) {
             poll_drive();
             advance_lookup();
-            wait_for_lookup_or_input(-1, 100);
+            wait_for_lookup_or_input(nullptr, 0, 100);
         }
         advance_lookup();
     }

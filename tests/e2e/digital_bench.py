@@ -138,6 +138,23 @@ def gaps_under_load(sheet, drive, lengths):
             h.wait()
 
 
+def repeat_gaps(drive, scratch):
+    """The silences between passes of a 2 s track played with Repeat Track:
+    the loop restarts the track once the drive reports it stopped."""
+    sheet = pcm_image.write_image(os.path.join(scratch, "repeat"), [150])
+    m = Mivo(drive=drive, args=[sheet], control=[])
+    try:
+        m.wait_for(lambda m: status(m) == "Stopped", 10, "the image")
+        m.send("r")
+        m.send("p")
+        m.wait_for(lambda m: len(pcm_image.runs(m.audio_path)[0]) >= 6, 60, "six passes")
+        m.send("q")
+        m.wait_exit(10)
+        return pcm_image.silences(m.audio_path)
+    finally:
+        m.close()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--mivo", required=True)
@@ -163,6 +180,12 @@ def main():
     print(f"resident memory after a minute of audio {marks.get('minute', 0):8d} KiB")
     print(f"resident memory after {marks['played_minutes']:.0f} minutes of audio "
           f"{marks.get('hour', 0):8d} KiB (peak {marks['peak']} KiB)")
+
+    for drive in ("image-classic", "image-compat"):
+        gaps = repeat_gaps(drive, scratch)
+        ms = sorted(g / 44.1 for g in gaps)
+        print(f"Repeat Track, silence between passes ({drive}): longest {ms[-1]:.1f} ms, "
+              f"median {ms[len(ms) // 2]:.1f} ms over {len(ms)} restarts")
 
     for drive in ("image-classic", "image-compat"):
         exact, count, gap = gaps_under_load(minute_sheet, drive, minute)

@@ -75,6 +75,27 @@ def toc_offsets(lengths):
     return out
 
 
+def silences(path):
+    """The lengths in samples of the silences between audible samples of a
+    disk-driver file, in order."""
+    with open(path, "rb") as f:
+        data = f.read()
+    data = data[:len(data) - len(data) % 4]
+    pcm = array.array("h")
+    pcm.frombytes(data)
+    out = []
+    gap = None
+    for lv, rv in zip(pcm[0::2], pcm[1::2]):
+        if lv == 0 and rv == 0:
+            if gap is not None:
+                gap += 1
+            continue
+        if gap:
+            out.append(gap)
+        gap = 0
+    return out
+
+
 def runs(path, start=0):
     """The audible samples of a disk-driver file from byte start on, as runs of
     consecutive positions: [(first sample, end sample), ...], plus the longest

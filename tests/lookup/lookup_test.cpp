@@ -87,7 +87,7 @@ class LookupServer : public ::testing::Test
             run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
             if (run.phase != LOOKUP_RUNNING || run.seconds > limit_seconds)
                 return run;
-            wait_for_lookup_or_input(-1, 500);
+            wait_for_lookup_or_input(nullptr, 0, 500);
         }
     }
 };

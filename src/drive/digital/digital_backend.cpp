@@ -8,6 +8,8 @@
 #include <pthread.h>
 #include <sched.h>
 #include <semaphore.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -119,6 +121,9 @@ static std::atomic<bool> reader_hungry;
 static std::atomic<uint64_t> reader_wakes;
 
 static sem_t reader_wake;
+// Readable when the reader has news for the main loop: a report handed over,
+// or the callback past the end of a play. Created at open; refresh drains it.
+static int news_fd = -1;
 // Posted once the source is open (open_result says how that went), then once
 // the disc has been read for the first time.
 static sem_t reader_started;
@@ -220,6 +225,10 @@ static void fill_audio(uint8_t *stream, int len)
                 finished_generation.store(gen, std::memory_order_release);
             if (entry->generation == gen && entry->kind == ENTRY_ERROR)
                 failed_generation.store(gen, std::memory_order_release);
+            // The reader passes the end on to the main loop, which restarts a
+            // repeat at once rather than at its next turn.
+            if (entry->generation == gen && entry->kind != ENTRY_AUDIO)
+                sem_post(&reader_wake);
             frames.release();
             entry_offset = 0;
             continue;
@@ -256,6 +265,8 @@ struct ReaderJob {
 };
 
 static ReaderJob job;
+// The ends of plays the reader has told the main loop about.
+static uint32_t told_finished, told_failed;
 static Toc reader_toc;
 static DiscReport pending;
 static bool pending_valid;
@@ -326,6 +337,27 @@ static void report_empty_tray()
     pending_valid = true;
 }
 
+// Wakes the main loop's wait; its next refresh takes the news.
+static void tell_main_loop()
+{
+    uint64_t one = 1;
+    // Only a full counter refuses, and that already says there is news.
+    ssize_t written = write(news_fd, &one, sizeof one);
+    (void)written;
+}
+
+// Tells the main loop of a play that ended since it was last told.
+static void tell_ends()
+{
+    uint32_t finished = finished_generation.load(std::memory_order_acquire);
+    uint32_t failed = failed_generation.load(std::memory_order_acquire);
+    if (finished == told_finished && failed == told_failed)
+        return;
+    told_finished = finished;
+    told_failed = failed;
+    tell_main_loop();
+}
+
 // Hands the prepared report over when the main loop has taken the last one.
 static void offer_report()
 {
@@ -336,6 +368,7 @@ static void offer_report()
     // After the hand-over, so a main loop that sees reading over finds the report.
     reading_disc.store(false, std::memory_order_release);
     pending_valid = false;
+    tell_main_loop();
 }
 
 // Queues a marker; false when the ring is full and it must wait.
@@ -511,6 +544,7 @@ static void *run_reader(void *)
         if (ejects_done != ejects_before && target_kind == TARGET_IMAGE)
             image_ejected = true;
         offer_report();
+        tell_ends();
         int64_t now = monotonic_ns();
         if (now >= next_media_check) {
             next_media_check = now + MEDIA_CHECK_NS;
@@ -540,6 +574,8 @@ static void stop_reader()
     sem_destroy(&reader_wake);
     sem_destroy(&reader_started);
     sem_destroy(&first_load_done);
+    close(news_fd);
+    news_fd = -1;
 }
 
 // Hands a command to the reader; -1 when its queue is full.
@@ -654,11 +690,23 @@ static int digital_open(const DriveTarget &target)
     last_track = 0;
     publish_volume();
 
+    told_finished = 0;
+    told_failed = 0;
+    news_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (news_fd < 0) {
+        copy_error(error_text, "could not create the reader's descriptor");
+        return -1;
+    }
     sem_init(&reader_wake, 0, 0);
     sem_init(&reader_started, 0, 0);
     sem_init(&first_load_done, 0, 0);
     if (pthread_create(&reader_thread, nullptr, run_reader, nullptr) != 0) {
         copy_error(error_text, "could not start the reader thread");
+        sem_destroy(&reader_wake);
+        sem_destroy(&reader_started);
+        sem_destroy(&first_load_done);
+        close(news_fd);
+        news_fd = -1;
         return -1;
     }
     while (sem_wait(&reader_started) != 0 && errno == EINTR) {
@@ -668,6 +716,8 @@ static int digital_open(const DriveTarget &target)
         sem_destroy(&reader_wake);
         sem_destroy(&reader_started);
         sem_destroy(&first_load_done);
+        close(news_fd);
+        news_fd = -1;
         return -1;
     }
     if (wait_for_first_load()) {
@@ -736,6 +786,10 @@ static int digital_refresh(DriveStatus &status)
 {
     if (!is_open)
         return -1;
+    // The news is taken by this refresh; what comes after it wakes the next wait.
+    uint64_t news = 0;
+    ssize_t taken = read(news_fd, &news, sizeof news);
+    (void)taken;
     // Read before the report: once reading is over its report is there to take.
     bool reading = reading_disc.load(std::memory_order_acquire);
     take_report();
@@ -899,8 +953,10 @@ static int digital_disc_text(DiscText &out)
 // Why the last call failed, or the drive's error state arose.
 static const char *digital_error() { return error_text; }
 
+static int digital_news_fd() { return news_fd; }
+
 const DriveBackend digital_drive_backend = {
     "digital",          digital_open,      digital_close, digital_refresh, digital_play,
     digital_pause,      digital_resume,    digital_stop,  digital_eject,   digital_get_volume,
-    digital_set_volume, digital_disc_text, digital_error,
+    digital_set_volume, digital_disc_text, digital_error, digital_news_fd,
 };

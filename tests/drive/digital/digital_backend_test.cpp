@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -616,6 +617,39 @@ TEST_F(DigitalBackend, OpenFailsWithTheReasonAndLeavesNothingRunning)
     DriveTarget sdl_number{TARGET_SDL_NUMBER, 0, ""};
     EXPECT_EQ(drive.open(sdl_number), -1);
     EXPECT_STRNE(drive.error(), "");
+}
+
+// True when fd turns readable within ms.
+bool readable_within(int fd, int ms)
+{
+    pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1 && (p.revents & POLLIN) != 0;
+}
+
+// The end of a play, and a disc read, wake the main loop's wait through the
+// news descriptor instead of waiting for its next turn; a refresh takes the
+// news, so the wait after it sleeps again.
+TEST_F(DigitalBackend, TheEndOfAPlayAndANewDiscAreNewsForTheMainLoop)
+{
+    open_disc({20});
+    int fd = drive.news_fd();
+    ASSERT_GE(fd, 0);
+    refresh();
+    EXPECT_FALSE(readable_within(fd, 50)) << "news with nothing new";
+
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    EXPECT_FALSE(readable_within(fd, 50)) << "news of a play just asked for";
+    EXPECT_EQ(collect(20 * SAMPLES_PER_FRAME).size(), 20u * SAMPLES_PER_FRAME);
+    pull(); // the end of the play, if the last audio did not come with it
+    ASSERT_TRUE(readable_within(fd, 2000));
+    EXPECT_EQ(refresh().state, DRIVE_STOPPED);
+    EXPECT_FALSE(readable_within(fd, 50));
+
+    source.changed_toc = make_toc({40, 50});
+    source.changed = true;
+    ASSERT_TRUE(readable_within(fd, 3000));
+    EXPECT_EQ(refresh().toc.count, 2);
+    EXPECT_FALSE(readable_within(fd, 50));
 }
 
 // A drive spinning up takes seconds to read its disc: the screen must not wait
