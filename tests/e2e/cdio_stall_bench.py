@@ -7,8 +7,8 @@
 mivo plays a BIN/CUE image that libcdio opens as the default drive (read
 through paranoia, as a real drive is) on sdl12-compat with SDL's disk driver.
 The preloaded shim (stall_shim.c) hangs one read of the BIN for 3 s and logs
-each turn's work: the time from the return of the main loop's half-second key
-wait to the start of the next one. Keys are sent throughout, so that turns
+the main loop's work between waits: the time from the return of one of its
+waits for a key (half a second at most) to the start of the next. Keys are sent throughout, so that turns
 which handle a key are among those timed.
 
 Two stalls: mid-disc while playing (also the gap it leaves in what is played),
@@ -79,10 +79,10 @@ def turn_figures(label, log):
         print(f"{label}: the stall did not happen, no figures")
         return None
     during = [ms for ms, in_stall in turns if in_stall]
-    print(f"{label}: main-loop turns during the {stall[1] - stall[0]:.1f} s stall: longest "
-          f"{max(during, default=float('nan')):.2f} ms of work beyond the half-second wait "
-          f"over {len(during)} turns; {max(ms for ms, _ in turns):.2f} ms over all "
-          f"{len(turns)} turns of the run")
+    print(f"{label}: the main loop's work between two waits for a key during the "
+          f"{stall[1] - stall[0]:.1f} s stall: longest {max(during, default=float('nan')):.2f} ms "
+          f"over {len(during)} waits; {max(ms for ms, _ in turns):.2f} ms over all "
+          f"{len(turns)} waits of the run")
     return stall, first_wait
 
 

@@ -9,8 +9,10 @@
 // when MIVO_STALL_ARM_FILE is set, that file exists (so a bench can keep the
 // stall for playback rather than the first reading of the disc).
 // The main loop's key wait is a poll (or select) of half a second on the main
-// thread; the time from one wait's return to the next wait's call is the
-// turn's own work, which is written to MIVO_TURN_LOG as
+// thread; the time from one wait's return to the next wait's call is work the
+// loop does between waits (a turn's own work, or a part of it where a key
+// that woke the wait is then read by a second, immediate one), written to
+// MIVO_TURN_LOG as
 // "turn MS DURING_STALL" lines, after a "first-wait T" line for the first
 // wait, and followed by "stall START END"; times are CLOCK_MONOTONIC seconds.
 #define _GNU_SOURCE
