@@ -204,10 +204,29 @@ void set_quit_check(bool (*check)()) { quit_check = check; }
 
 bool quit_requested() { return quit_check != nullptr && quit_check(); }
 
-// curses takes typed bytes one at a time, so the descriptor shows what is still
-// to be read; once a key is there, the timed read returns it at once, an arrow
-// key's whole sequence included. The screen is brought up to date first, as
-// wgetch would before it waits.
+// True when curses holds keys it has read ahead, which are then handed back to
+// it. After an escape sequence it does not know (Alt and a letter) it returns
+// the Escape and keeps the rest, which the descriptor no longer shows. Even a
+// no-delay read waits out the half-delay, so the look leaves it for a moment;
+// only a terminal lets it, so without one there is no look.
+static bool key_read_ahead()
+{
+    if (input_fd < 0 || !isatty(input_fd))
+        return false;
+    cbreak();
+    nodelay(stdscr, TRUE);
+    const int key = wgetch(stdscr);
+    nodelay(stdscr, FALSE);
+    if (key == ERR)
+        return false;
+    ungetch(key);
+    return true;
+}
+
+// curses takes typed bytes one at a time, so apart from what it read ahead the
+// descriptor shows what is still to be read; once a key is there, the timed
+// read returns it at once, an arrow key's whole sequence included. The screen
+// is brought up to date first, as wgetch would before it waits.
 int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms))
 {
     if (follow_requests())
@@ -215,6 +234,8 @@ int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms))
     if (key_handed_back)
         return read_key(tenths);
     wrefresh(stdscr);
+    if (key_read_ahead())
+        return read_key(tenths);
     wait(input_fd, tenths * 100);
     // A suspend or a resize asked for meanwhile is followed at once.
     if (follow_requests())

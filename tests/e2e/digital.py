@@ -164,6 +164,15 @@ class DigitalPlayback:
         self.assertEqual(got, [WHOLE])
         self.assertGreater(gap, 0.5 * 44100)
 
+    def test_a_key_after_an_unknown_escape_sequence_is_not_held_back(self):
+        """Alt+P sends Escape and p at once: curses returns the Escape and keeps
+        the p, out of sight of the terminal's descriptor. It plays now, not at
+        the next key."""
+        m = self.start_image()
+        m.send("\x1bp")
+        wait_status(m, "Playing", 5)
+        self.quit_cleanly(m)
+
     def test_stop_and_play_again(self):
         m = self.start_image()
         m.send("p")

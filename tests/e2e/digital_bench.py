@@ -183,6 +183,9 @@ def main():
 
     for drive in ("image-classic", "image-compat"):
         gaps = repeat_gaps(drive, scratch)
+        if not gaps:
+            print(f"Repeat Track, silence between passes ({drive}): none")
+            continue
         ms = sorted(g / 44.1 for g in gaps)
         print(f"Repeat Track, silence between passes ({drive}): longest {ms[-1]:.1f} ms, "
               f"median {ms[len(ms) // 2]:.1f} ms over {len(ms)} restarts")

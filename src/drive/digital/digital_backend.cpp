@@ -124,9 +124,9 @@ static sem_t reader_wake;
 // Readable when the reader has news for the main loop: a report handed over,
 // or the callback past the end of a play. Created at open; refresh drains it.
 static int news_fd = -1;
-// Posted once the source is open (open_result says how that went), then once
-// the disc has been read for the first time.
+// Posted once the source is open; open_result says how that went.
 static sem_t reader_started;
+// Posted once the disc has been read for the first time.
 static sem_t first_load_done;
 // How long start-up waits for a drive's first reading of its disc. A drive
 // spinning up, or one struggling with a scratched disc, takes seconds: the
@@ -524,12 +524,14 @@ static bool take_commands()
 static void *run_reader(void *)
 {
     open_result = source->open(source_path);
-    if (open_result != 0)
+    if (open_result != 0) {
         copy_error(error_text, source->error());
-    sem_post(&reader_started);
-    if (open_result != 0)
+        sem_post(&reader_started);
         return nullptr;
+    }
+    // Before start-up's wait can end, so its first refresh says "reading".
     reading_disc.store(true, std::memory_order_release);
+    sem_post(&reader_started);
     load_disc();
     offer_report();
     sem_post(&first_load_done);

@@ -45,7 +45,7 @@ struct FakeSource {
     Toc toc{};
     DiscText text{};
     int open_result = 0;
-    int32_t load_state = DRIVE_STOPPED;
+    std::atomic<int32_t> load_state{DRIVE_STOPPED};
     std::atomic<uint32_t> fail_from{UINT32_MAX};
     std::atomic<int> read_delay_us{0};
     std::atomic<int> load_delay_ms{0};
