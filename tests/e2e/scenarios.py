@@ -1114,13 +1114,26 @@ def storm(m, rng, pairs):
 
 def continue_until(m, what, predicate, timeout=10.0):
     """Continues mivo whenever it is stopped until predicate holds of a running
-    mivo: a SIGTSTP of a storm may still be waiting for the next key read."""
+    mivo that waits for a key on its own screen. A SIGTSTP of a storm may still
+    be waiting for the next key read, which then leaves the screen (the
+    emulator still shows it) and stops: keys typed then would be echoed by the
+    terminal, not read by mivo. So the screen must also hold a moment while
+    mivo sleeps in its read, where a pending stop would have woken it."""
     def ready(m):
         if m.process_state() in ("T", "t"):
             m.signal(signal.SIGCONT)
             return False
-        return predicate(m)
-    m.wait_for(ready, timeout, what)
+        with m.lock:
+            on_own_screen = m.raw.rfind(b"\x1b[?1049h") > m.raw.rfind(b"\x1b[?1049l")
+        return on_own_screen and predicate(m)
+    deadline = time.monotonic() + timeout
+    while True:
+        m.wait_for(ready, max(0.1, deadline - time.monotonic()), what)
+        m.wait_quiet(0.3, max(0.5, deadline - time.monotonic()))
+        if ready(m) and m.process_state() == "S":
+            return
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what} to settle\n" + m.dump())
 
 
 class Suspend(E2E):
