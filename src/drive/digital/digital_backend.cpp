@@ -566,6 +566,16 @@ static void *run_reader(void *)
 
 // ---- The main loop's side ----
 
+// Lets go of what the reader and the main loop met through, once no reader runs.
+static void release_reader_tools()
+{
+    sem_destroy(&reader_wake);
+    sem_destroy(&reader_started);
+    sem_destroy(&first_load_done);
+    close(news_fd);
+    news_fd = -1;
+}
+
 // Ends the reader and waits for it; the reader looks at the request between
 // any two calls of the source.
 static void stop_reader()
@@ -573,11 +583,7 @@ static void stop_reader()
     quit_requested.store(true, std::memory_order_release);
     sem_post(&reader_wake);
     pthread_join(reader_thread, nullptr);
-    sem_destroy(&reader_wake);
-    sem_destroy(&reader_started);
-    sem_destroy(&first_load_done);
-    close(news_fd);
-    news_fd = -1;
+    release_reader_tools();
 }
 
 // Hands a command to the reader; -1 when its queue is full.
@@ -704,22 +710,14 @@ static int digital_open(const DriveTarget &target)
     sem_init(&first_load_done, 0, 0);
     if (pthread_create(&reader_thread, nullptr, run_reader, nullptr) != 0) {
         copy_error(error_text, "could not start the reader thread");
-        sem_destroy(&reader_wake);
-        sem_destroy(&reader_started);
-        sem_destroy(&first_load_done);
-        close(news_fd);
-        news_fd = -1;
+        release_reader_tools();
         return -1;
     }
     while (sem_wait(&reader_started) != 0 && errno == EINTR) {
     }
     if (open_result != 0) {
         pthread_join(reader_thread, nullptr);
-        sem_destroy(&reader_wake);
-        sem_destroy(&reader_started);
-        sem_destroy(&first_load_done);
-        close(news_fd);
-        news_fd = -1;
+        release_reader_tools();
         return -1;
     }
     if (wait_for_first_load()) {
