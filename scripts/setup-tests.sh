@@ -15,5 +15,7 @@ packages=(
   mandoc                         # the manual pages' lint
   dpkg-dev lintian               # the Debian package: its dependencies and its lint
   shellcheck                     # the scripts' lint
+  dbus-daemon playerctl          # the remote control: a private session bus and a real client
+  libglib2.0-bin                 # gdbus, the bus's introspection and signals
 )
 install_missing "${packages[@]}"

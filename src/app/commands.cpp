@@ -136,6 +136,11 @@ void dispatch_key(int key)
         open_key_help();
         return;
     }
+    run_key_command(key);
+}
+
+void run_key_command(int key)
+{
     if (dispatch_state_key(key))
         return;
     // Stop and eject end a repeat mode even when the drive refuses them, so

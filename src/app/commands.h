@@ -7,6 +7,10 @@
 // Carries out the command bound to key, if any; ERR and unbound keys do nothing.
 void dispatch_key(int key);
 
+// Carries out the command bound to key as a remote control asks for it: the
+// same as the key, whatever box is open on the screen.
+void run_key_command(int key);
+
 // Starts playback at (track, frame): that track alone in Repeat Track, the rest
 // of the disc otherwise.
 void play_from(int track, int frame);

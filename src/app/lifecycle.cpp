@@ -6,6 +6,7 @@
 #include "app/lookup_flow.h"
 #include "app/main_loop.h"
 #include "app/player.h"
+#include "app/remote.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "drive/drive.h"
@@ -59,6 +60,7 @@ void start_up(int argc, char **argv)
     signal(SIGXFSZ, SIG_IGN);
     player.play_mode = MODE_NORMAL;
     start_lookups(argc, argv);
+    start_remote();
 
     DriveTarget target{};
     // Options may stand before the disc, so it is the first argument that is none.

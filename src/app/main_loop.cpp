@@ -6,6 +6,7 @@
 #include "app/commands.h"
 #include "app/lookup_flow.h"
 #include "app/player.h"
+#include "app/remote.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "drive/drive.h"
@@ -61,16 +62,18 @@ void poll_drive()
     }
 }
 
-// Waits for a key, a lookup's servers or the drive's news.
+// Waits for a key, a lookup's servers, the drive's news or the session bus,
+// whose messages are read at once so that it never stays readable.
 static void wait_for_any_news(int input_fd, int timeout_ms)
 {
-    const int fds[] = {input_fd, drive_news_fd()};
-    wait_for_lookup_or_input(fds, 2, timeout_ms);
+    const int fds[] = {input_fd, drive_news_fd(), remote_fd()};
+    wait_for_lookup_or_input(fds, 3, timeout_ms);
+    serve_remote();
 }
 
 int read_key_or_news(int tenths)
 {
-    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0)
+    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0 && remote_fd() < 0)
         return read_key(tenths);
     return read_key_waiting(tenths, wait_for_any_news);
 }
@@ -80,6 +83,9 @@ void run_main_loop()
     do {
         poll_drive();
         advance_lookup();
+        // A remote's Quit ends the loop at once, without waiting for a key.
+        if (run_remote())
+            break;
         draw_player_screen(player.db, player.drive, player.play_mode);
         int key = read_key_or_news(5);
         if (terminal_lost())
@@ -89,5 +95,6 @@ void run_main_loop()
         if (key != ERR && key != KEY_RESIZE)
             clear_message();
         dispatch_key(key);
+        remote_saw_key(key);
     } while (!player.quit);
 }

@@ -153,6 +153,9 @@ class Mivo:
                      "all_proxy"):
             full_env.pop(name, None)
         full_env.update(MIVO_NO_LOOKUP="1", MIVO_MUSICBRAINZ_URL="http://127.0.0.1:9/ws/2")
+        # Nor the desktop's session bus, unless a scenario gives it a private one.
+        full_env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        full_env.update(MIVO_NO_MPRIS="1")
         full_env.pop("LC_ALL", None)
         if drive == "standin":
             full_env.update(LD_LIBRARY_PATH=CONFIG["standin_dir"],

@@ -1286,3 +1286,7 @@ GROUPS = {
 import lookup_scenarios  # noqa: E402
 
 GROUPS["lookup"] = lookup_scenarios.Lookup
+
+import mpris  # noqa: E402
+
+GROUPS["mpris"] = mpris.Mpris
