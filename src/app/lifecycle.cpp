@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/command_line.h"
+#include "app/cover_flow.h"
 #include "app/disc_titles.h"
 #include "app/drive_target.h"
 #include "app/library_messages.h"
@@ -60,6 +61,7 @@ void start_up(int argc, char **argv)
     signal(SIGXFSZ, SIG_IGN);
     player.play_mode = MODE_NORMAL;
     start_lookups(argc, argv);
+    start_covers();
     start_remote();
 
     DriveTarget target{};
@@ -70,6 +72,8 @@ void start_up(int argc, char **argv)
     int opened = disc != nullptr ? drive_open(target) : drive_open_default();
     if (opened != 0)
         fail_start("%s\n", drive_error());
+    if (disc != nullptr)
+        current_drive_target = target;
 
     drive_refresh(player.drive);
     DiscText text{};

@@ -4,6 +4,7 @@
 #include "app/disc_titles.h"
 
 #include "app/commands.h"
+#include "app/cover_flow.h"
 #include "app/lookup_flow.h"
 #include "app/player.h"
 #include "app/remote.h"
@@ -67,13 +68,19 @@ void poll_drive()
 static void wait_for_any_news(int input_fd, int timeout_ms)
 {
     const int fds[] = {input_fd, drive_news_fd(), remote_fd()};
-    wait_for_lookup_or_input(fds, 3, timeout_ms);
+    // Both transfers share one libcurl handle: a lookup's wait serves a
+    // cover's fetch too.
+    if (cover_fetching() && lookup_phase() != LOOKUP_RUNNING)
+        wait_for_cover(fds, 3, timeout_ms);
+    else
+        wait_for_lookup_or_input(fds, 3, timeout_ms);
     serve_remote();
 }
 
 int read_key_or_news(int tenths)
 {
-    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0 && remote_fd() < 0)
+    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0 && remote_fd() < 0 &&
+        !cover_fetching())
         return read_key(tenths);
     return read_key_waiting(tenths, wait_for_any_news);
 }
@@ -83,6 +90,7 @@ void run_main_loop()
     do {
         poll_drive();
         advance_lookup();
+        advance_cover();
         // A remote's Quit ends the loop at once, without waiting for a key.
         if (run_remote())
             break;

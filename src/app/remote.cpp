@@ -3,6 +3,7 @@
 
 #include "app/command_line.h"
 #include "app/commands.h"
+#include "app/cover_flow.h"
 #include "app/drive_target.h"
 #include "app/main_loop.h"
 #include "app/player.h"
@@ -83,6 +84,9 @@ MprisFacts remote_facts(const DriveStatus &drive, int32_t play_mode, const Volum
     f.can_go_previous = has_disc;
     if (!has_disc)
         return f;
+    const char *cover = current_cover();
+    if (cover[0] != '\0' && !mpris_path_to_uri(cover, f.art_url, sizeof f.art_url))
+        f.art_url[0] = '\0';
     f.disc_id = player.disc_id;
     split_disc_title(player.db.entries[DISC_ENTRY].title, f);
     // A drive may report a track outside its table: there is no current one.
@@ -173,6 +177,7 @@ static void open_disc(const char *path)
         show_message("Could not open %.200s: %.200s", path, drive_error());
         return;
     }
+    current_drive_target = target;
     volume_stale = true;
 }
 

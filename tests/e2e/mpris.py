@@ -11,11 +11,15 @@ import time
 import xml.etree.ElementTree as ElementTree
 
 import harness
+import pcm_image
 import xmcd
+from lookup_support import LookupServer
 from scenarios import DISC, E2E, MODE_ROW, VALUE_COL, status, track_value, wait_status
 
 PLAYER = "mivo"
 BUS_NAME = "org.mpris.MediaPlayer2.mivo"
+MBID = "0c9ed8a5-60aa-4b02-bbb5-c1cd7b61b6a4"
+COVERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "covers")
 OBJECT = "/org/mpris/MediaPlayer2"
 
 
@@ -361,4 +365,94 @@ class Mpris(E2E):
         m.send("s")
         wait_status(m, "Stopped")
         self.assertNotIn("session bus went away", m.text())
+        self.quit_cleanly(m)
+
+
+class Covers(E2E):
+    """The disc's cover as mpris:artUrl: fetched from the stand-in archive and
+    cached, or found in a rip's folder."""
+
+    def setUp(self):
+        import shutil
+        import tempfile
+        self.scratch = tempfile.mkdtemp(prefix="mivo-covers-")
+        self.addCleanup(shutil.rmtree, self.scratch, True)
+        self.b = SessionBus()
+        self.addCleanup(self.b.close)
+
+    def env(self, **more):
+        env = {"DBUS_SESSION_BUS_ADDRESS": self.b.address, "MIVO_NO_MPRIS": "",
+               "XDG_CACHE_HOME": os.path.join(self.scratch, "cache")}
+        env.update(more)
+        return env
+
+    def art_url(self):
+        return self.b.playerctl("metadata", "mpris:artUrl")
+
+    def titled_home(self, note):
+        home = os.path.join(self.scratch, "home")
+        toc = harness.standin_toc(DISC)
+        path = os.path.join(home, ".kel", harness.disc_file_name(toc))
+        xmcd.write(path, "Anna Example / Songs for Tests", ["One"], toc[:-1])
+        with open(path, encoding="latin-1") as f:
+            text = f.read().replace("EXTD=\n", f"EXTD={note}\n")
+        with open(path, "w", encoding="latin-1") as f:
+            f.write(text)
+        return home
+
+    def test_release_cover_is_fetched_cached_and_exported(self):
+        s = LookupServer()
+        self.addCleanup(s.close)
+        home = self.titled_home(f"Titles from MusicBrainz, release "
+                                f"https://musicbrainz.org/release/{MBID}")
+        cached = os.path.join(self.scratch, "cache", "mivo", "covers", MBID + ".jpg")
+        m = self.start(home=home, env=self.env(
+            MIVO_COVERART_URL=f"http://127.0.0.1:{s.port}/caa"))
+        wait_until("the cover's URL", lambda: self.art_url() == "file://" + cached)
+        with open(cached, "rb") as got, open(os.path.join(COVERS, "front.jpg"), "rb") as want:
+            self.assertEqual(got.read(), want.read())
+        self.assertEqual(len(s.requests("/release/")), 1)
+        self.assertRegex(s.requests("/release/")[0]["user_agent"], r"^mivo/\S+ \( \S+ \)$")
+        self.quit_cleanly(m)
+        # The next run takes it from the cache: the archive is not asked again.
+        m = self.start(home=home, env=self.env(
+            MIVO_COVERART_URL=f"http://127.0.0.1:{s.port}/caa"))
+        wait_until("the cover's URL", lambda: self.art_url() == "file://" + cached)
+        self.assertEqual(len(s.requests("/release/")), 1)
+        self.quit_cleanly(m)
+
+    def test_no_cover_no_url(self):
+        s = LookupServer()
+        self.addCleanup(s.close)
+        home = self.titled_home(f"https://musicbrainz.org/release/{MBID}")
+        m = self.start(home=home, env=self.env(
+            MIVO_COVERART_URL=f"http://127.0.0.1:{s.port}/caa-none"))
+        wait_until("the archive asked", lambda: s.requests("/release/"))
+        self.wait_loop(m, len(m.calls_matching(r"^Status")) + 2)
+        wait_until("the title", lambda: self.b.playerctl("metadata", "xesam:album"))
+        self.assertEqual(self.art_url(), "")
+        self.quit_cleanly(m)
+
+    def test_folder_image_comes_first(self):
+        import shutil
+        folder = os.path.join(self.scratch, "rip")
+        sheet = pcm_image.write_image(folder, [750, 750])
+        shutil.copy(os.path.join(COVERS, "folder.jpg"), os.path.join(folder, "Folder.jpg"))
+        m = self.start(drive="image-classic", args=[sheet], control=[], env=self.env())
+        wait_until("the cover's URL",
+                   lambda: self.art_url() == "file://" + os.path.join(folder, "Folder.jpg"))
+        self.quit_cleanly(m)
+
+    def test_open_uri_plays_another_image(self):
+        import urllib.parse
+        first = pcm_image.write_image(os.path.join(self.scratch, "one"), [750, 750])
+        second = pcm_image.write_image(os.path.join(self.scratch, "two words"), [750, 750, 750])
+        m = self.start(drive="image-classic", args=[first], control=[], env=self.env())
+        wait_status(m, "Stopped", 10)
+        wait_until("mivo on the bus", lambda: PLAYER in self.b.run("playerctl", "-l").stdout)
+        self.assertEqual(track_value(m), "1 of 2")
+        r = self.b.call("org.mpris.MediaPlayer2.Player.OpenUri",
+                        "file://" + urllib.parse.quote(second))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        m.wait_for(lambda m: track_value(m) == "1 of 3", 10, "the second image")
         self.quit_cleanly(m)

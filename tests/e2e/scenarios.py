@@ -1290,3 +1290,4 @@ GROUPS["lookup"] = lookup_scenarios.Lookup
 import mpris  # noqa: E402
 
 GROUPS["mpris"] = mpris.Mpris
+GROUPS["covers"] = mpris.Covers

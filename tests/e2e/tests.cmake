@@ -87,8 +87,10 @@ add_test(NAME e2e.lookup COMMAND ${MIVO_E2E_RUN} lookup)
 set_tests_properties(e2e.lookup PROPERTIES TIMEOUT 240 LABELS e2e)
 
 # The desktop's remote control, each scenario on a session bus of its own.
-add_test(NAME e2e.mpris COMMAND ${MIVO_E2E_RUN} mpris)
-set_tests_properties(e2e.mpris PROPERTIES TIMEOUT 240 LABELS e2e)
+foreach(group mpris covers)
+  add_test(NAME e2e.${group} COMMAND ${MIVO_E2E_RUN} ${group})
+  set_tests_properties(e2e.${group} PROPERTIES TIMEOUT 240 LABELS e2e)
+endforeach()
 
 add_test(NAME e2e.stress COMMAND ${MIVO_E2E_RUN} --stress-seconds 60 --seed 1234 stress)
 set_tests_properties(e2e.stress PROPERTIES TIMEOUT 300 LABELS e2e)
