@@ -4,6 +4,7 @@
 #include "app/lookup_flow.h"
 #include "drive/drive.h"
 #include "editor/track_editor.h"
+#include "ui/cover_view.h"
 #include "ui/key_help.h"
 #include "ui/message_line.h"
 #include "ui/prompt.h"
@@ -109,6 +110,10 @@ static bool dispatch_state_key(int key)
     case 'Q':
     case 'q':
         player.quit = 1;
+        return true;
+    case 'A':
+    case 'a':
+        toggle_cover_view();
         return true;
     default:
         return false;

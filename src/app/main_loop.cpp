@@ -14,7 +14,11 @@
 #include "lookup/lookup.h"
 #include "ui/message_line.h"
 #include "ui/player_screen.h"
+#include "ui/cover_view.h"
+#include "ui/key_help.h"
 #include "ui/terminal.h"
+
+#include <cstring>
 
 // The table of contents of the disc whose texts player.db holds. At a disc
 // change the status already describes the new disc, so unsaved texts are saved
@@ -63,10 +67,17 @@ void poll_drive()
     }
 }
 
+// Whether the player screen is what the terminal shows while the loop waits;
+// dialogs wait through the same calls with screens of their own.
+static bool waiting_on_player_screen;
+
 // Waits for a key, a lookup's servers, the drive's news or the session bus,
 // whose messages are read at once so that it never stays readable.
 static void wait_for_any_news(int input_fd, int timeout_ms)
 {
+    // curses has just refreshed the screen: the cover goes over it now.
+    if (waiting_on_player_screen)
+        draw_cover_view();
     const int fds[] = {input_fd, drive_news_fd(), remote_fd()};
     // Both transfers share one libcurl handle: a lookup's wait serves a
     // cover's fetch too.
@@ -80,7 +91,7 @@ static void wait_for_any_news(int input_fd, int timeout_ms)
 int read_key_or_news(int tenths)
 {
     if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0 && remote_fd() < 0 &&
-        !cover_fetching())
+        !cover_fetching() && !(waiting_on_player_screen && cover_view_pending()))
         return read_key(tenths);
     return read_key_waiting(tenths, wait_for_any_news);
 }
@@ -89,13 +100,22 @@ void run_main_loop()
 {
     do {
         poll_drive();
+        // A lookup that ends may have had its choice drawn over the screen.
+        const bool looking = lookup_phase() != LOOKUP_IDLE;
         advance_lookup();
+        if (looking && lookup_phase() == LOOKUP_IDLE)
+            cover_view_disturbed();
         advance_cover();
         // A remote's Quit ends the loop at once, without waiting for a key.
         if (run_remote())
             break;
         draw_player_screen(player.db, player.drive, player.play_mode);
+        set_cover_image(current_cover());
+        // The key help's box stands over the cover's place while it is open.
+        waiting_on_player_screen = !key_help_open();
         int key = read_key_or_news(5);
+        waiting_on_player_screen = false;
+        const bool help_was_open = key_help_open();
         if (terminal_lost())
             player.quit = 1;
         // A message lasts until the user does something; what the key does
@@ -104,5 +124,10 @@ void run_main_loop()
             clear_message();
         dispatch_key(key);
         remote_saw_key(key);
+        // Boxes and dialogs that closed, and a screen drawn afresh, took the
+        // cover's cells; curses only knows them as blank.
+        if (key == KEY_RESIZE || help_was_open ||
+            (key > 0 && key < 128 && strchr("gGtTlL", key) != nullptr))
+            cover_view_disturbed();
     } while (!player.quit);
 }

@@ -16,6 +16,7 @@ static const char *const HELP_LINES[] = {
     "] [    Skip 4 s ahead / back E      Eject the disc",
     "* /    Volume up / down      T      Edit the titles",
     "M      Next play mode        C R    Repeat CD / track",
+    "L      Look titles up        A      Cover on / off",
     "Q      Quit                  ?      This help",
     "",
     "Status: No Audio means no disc, or one without audio;",

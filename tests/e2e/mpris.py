@@ -456,3 +456,47 @@ class Covers(E2E):
         self.assertEqual(r.returncode, 0, r.stderr)
         m.wait_for(lambda m: track_value(m) == "1 of 3", 10, "the second image")
         self.quit_cleanly(m)
+
+    def picture_cells(self, m):
+        """Cells right of the control panel's keys that chafa coloured (in
+        colours of its own: curses' are named ones)."""
+        with m.lock:
+            return sum(1 for y in range(m.rows) for x in range(77, m.cols - 1)
+                       if m.screen.buffer[y][x].bg not in harness.COLOUR.values()
+                       and m.screen.buffer[y][x].bg != "default")
+
+    def test_cover_drawn_in_symbols_beside_the_keys(self):
+        import shutil
+        folder = os.path.join(self.scratch, "rip")
+        sheet = pcm_image.write_image(folder, [750, 750])
+        shutil.copy(os.path.join(COVERS, "front.jpg"), os.path.join(folder, "cover.jpg"))
+        m = self.start(drive="image-classic", args=[sheet], control=[], rows=30, cols=120,
+                       env={"XDG_CACHE_HOME": os.path.join(self.scratch, "cache")})
+        wait_status(m, "Stopped", 10)
+        shown = m.wait_for(lambda m: self.picture_cells(m) >= 200, 5, "the cover")
+        self.assertTrue(shown)
+        # The keys and the frame are as they were.
+        self.assertIn("[-] - Previous track", m.text())
+        self.assertEqual(m.cell(2, 119).data, "│")
+        # Nothing more is written while nothing changes.
+        m.wait_quiet(0.3)
+        before = len(m.raw)
+        time.sleep(1.5)
+        self.assertEqual(len(m.raw) - before, 0)
+        # A hides it, A shows it again.
+        m.send("a")
+        m.wait_for(lambda m: self.picture_cells(m) == 0, 3, "the cover gone")
+        m.send("A")
+        m.wait_for(lambda m: self.picture_cells(m) >= 200, 3, "the cover back")
+        # The key help's box goes over it; once closed, the cover is whole again.
+        m.send("?")
+        m.wait_text("Keys and words on screen")
+        m.send("x")
+        m.wait_no_text("Keys and words on screen")
+        m.wait_for(lambda m: self.picture_cells(m) >= 200, 3, "the cover after the box")
+        # Too narrow for it beside the keys: gone, and back when there is room.
+        m.resize(24, 80)
+        m.wait_for(lambda m: self.picture_cells(m) == 0, 3, "no cover at 80 columns")
+        m.resize(30, 120)
+        m.wait_for(lambda m: self.picture_cells(m) >= 200, 3, "the cover after the resize")
+        self.quit_cleanly(m)

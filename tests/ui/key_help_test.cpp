@@ -48,11 +48,11 @@ TEST(KeyHelp, TheBoxExplainsTheKeysAndWordsUntilClosed)
     open_key_help();
     open_test_screen(24, 80);
     draw_player_screen(db, drive, MODE_REPEAT_CD);
-    // 17 lines of at most 53 characters: a 19 by 57 box in the middle.
+    // 18 lines of at most 53 characters: a 20 by 57 box in the middle.
     EXPECT_TRUE(cell_is(2, 11, ACS_ULCORNER));
     EXPECT_TRUE(cell_is(2, 67, ACS_URCORNER));
-    EXPECT_TRUE(cell_is(20, 11, ACS_LLCORNER));
-    EXPECT_TRUE(cell_is(20, 67, ACS_LRCORNER));
+    EXPECT_TRUE(cell_is(21, 11, ACS_LLCORNER));
+    EXPECT_TRUE(cell_is(21, 67, ACS_LRCORNER));
     EXPECT_EQ(row_text(2, 13, 26), " Keys and words on screen ");
     EXPECT_EQ(row_text(3, 13, 51), "P      Start playing         Space  Pause or resume");
     EXPECT_TRUE(screen_has("Status: No Audio means no disc, or one without audio;"));
