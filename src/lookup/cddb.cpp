@@ -122,7 +122,8 @@ int parse_cddb_query(const char *body, size_t length, CddbMatch *matches, int ma
     if (code == REPLY_MALFORMED)
         return code;
     if (code == 200) {
-        if (max < 1 || !read_match(line + 4, line_length - 4, matches[0]))
+        // The length is checked before it is cut: a bare "200" has no match.
+        if (max < 1 || line_length < 4 || !read_match(line + 4, line_length - 4, matches[0]))
             return REPLY_MALFORMED;
         count = 1;
         return code;

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <string>
 
 using namespace lookuptest;
@@ -145,6 +149,54 @@ TEST(CddbReadReply, ContinuedFieldsAndEscapesJoin)
     EXPECT_STREQ(entry.title, "Title");
     EXPECT_STREQ(entry.track[0], "Line\none\ttab\\ more");
     EXPECT_EQ(entry.track_count, 1);
+}
+
+// A reply at the very end of a readable page, the next one unmapped: a parser
+// that reads one byte past the reply stops the test with a fault, in any build.
+class GuardedReply
+{
+  public:
+    GuardedReply()
+    {
+        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        void *mapped = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(mapped, MAP_FAILED);
+        base_ = static_cast<char *>(mapped);
+        EXPECT_EQ(mprotect(base_ + page_, page_, PROT_NONE), 0);
+    }
+    ~GuardedReply() { munmap(base_, 2 * page_); }
+    const char *place(const std::string &body)
+    {
+        char *at = base_ + page_ - body.size();
+        memcpy(at, body.data(), body.size());
+        return at;
+    }
+
+  private:
+    size_t page_;
+    char *base_;
+};
+
+TEST(CddbReplies, ShortLinesAreReadWithinTheReply)
+{
+    GuardedReply guard;
+    const char *bodies[] = {"200", "200 ", "200 data", "210", "211", "210 rock", "210 rock 0102",
+                            "200 data 940aac0d", "210 rock 01020304 x\nTTITLE", "210 a b\n."};
+    for (const char *text : bodies) {
+        std::string body = text;
+        const char *at = guard.place(body);
+        CddbMatch matches[MAX_CDDB_MATCHES];
+        int count = -1;
+        int code = parse_cddb_query(at, body.size(), matches, MAX_CDDB_MATCHES, count);
+        EXPECT_TRUE(code == REPLY_MALFORMED || count <= 1) << body;
+        parse_cddb_read(at, body.size(), 2, entry);
+    }
+    std::string bare = "200";
+    CddbMatch match;
+    int count = -1;
+    EXPECT_EQ(parse_cddb_query(guard.place(bare), bare.size(), &match, 1, count), REPLY_MALFORMED);
+    EXPECT_EQ(count, 0);
 }
 
 } // namespace
