@@ -221,4 +221,24 @@ TEST(MusicBrainzReply, BadRepliesAreRefusedWithoutCandidates)
     EXPECT_EQ(parsed.list.rejected, 1) << "the 14-track medium is counted as not fitting";
 }
 
+TEST(MusicBrainzReply, ReleaseWithoutArtistCreditTakesTheTracksArtist)
+{
+    std::string body = R"({"releases":[
+      {"id":"r1","title":"Same","artist-credit":[],"media":[{"position":1,"tracks":[
+        {"title":"A","length":1000,"artist-credit":[{"name":"Duo","joinphrase":""}]},
+        {"title":"B","length":1000,"artist-credit":[{"name":"Duo","joinphrase":""}]}]}]},
+      {"id":"r2","title":"Mixed","media":[{"position":1,"tracks":[
+        {"title":"A","length":1000,"artist-credit":[{"name":"X","joinphrase":""}]},
+        {"title":"B","length":1000,"artist-credit":[{"name":"Y","joinphrase":""}]}]}]}]})";
+    const Parsed &p = parse(body, make_toc({150, 225}, 300));
+    ASSERT_EQ(p.result, 2);
+    const Candidate &same = p.list.item[0];
+    EXPECT_STREQ(same.title, "Same");
+    EXPECT_STREQ(same.artist, "Duo");
+    EXPECT_STREQ(same.track[0], "A");
+    const Candidate &mixed = p.list.item[1];
+    EXPECT_STREQ(mixed.artist, "") << "no one artist for the release";
+    EXPECT_STREQ(mixed.track[1], "Y / B");
+}
+
 } // namespace
