@@ -109,6 +109,7 @@ static bool read_match(const char *line, size_t length, CddbMatch &match)
         copy_text(match.title, sizeof match.title, title, title_length);
     else
         latin1_to_utf8(match.title, sizeof match.title, title, title_length);
+    clean_text(match.title);
     return true;
 }
 
@@ -239,5 +240,6 @@ int parse_cddb_read(const char *body, size_t length, int32_t disc_tracks, Candid
     split_disc_title(dtitle, c);
     c.track_count = tracks;
     snprintf(c.format, sizeof c.format, "gnudb %.20s", where.category);
+    clean_candidate(c);
     return code;
 }

@@ -118,7 +118,7 @@ static void put_code_point(char *out, size_t size, size_t &used, uint32_t c)
 
 // Decodes the string at i into out, escapes undone and cut at a character
 // boundary; "" for anything but a string. A NUL is dropped, since the texts
-// are C strings; other control characters stay for the screen to show.
+// are C strings; other control characters are cleaned with the whole record.
 static void text(int i, char *out, size_t size)
 {
     out[0] = '\0';
@@ -423,6 +423,7 @@ static bool read_release(int r, int order, const LookupToc &toc, const char *dis
     if (c.artist[0] == '\0')
         common_track_artist(member(best, "tracks"), c.artist, sizeof c.artist);
     read_tracks(member(best, "tracks"), c);
+    clean_candidate(c);
     add_candidate(list, c);
     return true;
 }
@@ -448,6 +449,7 @@ static int read_stub(int root, const LookupToc &toc, CandidateList &list)
     read_tracks(tracks, c);
     c.disc_number = 1;
     c.disc_total = 1;
+    clean_candidate(c);
     return add_candidate(list, c) ? 1 : 0;
 }
 

@@ -147,7 +147,7 @@ TEST(CddbReadReply, ContinuedFieldsAndEscapesJoin)
     ASSERT_EQ(parse_cddb_read(body, sizeof body - 1, 2, entry), 210);
     EXPECT_STREQ(entry.artist, "Long Artist Name");
     EXPECT_STREQ(entry.title, "Title");
-    EXPECT_STREQ(entry.track[0], "Line\none\ttab\\ more");
+    EXPECT_STREQ(entry.track[0], "Line one tab\\ more") << "newline and tab shown as spaces";
     EXPECT_EQ(entry.track_count, 1);
 }
 
@@ -197,6 +197,20 @@ TEST(CddbReplies, ShortLinesAreReadWithinTheReply)
     int count = -1;
     EXPECT_EQ(parse_cddb_query(guard.place(bare), bare.size(), &match, 1, count), REPLY_MALFORMED);
     EXPECT_EQ(count, 0);
+}
+
+TEST(CddbReadReply, ControlCharactersBecomeSpaces)
+{
+    // ESC, BEL, BS, a CR inside the line and, read as Latin-1, NEL (0x85).
+    const char body[] = "210 rock 01020304 entry follows\n"
+                        "DTITLE=A\x1b]0;x\x07rtist / T\bitle\n"
+                        "TTITLE0=One\rTTITLE1=Two\x85\n"
+                        ".\n";
+    ASSERT_EQ(parse_cddb_read(body, sizeof body - 1, 2, entry), 210);
+    EXPECT_STREQ(entry.artist, "A ]0;x rtist");
+    EXPECT_STREQ(entry.title, "T itle");
+    EXPECT_STREQ(entry.track[0], "One TTITLE1=Two ");
+    EXPECT_EQ(entry.track_count, 1);
 }
 
 } // namespace

@@ -158,7 +158,7 @@ TEST(MusicBrainzReply, TrackArtistsLabelsAndEscapes)
     EXPECT_STREQ(c.label, "Lbl");
     EXPECT_STREQ(c.catalog, "CAT 1");
     EXPECT_STREQ(c.genre, "pop");
-    EXPECT_STREQ(c.track[0], "One\x1b[2J");
+    EXPECT_STREQ(c.track[0], "One [2J");
     EXPECT_STREQ(c.track[1], "Guest / Two");
     EXPECT_EQ(c.distance, 0u); // 20 s tracks: 1500 frames each
 }
@@ -239,6 +239,17 @@ TEST(MusicBrainzReply, ReleaseWithoutArtistCreditTakesTheTracksArtist)
     const Candidate &mixed = p.list.item[1];
     EXPECT_STREQ(mixed.artist, "") << "no one artist for the release";
     EXPECT_STREQ(mixed.track[1], "Y / B");
+}
+
+TEST(MusicBrainzReply, ControlAndBidiCharactersAreCleaned)
+{
+    std::string body = R"({"id":"s","title":"T\u001b[31mi\u0007t\r\u0085le",)"
+                       R"("artist":"\u202eolleH\u202c \u2066x\u2069","tracks":[{"title":"a\tb"}]})";
+    const Parsed &p = parse(body, make_toc({150}, 3000));
+    ASSERT_EQ(p.result, 1);
+    EXPECT_STREQ(p.list.item[0].title, "T [31mi t  le");
+    EXPECT_STREQ(p.list.item[0].artist, "olleH x");
+    EXPECT_STREQ(p.list.item[0].track[0], "a b");
 }
 
 } // namespace
