@@ -225,8 +225,12 @@ static void read_next_gnudb_entry()
         return;
     }
     const CddbMatch &m = lookup.matches[lookup.next_match];
-    char command[64];
-    snprintf(command, sizeof command, "read+%s+%s", m.category, m.discid);
+    char command[3 * (sizeof m.category + sizeof m.discid) + 8];
+    if (cddb_read_command(command, sizeof command, m) < 0) {
+        lookup.next_match++;
+        read_next_gnudb_entry();
+        return;
+    }
     ask_gnudb(command, STEP_GNUDB_READ);
 }
 

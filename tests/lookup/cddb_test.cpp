@@ -72,7 +72,7 @@ TEST(CddbQueryReply, MalformedListsAreRefused)
         "21",
         "210 Found exact matches\r\ndata 940aac0d A / B\r\n", // no terminating "."
         "200 data\r\n",                                       // no disc id
-        "211 list\r\nnospace\r\n.\r\n",
+        "200 #x&y 940aac0d A / B\r\n",                        // no category of the protocol
     };
     for (const char *body : cases) {
         CddbMatch matches[MAX_CDDB_MATCHES];
@@ -131,7 +131,10 @@ TEST(CddbReadReply, ErrorsAndBadEntries)
         {"syntax error", read_data("cddb/any-500-syntax-error.txt"), 13, 500},
         {"cut before the end", full.substr(0, full.size() - 20), 13, REPLY_MALFORMED},
         {"more tracks than the disc", full, 12, REPLY_MISFIT},
-        {"index out of any range", "210 misc 1 x\nTTITLE999999999999=x\n.\n", 99, REPLY_MALFORMED},
+        {"index out of any range", "210 misc 00000001 x\nTTITLE999999999999=x\n.\n", 99,
+         REPLY_MALFORMED},
+        {"unknown category", "210 misc&x 00000001 x\nTTITLE0=x\n.\n", 1, REPLY_MALFORMED},
+        {"short id", "210 misc 0001 x\nTTITLE0=x\n.\n", 1, REPLY_MALFORMED},
         {"no header", "DTITLE=x\n.\n", 1, REPLY_MALFORMED},
     };
     for (const Case &c : cases)
@@ -197,6 +200,34 @@ TEST(CddbReplies, ShortLinesAreReadWithinTheReply)
     int count = -1;
     EXPECT_EQ(parse_cddb_query(guard.place(bare), bare.size(), &match, 1, count), REPLY_MALFORMED);
     EXPECT_EQ(count, 0);
+}
+
+TEST(CddbQueryReply, OnlyTheProtocolsCategoriesAndIdsAreListed)
+{
+    const char body[] = "211 close matches\r\n"
+                        "rock 0102030g Bad / Id\r\n"
+                        "rock#x 01020304 Bad / Category\r\n"
+                        "rock&cmd=x 01020304 Bad / Category\r\n"
+                        "r\xf6" "ck 01020304 Bad / Category\r\n"
+                        "misc 010203040 Bad / Long id\r\n"
+                        "newage ABCDEF01 Good / \x1b[2JOne\r\n"
+                        "soundtrack 01020304 Good / Two\r\n"
+                        ".\r\n";
+    CddbMatch matches[MAX_CDDB_MATCHES];
+    int count = -1;
+    ASSERT_EQ(parse_cddb_query(body, sizeof body - 1, matches, MAX_CDDB_MATCHES, count), 211);
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(matches[0].category, "newage");
+    EXPECT_STREQ(matches[0].discid, "ABCDEF01");
+    EXPECT_STREQ(matches[0].title, "Good /  [2JOne");
+    EXPECT_STREQ(matches[1].category, "soundtrack");
+
+    char command[128];
+    ASSERT_GT(cddb_read_command(command, sizeof command, matches[1]), 0);
+    EXPECT_STREQ(command, "read+soundtrack+01020304");
+    CddbMatch odd = {"a#b&c", "1 2", ""};
+    ASSERT_GT(cddb_read_command(command, sizeof command, odd), 0);
+    EXPECT_STREQ(command, "read+a%23b%26c+1%202");
 }
 
 TEST(CddbReadReply, ControlCharactersBecomeSpaces)
