@@ -15,5 +15,6 @@ packages=(
   mandoc                         # the manual pages' lint
   dpkg-dev lintian               # the Debian package: its dependencies and its lint
   shellcheck                     # the scripts' lint
+  ninja-build                    # the build with Ninja the suite checks
 )
 install_missing "${packages[@]}"

@@ -45,6 +45,9 @@ static void set_error(const char *verb, uint64_t id, const char *reason)
                  reason);
 }
 
+namespace
+{
+
 // Where one line is in its reading: its first bytes, which tell the keyword,
 // then an index after "TTITLE" or "EXTT", then the value, or a line to skip.
 enum class LinePhase { HEAD, INDEX, VALUE, SKIP };
@@ -68,6 +71,8 @@ struct LineReader {
     bool escape;
     bool carriage_return; // a CR waiting to see whether a newline follows
 };
+
+} // namespace
 
 // The white space strtoul skips before a number, in the C locale.
 static bool is_strtoul_space(char c)

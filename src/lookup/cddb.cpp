@@ -64,12 +64,17 @@ int cddb_request_url(char *out, size_t size, const char *base, const char *comma
     return static_cast<int>(used) + n;
 }
 
+namespace
+{
+
 // Walks a reply line by line, each ended by LF or CRLF; the last line may
-// lack its end.
+// lack its end. Unnamed, as the title-file loader has a reader of its own.
 struct LineReader {
     const char *p;
     const char *end;
 };
+
+} // namespace
 
 static bool next_line(LineReader &reader, const char *&line, size_t &length)
 {
