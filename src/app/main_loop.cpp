@@ -16,9 +16,8 @@
 #include "ui/player_screen.h"
 #include "ui/cover_view.h"
 #include "ui/key_help.h"
+#include "ui/command.h"
 #include "ui/terminal.h"
-
-#include <cstring>
 
 // The table of contents of the disc whose texts player.db holds. At a disc
 // change the status already describes the new disc, so unsaved texts are saved
@@ -126,8 +125,10 @@ void run_main_loop()
         remote_saw_key(key);
         // Boxes and dialogs that closed, and a screen drawn afresh, took the
         // cover's cells; curses only knows them as blank.
+        const Command *command = command_for_key(PLACE_PLAYER, key);
         if (key == KEY_RESIZE || help_was_open ||
-            (key > 0 && key < 128 && strchr("gGtTlL", key) != nullptr))
+            (command != nullptr && (command->id == CMD_GO_TO || command->id == CMD_EDIT_TITLES ||
+                                    command->id == CMD_LOOK_UP)))
             cover_view_disturbed();
     } while (!player.quit);
 }

@@ -8,6 +8,7 @@
 #include "app/main_loop.h"
 #include "app/player.h"
 #include "database/database.h"
+#include "ui/command.h"
 #include "ui/message_line.h"
 
 #include <cmath>
@@ -100,28 +101,28 @@ MprisFacts remote_facts(const DriveStatus &drive, int32_t play_mode, const Volum
     return f;
 }
 
-int remote_request_key(MprisCommand command, int32_t state)
+int remote_request_command(MprisCommand command, int32_t state)
 {
     const bool playing = state == DRIVE_PLAYING;
     const bool paused = state == DRIVE_PAUSED;
     switch (command) {
     case MPRIS_PLAY:
-        // P would start the disc over.
-        return playing ? 0 : paused ? 'u' : 'p';
+        // The play key would start a playing disc over.
+        return playing ? REMOTE_NOTHING : CMD_PLAY;
     case MPRIS_PAUSE:
-        return playing ? 'u' : 0;
+        return CMD_PAUSE;
     case MPRIS_PLAY_PAUSE:
-        return playing || paused ? 'u' : 'p';
+        return playing || paused ? CMD_PAUSE_RESUME : CMD_PLAY;
     case MPRIS_STOP:
-        return 's';
+        return CMD_STOP;
     case MPRIS_NEXT:
-        return '+';
+        return CMD_NEXT;
     case MPRIS_PREVIOUS:
-        return '-';
+        return CMD_PREVIOUS;
     case MPRIS_QUIT:
-        return 'q';
+        return CMD_QUIT;
     default:
-        return -1;
+        return REMOTE_OWN;
     }
 }
 
@@ -137,33 +138,18 @@ static bool seek_to(int64_t target_us)
     int64_t length = drive.toc.track[drive.track].length;
     int64_t frame = target_us < 0 ? 0 : us_to_frames(target_us);
     if (frame >= length) {
-        run_key_command('+');
+        run_command(CMD_NEXT, 0);
         return false;
     }
-    play_from(drive.track, static_cast<int>(frame));
+    run_command(CMD_SEEK_TO, frame);
     return true;
-}
-
-static void set_volume(double level)
-{
-    Volume v;
-    if (drive_get_volume(v) != 0) {
-        show_message("The drive refused to read the volume: %s", drive_error());
-        return;
-    }
-    uint8_t byte = static_cast<uint8_t>(lround(level * 255.0));
-    v.channel[0] = byte;
-    v.channel[1] = byte;
-    if (drive_set_volume(v) != 0)
-        show_message("The drive refused to set the volume: %s", drive_error());
-    volume_stale = true;
 }
 
 static void set_loop(MprisLoop loop)
 {
-    player.play_mode = loop == MPRIS_LOOP_PLAYLIST ? MODE_REPEAT_CD
-                       : loop == MPRIS_LOOP_TRACK  ? MODE_REPEAT_TRACK
-                                                   : MODE_NORMAL;
+    run_command(CMD_SET_PLAY_MODE, loop == MPRIS_LOOP_PLAYLIST ? MODE_REPEAT_CD
+                                   : loop == MPRIS_LOOP_TRACK  ? MODE_REPEAT_TRACK
+                                                               : MODE_NORMAL);
 }
 
 static void open_disc(const char *path)
@@ -184,9 +170,9 @@ static void open_disc(const char *path)
 // Carries out one request; true when it was a seek the remote is told of.
 static bool run_request(const MprisRequest &request)
 {
-    int key = remote_request_key(request.command, player.drive.state);
-    if (key > 0) {
-        run_key_command(key);
+    int id = remote_request_command(request.command, player.drive.state);
+    if (id >= 0) {
+        run_command(static_cast<CommandId>(id), 0);
         return false;
     }
     switch (request.command) {
@@ -195,7 +181,9 @@ static bool run_request(const MprisRequest &request)
     case MPRIS_SET_POSITION:
         return seek_to(request.position_us);
     case MPRIS_SET_VOLUME:
-        set_volume(request.volume);
+        // 0.0 to 1.0 onto 0 to 255, evenly.
+        run_command(CMD_SET_VOLUME, lround(request.volume * 255.0));
+        volume_stale = true;
         return false;
     case MPRIS_SET_LOOP:
         set_loop(request.loop);
@@ -210,7 +198,8 @@ static bool run_request(const MprisRequest &request)
 
 void remote_saw_key(int key)
 {
-    if (key == '*' || key == '/')
+    const Command *command = command_for_key(PLACE_PLAYER, key);
+    if (command != nullptr && (command->id == CMD_VOLUME_UP || command->id == CMD_VOLUME_DOWN))
         volume_stale = true;
 }
 

@@ -33,7 +33,10 @@ void remote_saw_key(int key);
 // What the remote is told about the player now (pure; for the tests).
 MprisFacts remote_facts(const DriveStatus &drive, int32_t play_mode, const Volume &volume);
 
-// The drive command a request comes to, as the key that does the same, given
-// the drive's state; 0 when the request moves nothing (Play while playing),
-// -1 when it is not a key's command (seeks, volume, loop, open, raise).
-int remote_request_key(MprisCommand command, int32_t drive_state);
+// The command of the table a request without an argument comes to, given the
+// drive's state; REMOTE_NOTHING when the request moves nothing (Play while
+// playing), REMOTE_OWN when it needs more than an id (seeks, volume, loop,
+// open) or nothing of the table (raise).
+inline constexpr int REMOTE_NOTHING = -1;
+inline constexpr int REMOTE_OWN = -2;
+int remote_request_command(MprisCommand command, int32_t drive_state);

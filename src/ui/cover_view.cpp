@@ -13,9 +13,10 @@
 extern char **environ;
 
 // The columns the control panel's keys take, from its left edge: the longest
-// label ends 46 columns in; two more keep the picture clear of it.
+// label of the second column of hints ends 49 columns in; one more keeps the
+// picture clear of it.
 static constexpr int PANEL_LEFT = 29;
-static constexpr int KEYS_WIDTH = 48;
+static constexpr int KEYS_WIDTH = 51;
 static constexpr int MIN_COLS = 16;
 static constexpr int MIN_ROWS = 6;
 

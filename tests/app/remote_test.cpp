@@ -2,6 +2,7 @@
 #include "app/remote.h"
 
 #include "app/player.h"
+#include "ui/command.h"
 
 #include <gtest/gtest.h>
 
@@ -15,31 +16,30 @@ TEST(RemoteRequests, WhereTheRemoteDiffersFromTheKeys)
     struct Case {
         MprisCommand command;
         int32_t state;
-        int key;
+        int id;
     } cases[] = {
-        // Play never restarts a playing disc, as P does.
-        {MPRIS_PLAY, DRIVE_PLAYING, 0},
-        {MPRIS_PLAY, DRIVE_PAUSED, 'u'},
-        {MPRIS_PLAY, DRIVE_STOPPED, 'p'},
-        {MPRIS_PAUSE, DRIVE_PLAYING, 'u'},
-        // Pause on a paused disc leaves it paused, where U would resume it.
-        {MPRIS_PAUSE, DRIVE_PAUSED, 0},
-        {MPRIS_PAUSE, DRIVE_STOPPED, 0},
-        // PlayPause on a stopped disc starts it, where U does nothing.
-        {MPRIS_PLAY_PAUSE, DRIVE_STOPPED, 'p'},
-        {MPRIS_PLAY_PAUSE, DRIVE_PLAYING, 'u'},
-        {MPRIS_PLAY_PAUSE, DRIVE_PAUSED, 'u'},
-        {MPRIS_STOP, DRIVE_PLAYING, 's'},
-        {MPRIS_NEXT, DRIVE_PAUSED, '+'},
-        {MPRIS_PREVIOUS, DRIVE_PLAYING, '-'},
-        {MPRIS_QUIT, DRIVE_NO_DISC, 'q'},
-        {MPRIS_SEEK, DRIVE_PLAYING, -1},
-        {MPRIS_SET_VOLUME, DRIVE_PLAYING, -1},
-        {MPRIS_RAISE, DRIVE_PLAYING, -1},
+        // Play never restarts a playing disc, as the play key does.
+        {MPRIS_PLAY, DRIVE_PLAYING, REMOTE_NOTHING},
+        {MPRIS_PLAY, DRIVE_PAUSED, CMD_PLAY},
+        {MPRIS_PLAY, DRIVE_STOPPED, CMD_PLAY},
+        // Pause leaves a paused disc paused, where the pause key resumes it.
+        {MPRIS_PAUSE, DRIVE_PLAYING, CMD_PAUSE},
+        {MPRIS_PAUSE, DRIVE_PAUSED, CMD_PAUSE},
+        // PlayPause on a stopped disc starts it, where the pause key does nothing.
+        {MPRIS_PLAY_PAUSE, DRIVE_STOPPED, CMD_PLAY},
+        {MPRIS_PLAY_PAUSE, DRIVE_PLAYING, CMD_PAUSE_RESUME},
+        {MPRIS_PLAY_PAUSE, DRIVE_PAUSED, CMD_PAUSE_RESUME},
+        {MPRIS_STOP, DRIVE_PLAYING, CMD_STOP},
+        {MPRIS_NEXT, DRIVE_PAUSED, CMD_NEXT},
+        {MPRIS_PREVIOUS, DRIVE_PLAYING, CMD_PREVIOUS},
+        {MPRIS_QUIT, DRIVE_NO_DISC, CMD_QUIT},
+        {MPRIS_SEEK, DRIVE_PLAYING, REMOTE_OWN},
+        {MPRIS_SET_VOLUME, DRIVE_PLAYING, REMOTE_OWN},
+        {MPRIS_RAISE, DRIVE_PLAYING, REMOTE_OWN},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "command " << c.command << " state " << c.state);
-        EXPECT_EQ(remote_request_key(c.command, c.state), c.key);
+        EXPECT_EQ(remote_request_command(c.command, c.state), c.id);
     }
 }
 
