@@ -17,6 +17,7 @@ packages=(
   shellcheck                     # the scripts' lint
   dbus-daemon playerctl          # the remote control: a private session bus and a real client
   libglib2.0-bin                 # gdbus, the bus's introspection and signals
+  python3-dbus                   # the remote control's bench: a client of its own
   ninja-build                    # the build with Ninja the suite checks
 )
 install_missing "${packages[@]}"
