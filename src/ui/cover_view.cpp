@@ -75,7 +75,10 @@ static ChafaTermInfo *printing_info()
     static ChafaTermInfo *info;
     if (info == nullptr) {
         info = chafa_term_info_copy(term_info());
-        chafa_term_info_supplement(info, chafa_term_db_get_fallback_info(chafa_term_db_get_default()));
+        // The fallback comes as a reference of the caller's own.
+        ChafaTermInfo *fallback = chafa_term_db_get_fallback_info(chafa_term_db_get_default());
+        chafa_term_info_supplement(info, fallback);
+        chafa_term_info_unref(fallback);
     }
     return info;
 }
