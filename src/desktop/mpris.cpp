@@ -36,7 +36,8 @@ int mpris_fd() { return bus != nullptr ? sd_bus_get_fd(bus) : -1; }
 void mpris_stop()
 {
     if (bus != nullptr)
-        sd_bus_flush_close_unref(bus);
+        // No flush: a bus that stopped reading must not hold mivo up as it ends.
+        sd_bus_close_unref(bus);
     bus = nullptr;
     bus_answered = false;
     published = false;
