@@ -500,3 +500,27 @@ class Covers(E2E):
         m.resize(30, 120)
         m.wait_for(lambda m: self.picture_cells(m) >= 200, 3, "the cover after the resize")
         self.quit_cleanly(m)
+
+    def test_cover_in_the_terminals_image_protocol_where_it_has_one(self):
+        import shutil
+        folder = os.path.join(self.scratch, "rip")
+        sheet = pcm_image.write_image(folder, [750, 750])
+        shutil.copy(os.path.join(COVERS, "front.jpg"), os.path.join(folder, "cover.jpg"))
+        cases = [
+            # (what, environment, what its output holds)
+            ("iTerm's protocol", {"TERM_PROGRAM": "iTerm.app"}, b"\x1b]1337;File="),
+            ("sixels, asked for", {"MIVO_COVER_MODE": "sixels"}, b"\x1bP"),
+            ("kitty's protocol, asked for", {"MIVO_COVER_MODE": "kitty"}, b"\x1b_G"),
+        ]
+        for what, env, mark in cases:
+            with self.subTest(what):
+                m = self.start(drive="image-classic", args=[sheet], control=[], rows=30, cols=120,
+                               env=dict(env, XDG_CACHE_HOME=os.path.join(self.scratch, "cache")))
+                wait_status(m, "Stopped", 10)
+                m.wait_for(lambda m: mark in bytes(m.raw), 5, f"{mark!r} in the output")
+                # Placed right of the keys, with the cursor given back to curses.
+                out = bytes(m.raw)
+                at = out.index(mark)
+                self.assertIn(b"\x1b7\x1b[3;81H", out[max(0, at - 40):at])
+                self.assertIn(b"\x1b[0m\x1b8", out[at:])
+                self.quit_cleanly(m)
