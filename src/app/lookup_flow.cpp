@@ -52,7 +52,7 @@ void stop_lookups()
 // way it holds what the user typed.
 static bool title_file_exists()
 {
-    if (build_database_path(player.disc_id) != 0)
+    if (player.db.short_name || build_database_path(player.disc_id) != 0)
         return true;
     struct stat info;
     return stat(database_path, &info) == 0;

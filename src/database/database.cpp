@@ -343,6 +343,7 @@ int load_database(DiscDatabase &db, const Toc &toc)
 {
     uint64_t id = compute_disc_id(toc);
     db.unreadable = 0;
+    db.short_name = 0;
     bool named = build_database_path(id) == 0;
     clear_texts(db, toc);
     if (!named)
@@ -350,6 +351,20 @@ int load_database(DiscDatabase &db, const Toc &toc)
 
     // Without O_NONBLOCK a FIFO in place of the file would block the open.
     int fd = open(database_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno == ENOENT && id > UINT32_MAX) {
+        // freedb and the other xmcd tools name every entry with 8 digits.
+        uint64_t short_id = id & UINT32_MAX;
+        if (build_database_path(short_id) != 0)
+            return unreadable_file(db, short_id, strerror(ENAMETOOLONG));
+        fd = open(database_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0 || errno != ENOENT) {
+            db.short_name = 1;
+            id = short_id;
+        } else {
+            build_database_path(id); // no file under either name: saves use the long one
+            errno = ENOENT;
+        }
+    }
     if (fd < 0) {
         // No file yet for this disc is the ordinary case, not a failure.
         if (errno == ENOENT || errno == ENOTDIR)
@@ -676,6 +691,8 @@ static int failed_save(const char *temp_path, uint64_t id, int failure)
 int save_database(DiscDatabase &db, const Toc &toc)
 {
     uint64_t id = compute_disc_id(toc);
+    if (db.short_name)
+        id &= UINT32_MAX;
     if (build_database_path(id) != 0)
         return failed_save(nullptr, id, ENAMETOOLONG);
     if (db.unreadable) {
@@ -727,6 +744,7 @@ void clear_database(DiscDatabase &db)
     db.year[0] = '\0';
     db.genre[0] = '\0';
     db.unreadable = 0;
+    db.short_name = 0;
 }
 
 // The last failure's line, kept until the next one replaces it.

@@ -24,4 +24,8 @@ struct DiscDatabase {
     // Set by a load that found a file it could not read (or could not name),
     // cleared by the next load: such a file is never replaced by a save.
     int32_t unreadable;
+    // Set by a load that found the disc's file under its 8-digit xmcd name
+    // in place of the 16-digit one (ids of 0x80000000 and above): saves keep
+    // to the name the file had.
+    int32_t short_name;
 };
