@@ -48,14 +48,14 @@ void stop_lookups()
     lookups_ready = false;
 }
 
-// True when the disc in the drive has a title file, readable or not: either
-// way it holds what the user typed.
+// True when the disc in the drive has a title file, readable or not, that
+// holds what the user typed: one of empty fields holds nothing.
 static bool title_file_exists()
 {
-    if (player.db.short_name || build_database_path(player.disc_id) != 0)
-        return true;
+    if (player.db.unreadable || player.db.short_name || build_database_path(player.disc_id) != 0)
+        return !database_is_empty(player.db) || player.db.unreadable;
     struct stat info;
-    return stat(database_path, &info) == 0;
+    return stat(database_path, &info) == 0 && !database_is_empty(player.db);
 }
 
 static bool disc_in_drive()

@@ -736,6 +736,16 @@ int save_database(DiscDatabase &db, const Toc &toc)
     return 0;
 }
 
+bool database_is_empty(const DiscDatabase &db)
+{
+    if (db.year[0] != '\0' || db.genre[0] != '\0')
+        return false;
+    for (const TrackText &entry : db.entries)
+        if (entry.title[0] != '\0' || entry.ext[0] != '\0')
+            return false;
+    return true;
+}
+
 // Nothing of the previous disc may stay behind, or a later save would write
 // it under another disc's name.
 void clear_database(DiscDatabase &db)

@@ -35,6 +35,10 @@ struct TextBuffer {
 // the buffer had no room left.
 int write_field(TextBuffer &out, const char *keyword, int32_t index, const char *text);
 
+// True when every text is empty, as in a file an editor visit saved without
+// an edit: such a file holds nothing of the user's.
+bool database_is_empty(const DiscDatabase &db);
+
 // Empties every text, the year and genre included, and forgets that a file
 // could not be read: the state of a drive without a disc.
 void clear_database(DiscDatabase &db);
