@@ -111,6 +111,8 @@ static void store_choice(const Candidate &c)
     }
     if (save_database(player.db, player.drive.toc) != 0)
         show_message("%s", database_error());
+    else if (database_conflict_note()[0] != '\0')
+        show_message("%s", database_conflict_note());
     else
         show_message("Titles from %s: %.80s / %.80s",
                      c.source == SOURCE_GNUDB ? "gnudb" : "MusicBrainz", c.artist, c.title);

@@ -29,6 +29,8 @@ static void follow_disc_change(uint64_t id)
         // never to the new disc's. Lost ones are said at once and at the end.
         if (save_database(player.db, loaded_disc) != 0)
             note_lost_titles();
+        else if (database_conflict_note()[0] != '\0')
+            show_message("%s", database_conflict_note());
     }
     bool has_title_file = false;
     if (drive.state <= DRIVE_NO_DISC) {

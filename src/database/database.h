@@ -19,7 +19,19 @@ int load_database(DiscDatabase &db, const Toc &toc);
 // are safely on disk; clears dirty on success. Returns 0 on success, or -1 with
 // database_error() set and dirty as it was; a file the last load could not
 // read is never replaced.
+//
+// Another copy of mivo may have saved the same disc since the load: under a
+// lock on the directory's lock file, the save reads the file again and writes
+// only the fields this copy edited since the load over what the file holds
+// (nothing at all when it edited none), and db then holds the result. A
+// field both edited keeps this copy's text; db.conflicts counts them and
+// database_conflict_note() says so.
 int save_database(DiscDatabase &db, const Toc &toc);
+
+// One line about the fields the last save found edited both here and by
+// another program, such as "Track 2's title was also changed elsewhere; this
+// copy's was saved."; empty when there were none.
+const char *database_conflict_note();
 
 // A fixed buffer a title file is formatted into before it is written out;
 // overflowed once something did not fit.

@@ -259,6 +259,8 @@ void run_track_editor(DiscDatabase &db, const DriveStatus &drive)
         case 'q':
             if (save_database(db, drive.toc) != 0)
                 show_message("Titles not saved: %s", database_error());
+            else if (database_conflict_note()[0] != '\0')
+                show_message("%s", database_conflict_note());
             curs_set(1);
             return;
         default:
