@@ -9,6 +9,12 @@
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -115,6 +121,20 @@ void set_error(const char *what)
 
 // True when the device node or sheet is there at all.
 bool path_exists(const char *path) { return access(path, F_OK) == 0; }
+
+// False only for a device that answers but is no CD drive: CDROM_GET_CAPABILITY
+// is answered by CD drives alone, and any other block device (a disk, a loop
+// device) would read as a drive without a disc for ever. A device that cannot
+// be opened is left to libcdio to report.
+bool is_cd_drive(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return true;
+    bool answered = ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0 || (errno != ENOTTY && errno != EINVAL);
+    close(fd);
+    return answered;
+}
 
 // A name ending in .cue is an image for libcdio's BIN/CUE driver.
 bool is_cue_sheet(const char *path)
@@ -368,6 +388,10 @@ int cdio_open_source(const char *path)
     }
     state.image = is_cue_sheet(state.path);
     state.present = path_exists(state.path);
+    if (!state.image && state.present && !is_cd_drive(state.path)) {
+        snprintf(state.error, sizeof state.error, "%s is not a CD drive", state.path);
+        return -1;
+    }
     state.cdio = open_handle();
     if (!state.cdio) {
         set_error(state.present ? "cannot open the drive" : "no such drive");

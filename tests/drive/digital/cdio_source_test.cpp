@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -279,6 +282,27 @@ TEST_F(CdioSourceTest, LibcdioErrorsNeitherPrintNorExit)
 
     EXPECT_EQ(source.open("/nonexistent/sr9"), -1);
     EXPECT_NE(strstr(source.error(), "no such drive"), nullptr) << source.error();
+}
+
+// A block device that is no CD drive is refused at once with one line naming it.
+TEST_F(CdioSourceTest, ABlockDeviceThatIsNoCdDriveIsRefused)
+{
+    const char *candidates[] = {"/dev/loop0", "/dev/vda", "/dev/sda", "/dev/nvme0n1", "/dev/zram0"};
+    const char *device = nullptr;
+    for (const char *c : candidates) {
+        struct stat info;
+        int fd = open(c, O_RDONLY | O_NONBLOCK);
+        if (stat(c, &info) == 0 && S_ISBLK(info.st_mode) && fd >= 0)
+            device = c;
+        if (fd >= 0)
+            close(fd);
+        if (device != nullptr)
+            break;
+    }
+    if (device == nullptr)
+        GTEST_SKIP() << "no block device this user can open";
+    EXPECT_EQ(source.open(device), -1);
+    EXPECT_EQ(std::string(source.error()), std::string(device) + " is not a CD drive");
 }
 
 // Sectors the drive cannot read are given up after a few retries: the read
