@@ -568,16 +568,36 @@ const char *last_cdio_message() { return log_message; }
 // Frames paranoia gave up on since the last load.
 int32_t cdio_skipped_frames() { return state.skipped; }
 
-// Asks libcdio for the default drive, unless the tests name an image.
+#if MIVO_TEST_HOOKS
+// The image the tests name, if it is a regular file: opened without waiting,
+// as the sheet reader opens a sheet, so that a FIFO there cannot hold
+// start-up, and refused otherwise.
+static bool test_image_usable(const char *image)
+{
+    int fd = open(image, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    close(fd);
+    return regular;
+}
+#endif
+
+// Asks libcdio for the default drive, unless a test build's tests name an image.
 bool find_default_cd_device(char *path, int size)
 {
+#if MIVO_TEST_HOOKS
     // Test hook: the end-to-end tests have no drive, so they name a BIN/CUE
     // image that libcdio opens in the default drive's place.
     const char *image = getenv("MIVO_TEST_CDIO_IMAGE");
     if (image && *image) {
+        if (!test_image_usable(image))
+            return false;
         copy_text(path, size, image);
         return true;
     }
+#endif
     install_cdio_log_handler();
     char *device = cdio_get_default_device(nullptr);
     if (!device)

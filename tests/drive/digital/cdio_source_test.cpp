@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -257,6 +259,34 @@ TEST_F(CdioSourceTest, EmptyPathOpensTheDefaultDrive)
     unsetenv("MIVO_TEST_CDIO_IMAGE");
     ASSERT_EQ(source.load(toc, text), DRIVE_STOPPED) << source.error();
     expect_toc(toc, layout_toc(three_audio_tracks()));
+}
+
+// A FIFO named as the test image would hold start-up in its open for ever:
+// the hook refuses what is no regular file, at once.
+TEST_F(CdioSourceTest, TheTestImageHookRefusesAFifo)
+{
+    char fifo[512];
+    snprintf(fifo, sizeof fifo, "%s/image.cue", dir);
+    ASSERT_EQ(mkfifo(fifo, 0600), 0);
+    setenv("MIVO_TEST_CDIO_IMAGE", fifo, 1);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(source.open("") == -1 ? 0 : 1);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 500 && ended == 0; i++) {
+        ended = waitpid(child, &status, WNOHANG);
+        if (ended == 0)
+            usleep(10 * 1000);
+    }
+    unsetenv("MIVO_TEST_CDIO_IMAGE");
+    if (ended == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "opening the default drive waited on the FIFO";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the FIFO was taken as a drive";
 }
 
 // libcdio's own handler prints warnings on the terminal and exits the process
