@@ -13,6 +13,8 @@
 #include <cstring>
 
 // getdents64's record: the directory is read without readdir's heap stream.
+namespace
+{
 struct DirEntry64 {
     uint64_t inode;
     int64_t offset;
@@ -20,6 +22,7 @@ struct DirEntry64 {
     unsigned char type;
     char name[1];
 };
+} // namespace
 
 // Calls visit for each name in folder until it returns true; false when the
 // folder cannot be read.

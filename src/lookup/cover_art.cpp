@@ -124,6 +124,8 @@ int cover_write_atomically(const char *dir, const char *name, const void *data, 
 
 // The directory's entries through getdents64, which needs no heap as
 // readdir's stream does.
+namespace
+{
 struct DirEntry64 {
     uint64_t inode;
     int64_t offset;
@@ -131,6 +133,7 @@ struct DirEntry64 {
     unsigned char type;
     char name[1];
 };
+} // namespace
 
 static bool is_cached_image(const char *name)
 {
