@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstring>
 
-static const CommandDialogs real_dialogs = {prompt_track_number, run_track_editor};
+static const CommandDialogs real_dialogs = {prompt_track_number, open_track_editor};
 static const CommandDialogs *dialogs = &real_dialogs;
 
 void set_command_dialogs(const CommandDialogs *replacement)
@@ -152,12 +152,9 @@ static void run_previous(int64_t)
         play_from(previous_target(player.drive), 0);
 }
 
-static void run_go_to(int64_t)
-{
-    int track = dialogs->prompt_track_number();
-    if (track != -1)
-        play_from(track, 0);
-}
+static void go_to_chosen(int track) { play_from(track, 0); }
+
+static void run_go_to(int64_t) { dialogs->ask_track_number(go_to_chosen); }
 
 static void run_skip_ahead(int64_t) { play_from(player.drive.track, add_wrapping(player.drive.frame, 300)); }
 
@@ -184,7 +181,7 @@ static void run_volume_down(int64_t) { step_volume(VOLUME_DOWN); }
 static void run_edit_titles(int64_t)
 {
     if (has_disc())
-        dialogs->run_track_editor(player.db, player.drive);
+        dialogs->open_track_editor(player.db, player.drive);
 }
 
 static void run_look_up(int64_t) { choose_titles(); }
@@ -306,12 +303,6 @@ void use_player_commands() { set_commands(player_commands(), player_command_coun
 
 void dispatch_key(int key)
 {
-    // The key help is open: the key that closes it does nothing else.
-    if (key_help_open()) {
-        if (key != ERR && key != KEY_RESIZE)
-            close_key_help();
-        return;
-    }
     const Command *command = command_for_key(PLACE_PLAYER, key);
     if (command != nullptr)
         command->run(0);

@@ -12,14 +12,51 @@
 #include "lookup/lookup.h"
 #include "ui/message_line.h"
 #include "ui/player_screen.h"
+#include "ui/screen.h"
 #include "ui/terminal.h"
 
-// The table of contents of the disc whose texts player.db holds. At a disc
-// change the status already describes the new disc, so unsaved texts are saved
-// with this copy, under the identity of the disc they belong to.
-static Toc loaded_disc;
+static struct {
+    // The table of contents of the disc whose texts player.db holds. At a
+    // disc change the status already describes the new disc, so unsaved texts
+    // are saved with this copy, under the identity of the disc they belong to.
+    Toc loaded_disc;
+    // Other parts' descriptors the wait watches, and what serves them.
+    struct {
+        int fd;
+        void (*service)();
+    } watch[MAX_LOOP_WATCHES];
+    int watch_count;
+} loop;
 
-void remember_loaded_disc(const Toc &toc) { loaded_disc = toc; }
+void remember_loaded_disc(const Toc &toc) { loop.loaded_disc = toc; }
+
+bool watch_in_main_loop(int fd, void (*service)())
+{
+    if (fd < 0 || loop.watch_count == MAX_LOOP_WATCHES)
+        return false;
+    loop.watch[loop.watch_count++] = {fd, service};
+    return true;
+}
+
+void unwatch_in_main_loop(int fd)
+{
+    for (int i = 0; i < loop.watch_count; i++)
+        if (loop.watch[i].fd == fd) {
+            loop.watch[i] = loop.watch[--loop.watch_count];
+            return;
+        }
+}
+
+static void service_watches()
+{
+    for (int i = 0; i < loop.watch_count; i++)
+        if (loop.watch[i].service != nullptr)
+            loop.watch[i].service();
+}
+
+static void draw_player() { draw_player_screen(player.db, player.drive, player.play_mode); }
+
+const Screen player_screen = {"player", draw_player, dispatch_key, nullptr, SCREEN_OPAQUE};
 
 static void follow_disc_change(uint64_t id)
 {
@@ -27,7 +64,7 @@ static void follow_disc_change(uint64_t id)
     if (player.db.dirty) {
         // Unsaved edits of the previous disc go to that disc's file or are lost;
         // never to the new disc's. Lost ones are said at once and at the end.
-        if (save_database(player.db, loaded_disc) != 0)
+        if (save_database(player.db, loop.loaded_disc) != 0)
             note_lost_titles();
     }
     bool has_title_file = false;
@@ -61,26 +98,34 @@ void poll_drive()
     }
 }
 
-// Waits for a key, a lookup's servers or the drive's news.
+// Waits for a key, a lookup's servers, the drive's news or another part's
+// descriptor.
 static void wait_for_any_news(int input_fd, int timeout_ms)
 {
-    const int fds[] = {input_fd, drive_news_fd()};
-    wait_for_lookup_or_input(fds, 2, timeout_ms);
+    int fds[2 + MAX_LOOP_WATCHES] = {input_fd, drive_news_fd()};
+    for (int i = 0; i < loop.watch_count; i++)
+        fds[2 + i] = loop.watch[i].fd;
+    wait_for_lookup_or_input(fds, 2 + loop.watch_count, timeout_ms);
 }
 
 int read_key_or_news(int tenths)
 {
-    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0)
+    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0 && loop.watch_count == 0)
         return read_key(tenths);
     return read_key_waiting(tenths, wait_for_any_news);
 }
 
 void run_main_loop()
 {
+    if (!screen_is_open(player_screen))
+        open_screen(player_screen);
     do {
-        poll_drive();
+        // The editor and the prompts hold the drive as it was when they opened.
+        if (!screens_hold_drive())
+            poll_drive();
         advance_lookup();
-        draw_player_screen(player.db, player.drive, player.play_mode);
+        service_watches();
+        draw_screens();
         int key = read_key_or_news(5);
         if (terminal_lost())
             player.quit = 1;
@@ -88,6 +133,11 @@ void run_main_loop()
         // may leave a new one.
         if (key != ERR && key != KEY_RESIZE)
             clear_message();
-        dispatch_key(key);
+        // The player's key of the turn a quit came in still counts; a dialog
+        // over it gives up instead, its half-typed line dropped.
+        if (!player.quit || top_screen() == &player_screen)
+            screens_key(key);
     } while (!player.quit);
+    // An open editor saves its texts as it is left.
+    leave_all_screens();
 }

@@ -7,7 +7,7 @@
 #include "ui/draw.h"
 #include "ui/message_line.h"
 #include "ui/prompt.h"
-#include "ui/terminal.h"
+#include "ui/screen.h"
 
 #include <curses.h>
 
@@ -182,15 +182,26 @@ static void draw_track_editor(const DiscDatabase &db, int track_count)
     draw_message_line(stdscr);
 }
 
-// Asks for a title and stores it in target only when the prompt gave one and
-// it is not empty: a cancelled, failed or hung-up prompt changes nothing.
+// The title a prompt of the editor is answering for.
+static char *prompted_title;
+static DiscDatabase *prompted_db;
+
+// Stores the prompt's answer only when it is not empty: a cancelled prompt
+// never calls here, and an empty answer changes nothing.
+static void title_answered(const char *answer)
+{
+    if (answer[0] == '\0' || prompted_title == nullptr)
+        return;
+    memcpy(prompted_title, answer, strlen(answer) + 1);
+    prompted_db->dirty = 1;
+}
+
+// Opens the prompt for a title; its answer lands in target.
 static void edit_title(DiscDatabase &db, char *target, const char *title)
 {
-    char answer[TEXT_FIELD_SIZE];
-    if (prompt_string(answer, sizeof answer, title) != 0 || answer[0] == '\0')
-        return;
-    memcpy(target, answer, strlen(answer) + 1);
-    db.dirty = 1;
+    prompted_title = target;
+    prompted_db = &db;
+    open_prompt(title, "", TEXT_FIELD_SIZE, title_answered);
 }
 
 // Gives every track of the disc its numbered default title.
@@ -280,58 +291,42 @@ void editor_leave(int64_t)
 {
     if (!session.open)
         return;
+    session.open = false;
+    close_screen(track_editor_screen);
     if (save_database(*session.db, session.drive->toc) != 0)
         show_message("Titles not saved: %s", database_error());
     curs_set(1);
-    session.open = false;
 }
 
 bool track_editor_open() { return session.open; }
 
-void open_track_editor(DiscDatabase &db, const DriveStatus &drive)
-{
-    session.db = &db;
-    session.drive = &drive;
-    session.open = true;
-    curs_set(0);
-}
-
-void draw_track_editor_screen()
+static void draw_track_editor_screen()
 {
     if (session.open)
         draw_track_editor(*session.db, session_track_count());
 }
 
-void track_editor_key(int key)
+static void track_editor_key(int key)
 {
     const Command *command = command_for_key(PLACE_EDITOR, key);
     if (command != nullptr)
         command->run(0);
-    else
-        wrefresh(stdscr);
 }
 
-// Redraws and obeys one key per turn until the user leaves; leaving always saves.
-void run_track_editor(DiscDatabase &db, const DriveStatus &drive)
+// mivo ends with the editor open: it is left as Q leaves it, so the texts
+// reach the disc's file.
+static void leave_track_editor() { editor_leave(0); }
+
+const Screen track_editor_screen = {"editor", draw_track_editor_screen, track_editor_key,
+                                    leave_track_editor, SCREEN_OPAQUE | SCREEN_HOLDS_DRIVE};
+
+void open_track_editor(DiscDatabase &db, const DriveStatus &drive)
 {
-    // The caller's idle input mode (half-delay) bounds each key wait, so the
-    // screen is redrawn about twice a second while no key comes.
-    open_track_editor(db, drive);
-    while (session.open) {
-        draw_track_editor_screen();
-        int key = read_key(5);
-        // Nobody can type any more: leave, so the texts are saved and the
-        // player can end.
-        if (key == ERR && terminal_lost())
-            key = 'q';
-        // A quit signal leaves the same way, so the texts reach the disc's file.
-        if (quit_requested())
-            key = 'q';
-        if (key != ERR && key != KEY_RESIZE)
-            clear_message();
-        if (key == ERR)
-            wrefresh(stdscr);
-        else
-            track_editor_key(key);
-    }
+    if (session.open)
+        return;
+    session.db = &db;
+    session.drive = &drive;
+    session.open = true;
+    open_screen(track_editor_screen);
+    curs_set(0);
 }

@@ -3,12 +3,12 @@
 
 #include "ui/command.h"
 #include "ui/draw.h"
+#include "ui/screen.h"
 
 #include <curses.h>
 
 #include <cstring>
 
-static bool open_now;
 
 // What the words on the player screen mean, below the keys where there is room.
 static const char *const WORD_LINES[] = {
@@ -28,11 +28,20 @@ static constexpr int HELP_WIDTH = 19;
 static constexpr int ENTRY_WIDTH = KEYS_WIDTH + HELP_WIDTH;
 static constexpr int LINE_WIDTH = 2 * ENTRY_WIDTH + 1;
 
-void open_key_help() { open_now = true; }
+// Any key the user types closes the box, and does nothing else.
+static void key_help_key(int key)
+{
+    if (key != KEY_RESIZE)
+        close_key_help();
+}
 
-void close_key_help() { open_now = false; }
+const Screen key_help_screen = {"key help", draw_key_help, key_help_key, nullptr, 0};
 
-bool key_help_open() { return open_now; }
+void open_key_help() { open_screen(key_help_screen); }
+
+void close_key_help() { close_screen(key_help_screen); }
+
+bool key_help_open() { return screen_is_open(key_help_screen); }
 
 // One row of the box: its first cell, width - 2 fill cells and its last cell;
 // cells off the screen are skipped.

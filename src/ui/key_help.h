@@ -3,7 +3,12 @@
 // on the screen mean, for a newcomer; open from the ? key to the next key.
 #pragma once
 
-// Opens the box; the player screen draws it until it is closed.
+#include "ui/screen.h"
+
+// The box as a screen over the player's: any key closes it.
+extern const Screen key_help_screen;
+
+// Opens the box over the screens open.
 void open_key_help();
 
 // Closes the box.

@@ -72,6 +72,7 @@ void draw_lookup_picker(const CandidateList &list, PickerView &view, const char 
     const int width = cols - 4;
     if (waiting) {
         put_text(2, 2, status, width);
+        draw_message_line(stdscr);
         return;
     }
     // Two rows a candidate between the frame lines; the selection stays shown.
@@ -95,6 +96,7 @@ void draw_lookup_picker(const CandidateList &list, PickerView &view, const char 
         if (selected)
             wattroff(stdscr, A_REVERSE);
     }
+    draw_message_line(stdscr);
 }
 
 PickerAction picker_key(int key, PickerView &view, int32_t count)

@@ -6,7 +6,6 @@
 #include "mivo_version.h"
 #include "ui/command.h"
 #include "ui/draw.h"
-#include "ui/key_help.h"
 #include "ui/play_mode.h"
 
 #include <curses.h>
@@ -272,7 +271,5 @@ void draw_player_screen(const DiscDatabase &db, const DriveStatus &drive, int32_
     draw_track_list(drive);
     draw_control_panel(drive);
     draw_disc_info(db, drive);
-    if (key_help_open())
-        draw_key_help();
     draw_message_line(stdscr);
 }

@@ -144,6 +144,9 @@ bool start_terminal()
     set_term(screen);
     input_fd = fileno(stdin);
     set_escdelay(ESCAPE_DELAY_MS);
+    // Keys come as the bytes typed, all eight bits of each, so the prompt can
+    // put a character of the locale together from them.
+    meta(stdscr, TRUE);
     if (has_colors()) {
         start_color();
         for (short i = 0; i <= 7; i++)

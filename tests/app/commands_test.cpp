@@ -8,6 +8,7 @@
 #include "fake_sdl.h"
 #include "ui/key_help.h"
 #include "ui/message_line.h"
+#include "ui/screen.h"
 
 #include <curses.h>
 #include <gtest/gtest.h>
@@ -36,10 +37,11 @@ const RecordedCall Eject{CdCall::Eject, {}};
 int prompt_answer = -1;
 int prompts_opened = 0;
 int editor_runs = 0;
-int fake_prompt()
+void fake_prompt(void (*chosen)(int))
 {
     prompts_opened++;
-    return prompt_answer;
+    if (prompt_answer != -1)
+        chosen(prompt_answer);
 }
 void fake_editor(DiscDatabase &, const DriveStatus &) { editor_runs++; }
 const CommandDialogs fake_dialogs = {fake_prompt, fake_editor};
@@ -354,21 +356,24 @@ TEST_F(Commands, NoOpenDriveReachesNoDrive)
 TEST_F(Commands, QuestionMarkOpensTheKeyHelpAndTheNextKeyOnlyClosesIt)
 {
     drive_at(CD_PLAYING, 2, 1000);
-    dispatch_key('?');
+    open_screen(player_screen);
+    screens_key('?');
     EXPECT_TRUE(key_help_open());
     // Waits and resizes leave it open.
-    dispatch_key(ERR);
-    dispatch_key(KEY_RESIZE);
+    screens_key(ERR);
+    screens_key(KEY_RESIZE);
     EXPECT_TRUE(key_help_open());
     // ? itself closes it too.
-    dispatch_key('?');
+    screens_key('?');
     EXPECT_FALSE(key_help_open());
     for (int key : {'q', 'p', 'g'}) {
         SCOPED_TRACE(key);
-        dispatch_key('?');
-        dispatch_key(key);
+        screens_key('?');
+        screens_key(key);
         EXPECT_FALSE(key_help_open());
     }
+    EXPECT_EQ(top_screen(), &player_screen);
+    leave_all_screens();
     EXPECT_EQ(player.quit, 0);
     EXPECT_TRUE(fake_sdl.calls.empty());
     EXPECT_EQ(prompts_opened, 0);

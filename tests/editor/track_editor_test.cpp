@@ -6,6 +6,7 @@
 #include "test_screen.h"
 #include "ui/message_line.h"
 #include "ui/prompt.h"
+#include "ui/screen.h"
 #include "ui/terminal.h"
 
 #include <gtest/gtest.h>
@@ -101,8 +102,9 @@ class TrackEditor : public ::testing::Test
     void run_editor(int rows, int cols, const std::string &keys)
     {
         open_test_screen(rows, cols);
-        feed_keys(keys + "q");
-        run_track_editor(edited.db, edited.drive);
+        open_track_editor(edited.db, edited.drive);
+        run_screens(keys + "q");
+        leave_all_screens();
     }
 
     // Puts a directory where the disc's file goes, so that saving it must fail.
@@ -476,27 +478,15 @@ TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
     EXPECT_EQ(saved_files().size(), 1u);
 }
 
-// The prompt's keys when a quit signal comes while it waits: nothing at first,
-// then Escape.
-int quit_while_prompting(wint_t *key)
-{
-    if (!edited.quit) {
-        edited.quit = 1;
-        return ERR;
-    }
-    *key = 27;
-    return OK;
-}
-
 TEST_F(TrackEditor, AQuitSignalLeavesAndSavesBeforeTheNextKey)
 {
     insert_disc(3);
     set_title(0, "Opening");
     edited.db.dirty = 1;
-    set_prompt_key_reader(quit_while_prompting);
-    // The signal comes in the prompt of E; D and Q are typed after it.
+    // The signal comes while the prompt of E is open; D and Q are typed after it.
+    set_quit_check([] { return prompt_open(); });
     run_editor(24, 80, "ed");
-    set_prompt_key_reader(nullptr);
+    set_quit_check(nullptr);
     EXPECT_EQ(editor_cursor_row, 0) << "a key after the signal was obeyed";
     EXPECT_EQ(title(0), "Opening");
     EXPECT_EQ(saved_files().size(), 1u);

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "test_screen.h"
 #include "ui/prompt.h"
+#include "ui/screen.h"
 #include "ui/terminal.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
+#include <cwchar>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -87,9 +90,6 @@ ScriptStep with_quit(ScriptStep step)
     return step;
 }
 
-// The application's quit flag, as the prompt sees it through the terminal.
-bool quit_flag;
-bool scripted_quit() { return quit_flag; }
 
 std::vector<ScriptStep> typed_text(const std::wstring &text)
 {
@@ -99,35 +99,76 @@ std::vector<ScriptStep> typed_text(const std::wstring &text)
     return steps;
 }
 
-// Hands out the script in order; past its end it presses Escape, so a prompt
-// that wants more keys than the script has ends instead of hanging.
-int scripted_key(wint_t *key)
+// What the prompt answered, for the helpers below.
+char *answer_buffer;
+int answer_result;
+void store_answer(const char *answer)
 {
-    if (script_at >= script.size()) {
-        *key = 27;
-        return OK;
-    }
-    const ScriptStep step = script[script_at++];
-    if (step.quit)
-        quit_flag = true;
-    if (step.rows > 0)
-        resizeterm(step.rows, step.cols);
-    *key = step.key;
-    return step.result;
+    strcpy(answer_buffer, answer);
+    answer_result = 0;
 }
 
-// Runs the prompt over a script of steps.
+// Opens the prompt as a title prompt does (the line empty) for the keys fed
+// before; 0 and the answer in buffer when Enter answered, -1 otherwise.
+int prompt_string(char *buffer, int size, const char *title)
+{
+    answer_buffer = buffer;
+    answer_result = -1;
+    // An answer needs somewhere to go.
+    if (buffer == nullptr || !open_prompt(title, "", size, store_answer))
+        return -1;
+    run_screens("");
+    leave_all_screens();
+    return answer_result;
+}
+
+// The go-to prompt over the keys fed before: the track chosen, or -1.
+int chosen_track;
+int prompt_track_number()
+{
+    chosen_track = -1;
+    ::prompt_track_number([](int track) { chosen_track = track; });
+    run_screens("");
+    leave_all_screens();
+    return chosen_track;
+}
+
+// Hands the prompt's key function the script in order, a step a turn: a
+// typed character as the bytes of its UTF-8 form, a resize as KEY_RESIZE.
+// A quit signal leaves the prompt as the main loop does; past the end of the
+// script Escape is pressed, so a prompt that wants more keys ends.
 int run_script(std::vector<ScriptStep> steps, char *buffer, int size)
 {
     script = std::move(steps);
     script_at = 0;
-    quit_flag = false;
-    set_prompt_key_reader(scripted_key);
-    set_quit_check(scripted_quit);
-    const int result = prompt_string(buffer, size, "Track name");
-    set_quit_check(nullptr);
-    set_prompt_key_reader(nullptr);
-    return result;
+    answer_buffer = buffer;
+    answer_result = -1;
+    if (!open_prompt("Track name", "", size, store_answer))
+        return -1;
+    while (prompt_open()) {
+        draw_screens();
+        if (script_at >= script.size()) {
+            screens_key(27);
+            break;
+        }
+        const ScriptStep step = script[script_at++];
+        if (step.quit) {
+            leave_all_screens();
+            break;
+        }
+        if (step.rows > 0) {
+            resizeterm(step.rows, step.cols);
+            screens_key(KEY_RESIZE);
+        } else if (step.result == OK) {
+            char bytes[MB_LEN_MAX];
+            mbstate_t state{};
+            const size_t n = wcrtomb(bytes, static_cast<wchar_t>(step.key), &state);
+            for (size_t i = 0; i < n && n != static_cast<size_t>(-1); i++)
+                screens_key(static_cast<unsigned char>(bytes[i]));
+        }
+    }
+    draw_screens();
+    return answer_result;
 }
 
 } // namespace
@@ -324,7 +365,7 @@ TEST(PromptEditing, EditsWholeCharactersWithinTheByteLimit)
         {"a character that would pass the limit is refused", "\xc3\xa9\xc3\xa9\xc3\xa9\n", 5, 0,
          "\xc3\xa9\xc3\xa9"},
         {"three bytes do not fit in one", "aaa\xe9\xbe\x8dz\n", 5, 0, "aaaz"},
-        {"controls but a tab are not text", std::string("a\tb\x01\x1c") + "c\n", 256, 0, "a\tbc"},
+        {"controls but a tab are not text", std::string("a\tb\x02\x1c") + "c\n", 256, 0, "a\tbc"},
         {"Escape cancels what was typed", "half a tit\033", 256, -1, "kept"},
     };
     set_escdelay(50);
