@@ -11,9 +11,10 @@ here=$(dirname "$0")
 packages=(
   libgtest-dev                   # the unit tests
   python3 python3-pyte           # the end-to-end tests read the screen through pyte
-  clang libclang-rt-14-dev       # the database loader's libFuzzer target
+  clang libclang-rt-14-dev       # the parsers' libFuzzer targets
   mandoc                         # the manual pages' lint
   dpkg-dev lintian               # the Debian package: its dependencies and its lint
   shellcheck                     # the scripts' lint
+  ninja-build                    # the build with Ninja the suite checks
 )
 install_missing "${packages[@]}"
