@@ -7,6 +7,7 @@
 #include "ui/command.h"
 #include "ui/key_help.h"
 #include "ui/message_line.h"
+#include "ui/player_screen.h"
 #include "ui/prompt.h"
 
 #include <curses.h>
@@ -190,6 +191,24 @@ static void run_help(int64_t) { open_key_help(); }
 
 static void run_quit(int64_t) { player.quit = 1; }
 
+static void run_cursor_up(int64_t) { move_track_cursor(CURSOR_UP, player.drive); }
+static void run_cursor_down(int64_t) { move_track_cursor(CURSOR_DOWN, player.drive); }
+static void run_cursor_page_up(int64_t) { move_track_cursor(CURSOR_PAGE_UP, player.drive); }
+static void run_cursor_page_down(int64_t) { move_track_cursor(CURSOR_PAGE_DOWN, player.drive); }
+static void run_cursor_first(int64_t) { move_track_cursor(CURSOR_FIRST, player.drive); }
+static void run_cursor_last(int64_t) { move_track_cursor(CURSOR_LAST, player.drive); }
+
+// Enter plays the track under the cursor as G would, and the cursor follows
+// the playing track again.
+static void run_play_cursor(int64_t)
+{
+    const int32_t track = track_under_cursor(player.drive);
+    if (!has_disc() || track < 0)
+        return;
+    follow_playing_track();
+    play_from(track, 0);
+}
+
 static void run_seek_by(int64_t frames)
 {
     play_from(player.drive.track, add_wrapping(player.drive.frame, clamped(frames)));
@@ -241,9 +260,9 @@ static const Command player_command_table[] = {
      "Next track", NEED_DISC, false, run_next},
     {CMD_GO_TO, "go-to", PLACE_PLAYER, {'G', 'g'}, "G", 'G', "- Go to track", 3, 25,
      "Go to a track", NEED_DISC, false, run_go_to},
-    {CMD_SKIP_AHEAD, "skip-ahead", PLACE_PLAYER, {']'}, "]", ']', "- Skip ahead", 4, 25,
+    {CMD_SKIP_AHEAD, "skip-ahead", PLACE_PLAYER, {']', KEY_RIGHT}, "] Right", ']', "- Skip ahead", 4, 25,
      "Skip 4 s ahead", NEED_DISC, false, run_skip_ahead},
-    {CMD_SKIP_BACK, "skip-back", PLACE_PLAYER, {'['}, "[", '[', "- Skip back", 5, 25,
+    {CMD_SKIP_BACK, "skip-back", PLACE_PLAYER, {'[', KEY_LEFT}, "[ Left", '[', "- Skip back", 5, 25,
      "Skip 4 s back", NEED_DISC, false, run_skip_back},
     {CMD_VOLUME_UP, "volume-up", PLACE_PLAYER, {'*'}, "*", '*', "- Increase volume", 7, 0,
      "Volume up", NEED_DISC, false, run_volume_up},
@@ -261,6 +280,20 @@ static const Command player_command_table[] = {
      "Repeat track", NEED_NOTHING, false, run_repeat_track},
     {CMD_LOOK_UP, "look-up", PLACE_PLAYER, {'L', 'l'}, "L", 'L', "- Look the titles up", 0, 0,
      "Look titles up", NEED_DISC, false, run_look_up},
+    {CMD_CURSOR_UP, "cursor-up", PLACE_PLAYER, {KEY_UP, 'k'}, "Up k", 0, "", 0, 0,
+     "Cursor up", NEED_DISC, false, run_cursor_up},
+    {CMD_CURSOR_DOWN, "cursor-down", PLACE_PLAYER, {KEY_DOWN, 'j'}, "Down j", 0, "", 0, 0,
+     "Cursor down", NEED_DISC, false, run_cursor_down},
+    {CMD_CURSOR_PAGE_UP, "cursor-page-up", PLACE_PLAYER, {KEY_PPAGE}, "PgUp", 0, "", 0, 0,
+     "Cursor a page up", NEED_DISC, false, run_cursor_page_up},
+    {CMD_CURSOR_PAGE_DOWN, "cursor-page-down", PLACE_PLAYER, {KEY_NPAGE}, "PgDn", 0, "", 0, 0,
+     "Cursor a page down", NEED_DISC, false, run_cursor_page_down},
+    {CMD_CURSOR_FIRST, "cursor-first", PLACE_PLAYER, {KEY_HOME}, "Home", 0, "", 0, 0,
+     "Cursor to the first", NEED_DISC, false, run_cursor_first},
+    {CMD_CURSOR_LAST, "cursor-last", PLACE_PLAYER, {KEY_END}, "End", 0, "", 0, 0,
+     "Cursor to the last", NEED_DISC, false, run_cursor_last},
+    {CMD_PLAY_CURSOR, "play-cursor", PLACE_PLAYER, {10, 13, KEY_ENTER}, "Enter", 0, "", 0, 0,
+     "Play cursor's track", NEED_DISC, false, run_play_cursor},
 
     {CMD_PAUSE, "pause", PLACE_REMOTE, {}, "", 0, "", 0, 0,
      "Pause a playing disc", NEED_DISC, false, run_pause},

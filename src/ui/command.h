@@ -50,7 +50,15 @@ enum CommandId : int32_t {
     CMD_EDITOR_UP = 28,
     CMD_EDITOR_LOOK_UP = 29,
     CMD_EDITOR_LEAVE = 30,
-    COMMAND_COUNT = 31,
+    // The track list's cursor.
+    CMD_CURSOR_UP = 31,
+    CMD_CURSOR_DOWN = 32,
+    CMD_CURSOR_PAGE_UP = 33,
+    CMD_CURSOR_PAGE_DOWN = 34,
+    CMD_CURSOR_FIRST = 35,
+    CMD_CURSOR_LAST = 36,
+    CMD_PLAY_CURSOR = 37, // plays the track under the cursor
+    COMMAND_COUNT = 38,
 };
 
 // Which screen's keys reach the command.

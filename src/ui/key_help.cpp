@@ -77,8 +77,7 @@ static void draw_entry(int row, int col, const Command &c, int room)
 }
 
 // The box is blanked first, so the screen under it cannot show through the
-// gaps between the words. The keys come first; what the words mean follows
-// only where the screen has room for all of it.
+// gaps between the words.
 void draw_key_help()
 {
     const Command *player_list[COMMAND_COUNT];
@@ -87,9 +86,12 @@ void draw_key_help()
     const int editors = help_commands(PLACE_EDITOR, editor_list, COMMAND_COUNT);
     const int player_rows = (players + 1) / 2;
     const int editor_rows = editors > 0 ? 1 + (editors + 1) / 2 : 0;
-    const int key_rows = player_rows + editor_rows;
-    const bool words = key_rows + 1 + WORD_LINE_COUNT + 2 <= getmaxy(stdscr);
-    const int count = key_rows + (words ? 1 + WORD_LINE_COUNT : 0);
+    // The player's keys always; then what the words mean, then the editor's
+    // keys (which its own screen shows too), each where the screen has room.
+    const int word_rows = 1 + WORD_LINE_COUNT;
+    const bool words = player_rows + word_rows + 2 <= getmaxy(stdscr);
+    const bool editor = editors > 0 && player_rows + (words ? word_rows : 0) + editor_rows + 2 <= getmaxy(stdscr);
+    const int count = player_rows + (words ? word_rows : 0) + (editor ? editor_rows : 0);
     const int height = count + 2;
     const int width = LINE_WIDTH + 4;
     const int top = (getmaxy(stdscr) - height) / 2 > 0 ? (getmaxy(stdscr) - height) / 2 : 0;
@@ -113,7 +115,12 @@ void draw_key_help()
         if (i + 1 < players)
             draw_entry(row, col + ENTRY_WIDTH + 1, *player_list[i + 1], room - ENTRY_WIDTH - 1);
     }
-    if (editors > 0) {
+    if (words) {
+        row++;
+        for (int i = 0; i < WORD_LINE_COUNT; i++)
+            draw_clipped(stdscr, row++, col, WORD_LINES[i], room);
+    }
+    if (editor) {
         draw_clipped(stdscr, row++, col, "In the title editor:", room);
         for (int i = 0; i < editors; i += 2, row++) {
             draw_entry(row, col, *editor_list[i], room);
@@ -121,9 +128,4 @@ void draw_key_help()
                 draw_entry(row, col + ENTRY_WIDTH + 1, *editor_list[i + 1], room - ENTRY_WIDTH - 1);
         }
     }
-    if (!words)
-        return;
-    row++;
-    for (int i = 0; i < WORD_LINE_COUNT; i++)
-        draw_clipped(stdscr, row + i, col, WORD_LINES[i], room);
 }

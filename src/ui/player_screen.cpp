@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 static Rect screen_rect;
 static Rect status_rect;
@@ -19,12 +20,31 @@ static Rect track_list_rect;
 static Rect disc_info_rect;
 static Rect control_panel_rect;
 
+// The track list's cursor: on the playing track until the user moves it,
+// back there once the cursor keys have rested a while.
+static struct {
+    int32_t track;
+    bool moved;
+    timespec moved_at;
+    int (*read_clock)(clockid_t, timespec *);
+} cursor = {0, false, {}, clock_gettime};
+
+// Seconds after the last cursor key that the cursor follows the playing track again.
+static constexpr double CURSOR_REST_SECONDS = 5.0;
+
+// Below this width the boxes keep the columns every terminal has; from it on
+// the left column grows, so the track list has room for the titles.
+static constexpr int WIDE_COLUMNS = 120;
+// Columns the left boxes grow by at most: titles of 20 letters a column.
+static constexpr int MAX_GROWTH = 40;
+
 static constexpr attr_t FRAME_ATTR = COLOR_PAIR(4);
 static constexpr attr_t BOX_TITLE_ATTR = A_BOLD | COLOR_PAIR(4);
 static constexpr attr_t BANNER_ATTR = A_BOLD | COLOR_PAIR(7);
 static constexpr attr_t BRIGHT_HINT_ATTR = A_BOLD | COLOR_PAIR(3);
 static constexpr attr_t DIM_HINT_ATTR = A_DIM;
 static constexpr attr_t PLAYING_TRACK_ATTR = A_BOLD;
+static constexpr attr_t CURSOR_ATTR = A_REVERSE;
 static constexpr attr_t TITLE_ATTR = A_BOLD | COLOR_PAIR(1);
 
 static constexpr int32_t FRAMES_PER_MINUTE = 60 * FRAMES_PER_SECOND;
@@ -69,9 +89,12 @@ static const char *play_mode_text(int32_t play_mode)
 // last redraw.
 static void lay_out_screen()
 {
-    set_rect(screen_rect, 0, 0, getmaxy(stdscr), getmaxx(stdscr));
-    set_rect(status_rect, 1, 1, 8, 28);
-    set_rect(track_list_rect, status_rect.bottom + 1, 1, screen_rect.bottom - 1, 28);
+    const int cols = getmaxx(stdscr);
+    const int grown = (cols - 80) / 2 < MAX_GROWTH ? (cols - 80) / 2 : MAX_GROWTH;
+    const int left_right = cols >= WIDE_COLUMNS ? 28 + grown : 28;
+    set_rect(screen_rect, 0, 0, getmaxy(stdscr), cols);
+    set_rect(status_rect, 1, 1, 8, left_right);
+    set_rect(track_list_rect, status_rect.bottom + 1, 1, screen_rect.bottom - 1, left_right);
     set_rect(disc_info_rect, screen_rect.bottom - 5, status_rect.right + 1, screen_rect.bottom - 1,
              screen_rect.right - 1);
     set_rect(control_panel_rect, 1, status_rect.right + 1, disc_info_rect.top,
@@ -128,29 +151,98 @@ static void draw_status_box(const DriveStatus &drive, int32_t play_mode)
     }
 }
 
-// Two columns of track entries, scrolled so that the current track stays in
-// view; the current track is bold while it plays.
-static void draw_track_list(const DriveStatus &drive)
+// Seconds on the cursor's clock since the last cursor key.
+static double seconds_since_move()
 {
-    const int rows_per_column = track_list_rect.height - 1;
-    if (rows_per_column < 1)
+    timespec now{};
+    cursor.read_clock(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - cursor.moved_at.tv_sec) +
+           static_cast<double>(now.tv_nsec - cursor.moved_at.tv_nsec) / 1e9;
+}
+
+// A track index held within the disc's count tracks.
+static int32_t within(int64_t track, int count)
+{
+    if (track > count - 1)
+        track = count - 1;
+    return static_cast<int32_t>(track < 0 ? 0 : track);
+}
+
+int32_t track_under_cursor(const DriveStatus &drive)
+{
+    const int count = usable_track_count(drive.toc);
+    if (count == 0)
+        return -1;
+    if (cursor.moved && seconds_since_move() >= CURSOR_REST_SECONDS)
+        cursor.moved = false;
+    return within(cursor.moved ? cursor.track : drive.track, count);
+}
+
+// The entries one column of the track list shows on the current screen.
+static int rows_per_column()
+{
+    lay_out_screen();
+    return track_list_rect.height - 1;
+}
+
+void move_track_cursor(CursorMove move, const DriveStatus &drive)
+{
+    const int count = usable_track_count(drive.toc);
+    if (count == 0)
+        return;
+    const int64_t from = track_under_cursor(drive);
+    const int page = rows_per_column() > 1 ? rows_per_column() : 1;
+    int64_t to = from;
+    switch (move) {
+    case CURSOR_UP:
+        to = from - 1;
+        break;
+    case CURSOR_DOWN:
+        to = from + 1;
+        break;
+    case CURSOR_PAGE_UP:
+        to = from - page;
+        break;
+    case CURSOR_PAGE_DOWN:
+        to = from + page;
+        break;
+    case CURSOR_FIRST:
+        to = 0;
+        break;
+    case CURSOR_LAST:
+        to = count - 1;
+        break;
+    }
+    cursor.track = within(to, count);
+    cursor.moved = true;
+    cursor.read_clock(CLOCK_MONOTONIC, &cursor.moved_at);
+}
+
+void follow_playing_track() { cursor.moved = false; }
+
+void set_track_cursor_clock(int (*clock)(clockid_t, timespec *))
+{
+    cursor.read_clock = clock != nullptr ? clock : clock_gettime;
+}
+
+// Two columns of track entries, scrolled so that the cursor stays in view;
+// the playing track is bold, the cursor's in reverse video. Where the box is
+// wider than the numbers and times, each entry also shows its title.
+static void draw_track_list(const DiscDatabase &db, const DriveStatus &drive)
+{
+    const int rows = track_list_rect.height - 1;
+    if (rows < 1)
         return;
     const int count = usable_track_count(drive.toc);
     if (count == 0)
         return;
     const int status = drive.state;
-    const int capacity = 2 * rows_per_column;
+    const int capacity = 2 * rows;
+    const int under_cursor = track_under_cursor(drive);
     int first = 0;
     int last = count - 1;
     if (count > capacity) {
-        // A current track outside the disc scrolls like its nearest track;
-        // clamping it first keeps the sums below from overflowing.
-        int current = drive.track;
-        if (current < 0)
-            current = 0;
-        if (current > count - 1)
-            current = count - 1;
-        first = current - rows_per_column;
+        first = under_cursor - rows;
         if (first < 0)
             first = 0;
         last = first + capacity - 1;
@@ -159,19 +251,27 @@ static void draw_track_list(const DriveStatus &drive)
             first = count - capacity;
         }
     }
+    const int column_width = (track_list_rect.width - 2) / 2;
+    // The entry, a blank and a title of at least a few letters.
+    const int title_width = column_width - 12;
     for (int i = first; i <= last; i++) {
         const int k = i - first;
-        const int row = track_list_rect.top + 1 + k % rows_per_column;
-        const int col = track_list_rect.left + (k < rows_per_column ? 2 : 14);
+        const int row = track_list_rect.top + 1 + k % rows;
+        const int col = track_list_rect.left + 2 + (k < rows ? 0 : column_width);
         const int32_t length = static_cast<int32_t>(drive.toc.track[i].length);
-        const bool playing = status == DRIVE_PLAYING && i == drive.track;
-        if (playing)
-            wattr_on(stdscr, PLAYING_TRACK_ATTR, nullptr);
+        const attr_t attr = (status == DRIVE_PLAYING && i == drive.track ? PLAYING_TRACK_ATTR : 0) |
+                            (i == under_cursor ? CURSOR_ATTR : 0);
+        if (attr != 0)
+            wattr_on(stdscr, attr, nullptr);
         mvprintw(row, col, "%02u - %02u:%02u", static_cast<unsigned>(i + 1),
                  static_cast<unsigned>(length / FRAMES_PER_MINUTE),
                  static_cast<unsigned>(length / FRAMES_PER_SECOND % 60));
-        if (playing)
-            wattr_off(stdscr, PLAYING_TRACK_ATTR, nullptr);
+        if (title_width >= 4 && db.entries[i].title[0] != '\0') {
+            waddch(stdscr, ' ');
+            draw_clipped(stdscr, row, col + 11, db.entries[i].title, title_width);
+        }
+        if (attr != 0)
+            wattr_off(stdscr, attr, nullptr);
     }
 }
 
@@ -268,7 +368,7 @@ void draw_player_screen(const DiscDatabase &db, const DriveStatus &drive, int32_
     wattr_off(stdscr, BANNER_ATTR, nullptr);
 
     draw_status_box(drive, play_mode);
-    draw_track_list(drive);
+    draw_track_list(db, drive);
     draw_control_panel(drive);
     draw_disc_info(db, drive);
     draw_message_line(stdscr);

@@ -8,6 +8,7 @@
 #include "fake_sdl.h"
 #include "ui/key_help.h"
 #include "ui/message_line.h"
+#include "ui/player_screen.h"
 #include "ui/screen.h"
 
 #include <curses.h>
@@ -205,6 +206,13 @@ TEST_F(Commands, KeyTable)
         {.what = "skip ahead, one track", .key = ']', .mode = TRACK, .calls = {Play(2, 1300, 1, 0)}},
         {.what = "skip ahead in the last track, one track", .key = ']', .track = 4, .mode = TRACK,
          .calls = {Play(4, 1300, 0, 0)}},
+        {.what = "right skips ahead", .key = KEY_RIGHT, .status = PLAYING, .calls = {Play(2, 1300, 0, 0)}},
+        {.what = "left skips back", .key = KEY_LEFT, .status = PAUSED, .calls = {Play(2, 700, 0, 0)}},
+
+        {.what = "enter plays the track under the cursor", .key = '\n', .status = PLAYING,
+         .calls = {Play(2, 0, 0, 0)}},
+        {.what = "enter, one track", .key = KEY_ENTER, .mode = TRACK, .calls = {Play(2, 0, 1, 0)}},
+        {.what = "enter, empty drive", .key = 13, .status = EMPTY},
     };
     // clang-format on
     for (const Case &c : cases) {
@@ -308,9 +316,12 @@ TEST_F(Commands, OnlyTheBoundCodesDoAnything)
 {
     const std::set<int> bound = {'*', '+', '=', '-', '_', '/', 'C', 'c', 'E', 'e',
                                  'G', 'g', 'M', 'm', 'P', 'p', 'Q', 'q', 'R', 'r',
-                                 'S', 's', 'T', 't', 'U', 'u', '[', ']', ' ', '?'};
-    ASSERT_EQ(bound.size(), 30u);
-    std::vector<int> keys = {ERR,           KEY_F(1),   KEY_F(12), KEY_UP,  KEY_DOWN, KEY_ENTER,
+                                 'S', 's', 'T', 't', 'U', 'u', '[', ']', ' ', '?',
+                                 10,  13,  KEY_ENTER, KEY_LEFT, KEY_RIGHT};
+    ASSERT_EQ(bound.size(), 35u);
+    // The cursor's keys move only the cursor: they reach no drive either.
+    std::vector<int> keys = {ERR,           KEY_F(1),   KEY_F(12), KEY_UP,  KEY_DOWN, KEY_PPAGE,
+                             KEY_NPAGE,     KEY_HOME,   KEY_END,   'j',     'k',
                              KEY_BACKSPACE, KEY_RESIZE, KEY_MAX,   INT_MIN, INT_MAX,  -2};
     for (int k = 0; k < 1024; k++)
         keys.push_back(k);
@@ -548,4 +559,31 @@ TEST_F(Commands, WhetherACommandAppliesFollowsTheDrive)
         EXPECT_EQ(command_applies(eject, drive), c.eject) << c.status;
         EXPECT_TRUE(command_applies(quit, drive)) << c.status;
     }
+}
+
+TEST_F(Commands, EnterPlaysTheTrackTheCursorWasMovedTo)
+{
+    struct CursorCase {
+        const char *what;
+        std::vector<int> keys;
+        int track;
+    } cases[] = {
+        {"two down", {KEY_DOWN, 'j'}, 4},
+        {"up", {'k'}, 1},
+        {"first", {KEY_DOWN, KEY_HOME}, 0},
+        {"last", {KEY_END}, 4},
+        {"past the last", {KEY_END, KEY_DOWN, KEY_NPAGE}, 4},
+    };
+    for (const CursorCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        follow_playing_track();
+        drive_at(CD_PLAYING, 2, 1000);
+        for (int key : c.keys)
+            dispatch_key(key);
+        EXPECT_TRUE(fake_sdl.calls.empty()) << "a cursor key reached the drive";
+        dispatch_key('\n');
+        EXPECT_EQ(fake_sdl.calls, (std::vector<RecordedCall>{Play(c.track, 0, 0, 0)}));
+    }
+    follow_playing_track();
 }

@@ -427,6 +427,28 @@ class Session(E2E):
         m.wait_call(r"^PlayTracks 1 0 1 0 -> 0", mark)
         self.quit_cleanly(m)
 
+    def test_enter_plays_the_track_under_the_cursor(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        # The cursor starts on the current track, the first, in reverse video.
+        m.wait_for(lambda m: m.cell(10, 3).reverse, 3, "the cursor on track 1")
+        for keys, row, call in [("\x1bOB\x1bOB", 12, r"^PlayTracks 2 0 0 0 -> 0"),
+                                ("\x1bOF", 14, r"^PlayTracks 4 0 0 0 -> 0"),
+                                ("\x1bOHk", 10, r"^PlayTracks 0 0 0 0 -> 0")]:
+            with self.subTest(keys=keys):
+                m.send(keys)
+                m.wait_for(lambda m: m.cell(row, 3).reverse and not m.cell(row - 1, 3).reverse
+                           if row > 10 else m.cell(row, 3).reverse, 3, f"the cursor on row {row}")
+                mark = m.mark()
+                m.send("\r")
+                m.wait_call(call, mark)
+                wait_status(m, "Playing")
+        # Left and Right skip back and ahead as [ and ] do.
+        mark = m.mark()
+        m.send("\x1bOC")
+        m.wait_call(r"^PlayTracks 0 \d+ 0 0 -> 0", mark)
+        self.quit_cleanly(m)
+
 
 class DiscChanges(E2E):
     def other_disc_file(self, home, title="Other Disc", tracks=("Alpha", "Beta", "Gamma")):

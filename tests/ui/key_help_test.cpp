@@ -69,6 +69,14 @@ TEST(KeyHelp, TheBoxListsEveryCommandWithKeysAndTheWordsWhereThereIsRoom)
     // The panel under the box does not show through.
     EXPECT_FALSE(screen_has("Edit track database"));
 
+    // 80 by 24 has room for the words but not the editor's keys, which its
+    // own screen shows.
+    open_test_screen(24, 80);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
+    draw_key_help();
+    EXPECT_TRUE(screen_has("Status: No Audio means no disc, or one without audio;"));
+    EXPECT_FALSE(screen_has("In the title editor:"));
+
     // A screen too short for the words keeps the keys.
     open_test_screen(20, 80);
     draw_player_screen(db, drive, MODE_REPEAT_CD);
