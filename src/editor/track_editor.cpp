@@ -187,21 +187,23 @@ static char *prompted_title;
 static DiscDatabase *prompted_db;
 
 // Stores the prompt's answer only when it is not empty: a cancelled prompt
-// never calls here, and an empty answer changes nothing.
+// never calls here, and an empty answer changes nothing; nor does Enter on the
+// title as the prompt opened with it.
 static void title_answered(const char *answer)
 {
-    if (answer[0] == '\0' || prompted_title == nullptr)
+    if (answer[0] == '\0' || prompted_title == nullptr || strcmp(answer, prompted_title) == 0)
         return;
     memcpy(prompted_title, answer, strlen(answer) + 1);
     prompted_db->dirty = 1;
 }
 
-// Opens the prompt for a title; its answer lands in target.
+// Opens the prompt for a title with the title as it is, selected: typing
+// replaces it, the editing keys fix it in place. Its answer lands in target.
 static void edit_title(DiscDatabase &db, char *target, const char *title)
 {
     prompted_title = target;
     prompted_db = &db;
-    open_prompt(title, "", TEXT_FIELD_SIZE, title_answered);
+    open_prompt(title, target, TEXT_FIELD_SIZE, title_answered);
 }
 
 // Gives every track of the disc its numbered default title.

@@ -585,3 +585,27 @@ TEST_F(TrackEditor, AOneRowListScrollsAndShowsTheSelection)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(TrackEditor, ATitlePromptOpensWithTheTitleToFixInPlace)
+{
+    insert_disc(3);
+    set_title(0, "Opening");
+    set_title(DISC_ENTRY, "Artist / Album");
+    // Enter on the title as it was changes nothing.
+    run_editor(24, 80, "e\n");
+    EXPECT_EQ(title(0), "Opening");
+    EXPECT_EQ(edited.db.dirty, 0);
+    // Left, then a letter: fixed in place.
+    run_editor(24, 80, "e\033ODX\n");
+    EXPECT_EQ(title(0), "OpeninXg");
+    EXPECT_EQ(edited.db.dirty, 0) << "leaving saved it";
+    EXPECT_EQ(saved_files().size(), 1u);
+    // The disc title the same way; typing at once replaces it.
+    run_editor(24, 80, "tOther\n");
+    EXPECT_EQ(title(DISC_ENTRY), "Other");
+}
+
+} // namespace

@@ -463,3 +463,73 @@ TEST(PromptEditing, AQuitSignalCancelsWithTheLineUnstored)
         EXPECT_EQ(script_at, script.size() - 1) << c.what << ": read on after the signal";
     }
 }
+
+// A title prompt opens with the title selected: a printable key replaces it
+// all, the editing keys change it in place, whole characters at a time.
+TEST(PromptEditing, ATitlePromptEditsTheTextItOpensWith)
+{
+    const int LEFT = KEY_LEFT, RIGHT = KEY_RIGHT, HOME = KEY_HOME, END = KEY_END;
+    const int BS = KEY_BACKSPACE, DEL = KEY_DC;
+    struct Case {
+        const char *what;
+        const char *text;
+        std::vector<int> keys;
+        int result;
+        const char *answer;
+    } cases[] = {
+        {"Enter keeps it", "Hello world", {}, 0, "Hello world"},
+        {"typing replaces it", "Hello world", {'N', 'e', 'w'}, 0, "New"},
+        {"left then type inserts", "Hello world", {LEFT, 'X'}, 0, "Hello worlXd"},
+        {"right at the end stays there", "Hello", {RIGHT, '!'}, 0, "Hello!"},
+        {"home", "Hello world", {HOME, 'A'}, 0, "AHello world"},
+        {"control-a", "Hello world", {1, 'A'}, 0, "AHello world"},
+        {"end after home", "Hello world", {HOME, END, '!'}, 0, "Hello world!"},
+        {"control-e after home", "Hello world", {HOME, 5, '!'}, 0, "Hello world!"},
+        {"backspace takes the selection", "Hello world", {BS, 'z'}, 0, "z"},
+        {"backspace in place", "Hello world", {LEFT, 127}, 0, "Hello word"},
+        {"delete at the start", "Hello world", {HOME, DEL}, 0, "ello world"},
+        {"delete at the end does nothing", "Hello", {END, DEL}, 0, "Hello"},
+        {"control-u to the start", "Hello world", {LEFT, LEFT, LEFT, LEFT, LEFT, 21}, 0, "world"},
+        {"control-w the word before", "Hello big world", {LEFT, LEFT, LEFT, LEFT, LEFT, 23}, 0,
+         "Hello world"},
+        {"control-k to the end", "Hello world", {HOME, RIGHT, 11}, 0, "H"},
+        {"whole characters left and back", "R\xc3\xb3x", {LEFT, 8}, 0, "Rx"},
+        {"whole characters right and delete", "\xc3\xa9t\xc3\xa9", {HOME, RIGHT, RIGHT, DEL}, 0,
+         "\xc3\xa9t"},
+        {"a character typed in two bytes", "ab", {LEFT, 0xc3, 0xa9}, 0, "a\xc3\xa9" "b"},
+        {"escape stores nothing", "Hello", {'x', 27}, -1, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        open_test_screen(24, 80);
+        char buffer[256] = "";
+        answer_buffer = buffer;
+        answer_result = -1;
+        ASSERT_TRUE(open_prompt("Track name", c.text, sizeof buffer, store_answer));
+        draw_screens();
+        // The text shows selected until the first key.
+        EXPECT_EQ(row_text(12, 11).rfind(c.text, 0), 0u) << row_text(12, 11);
+        EXPECT_TRUE(cell_attrs(12, 11) & A_REVERSE);
+        for (int key : c.keys) {
+            screens_key(key);
+            draw_screens();
+        }
+        if (prompt_open())
+            screens_key('\n');
+        EXPECT_FALSE(prompt_open());
+        EXPECT_EQ(answer_result, c.result);
+        EXPECT_STREQ(buffer, c.answer);
+    }
+}
+
+TEST(PromptEditing, TheOpeningTextIsCutToTheLimitBetweenCharacters)
+{
+    open_test_screen(24, 80);
+    char buffer[8] = "";
+    answer_buffer = buffer;
+    answer_result = -1;
+    // Four bytes fit: the second é would end past them.
+    ASSERT_TRUE(open_prompt("Track name", "ab\xc3\xa9\xc3\xa9", 5, store_answer));
+    screens_key('\n');
+    EXPECT_STREQ(buffer, "ab\xc3\xa9");
+}
