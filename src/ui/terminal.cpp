@@ -131,6 +131,14 @@ static bool terminal_can_address_cursor()
     return can;
 }
 
+// NO_COLOR set to anything but "": the user wants no colour, and mivo shows
+// what it shows on a terminal without colours, its attributes alone.
+static bool colour_refused()
+{
+    const char *no_color = getenv("NO_COLOR");
+    return no_color != nullptr && no_color[0] != '\0';
+}
+
 bool start_terminal()
 {
     // initscr exits by itself on a terminal it cannot use; newterm returns
@@ -147,7 +155,7 @@ bool start_terminal()
     // Keys come as the bytes typed, all eight bits of each, so the prompt can
     // put a character of the locale together from them.
     meta(stdscr, TRUE);
-    if (has_colors()) {
+    if (has_colors() && !colour_refused()) {
         start_color();
         for (short i = 0; i <= 7; i++)
             init_pair(i, i, COLOR_BLACK);

@@ -5,7 +5,8 @@
 
 #include <curses.h>
 
-// Starts curses in the idle input mode; false when it cannot, which includes
+// Starts curses in the idle input mode, with colours where the terminal has
+// them and NO_COLOR is unset or empty; false when it cannot, which includes
 // standard input that is no terminal and a terminal that cannot place the
 // cursor, so the caller can close what it opened before it ends. Takes SIGTSTP
 // first, so curses does not: the handler only notes the request, and the next

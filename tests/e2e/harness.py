@@ -154,6 +154,8 @@ class Mivo:
             full_env.pop(name, None)
         full_env.update(MIVO_NO_LOOKUP="1", MIVO_MUSICBRAINZ_URL="http://127.0.0.1:9/ws/2")
         full_env.pop("LC_ALL", None)
+        # The colours the screen tests look for are there unless a test asks.
+        full_env.pop("NO_COLOR", None)
         if drive == "standin":
             full_env.update(LD_LIBRARY_PATH=CONFIG["standin_dir"],
                             MIVO_STANDIN_CONTROL=self.control_path,

@@ -609,6 +609,18 @@ class Screen(E2E):
         self.quit_cleanly(m)
 
     @needs("screen", "database")
+    def test_no_color_leaves_the_attributes_alone(self):
+        for value, coloured in (("1", False), ("", True)):
+            with self.subTest(NO_COLOR=value):
+                m = self.start(env={"NO_COLOR": value})
+                wait_status(m, "Stopped")
+                self.assertEqual(m.attrs(0, 2), {"bold": True, "reverse": False,
+                                                 "fg": COLOUR[7] if coloured else "default"})
+                self.assertEqual(m.cell(0, 30).fg, COLOUR[4] if coloured else "default")
+                self.assertTrue(m.cell(0, 30).bold)
+                self.assertTrue(m.cell(10, 3).reverse, "the cursor")
+                self.quit_cleanly(m)
+
     def test_titles_and_cut_long_title(self):
         m = self.start(control=[])
         toc = harness.standin_toc(DISC)
