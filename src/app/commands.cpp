@@ -59,6 +59,12 @@ static uint8_t stepped(uint8_t v, VolumeStep step)
     return static_cast<uint8_t>(v < 5 ? 0 : v - 5);
 }
 
+// The level set, as a share of the most the drive takes, rounded.
+static void say_volume(const Volume &volume)
+{
+    show_message("Volume %d%%", (volume.channel[0] * 100 + 127) / 255);
+}
+
 void step_volume(VolumeStep step)
 {
     Volume volume;
@@ -66,7 +72,8 @@ void step_volume(VolumeStep step)
         return;
     volume.channel[0] = stepped(volume.channel[0], step);
     volume.channel[1] = stepped(volume.channel[1], step);
-    said(drive_set_volume(volume), "set the volume");
+    if (said(drive_set_volume(volume), "set the volume") == 0)
+        say_volume(volume);
 }
 
 // After the last track comes the first.
@@ -225,7 +232,8 @@ static void run_set_volume(int64_t level)
     const uint8_t v = static_cast<uint8_t>(level < 0 ? 0 : level > 255 ? 255 : level);
     volume.channel[0] = v;
     volume.channel[1] = v;
-    said(drive_set_volume(volume), "set the volume");
+    if (said(drive_set_volume(volume), "set the volume") == 0)
+        say_volume(volume);
 }
 
 static void run_set_play_mode(int64_t mode)

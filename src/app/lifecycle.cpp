@@ -97,6 +97,10 @@ void note_lost_titles()
 
 int shut_down()
 {
+    // The whole link, which no message line could hold.
+    if (unknown_disc_link()[0] != '\0')
+        fprintf(stderr, "mivo: no titles found for the disc; add it to MusicBrainz: %s\n",
+                unknown_disc_link());
     if (player.db.dirty && save_database(player.db, player.drive.toc) != 0)
         note_lost_titles();
     drive_close();

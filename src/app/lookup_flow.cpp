@@ -10,6 +10,7 @@
 #include "lookup/apply_titles.h"
 #include "lookup/lookup.h"
 #include "mivo_version.h"
+#include "ui/key_help.h"
 #include "ui/lookup_picker.h"
 #include "ui/message_line.h"
 #include "ui/screen.h"
@@ -17,6 +18,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,6 +32,9 @@ static struct {
     // The user asked (L): the results are offered, never applied unasked.
     bool asked;
     PickerView view;
+    // The link to add the last disc nobody knew, for the key help and the
+    // line at shut-down.
+    char add_link[1400];
 } flow;
 
 void start_lookups(int argc, char **argv)
@@ -174,6 +179,38 @@ static bool outcome_may_show()
     return flow.asked && top == &track_editor_screen;
 }
 
+// Says why the lookup found nothing, in words the message line can hold: a
+// network that could not be reached is no reason to add the disc, and the
+// link for a disc the servers did not know goes where there is room for it.
+static void say_failure()
+{
+    const char *message = lookup_message();
+    const char *link = strstr(message, " Add the disc: ");
+    const int reason = link != nullptr ? static_cast<int>(link - message) : static_cast<int>(strlen(message));
+    static constexpr char UNKNOWN[] = "No titles found.";
+    static constexpr char NO_ANSWER[] = "Lookup failed: ";
+    if (strncmp(message, UNKNOWN, sizeof UNKNOWN - 1) == 0) {
+        if (lookup_add_disc_link(flow.add_link, sizeof flow.add_link) < 0)
+            flow.add_link[0] = '\0';
+        char note[sizeof flow.add_link + 64];
+        snprintf(note, sizeof note, "No titles found for this disc. Add it to MusicBrainz:\n%s",
+                 flow.add_link);
+        set_key_help_note(note);
+        show_message("No titles found for this disc; ? shows the link to add it.");
+    } else if (strncmp(message, NO_ANSWER, sizeof NO_ANSWER - 1) == 0 && strstr(message, "busy") == nullptr) {
+        // The detail without its full stop.
+        const int start = static_cast<int>(sizeof NO_ANSWER - 1);
+        int length = reason - start;
+        if (length > 0 && message[start + length - 1] == '.')
+            length--;
+        show_message("Lookup: the network could not be reached (%.*s)", length, message + start);
+    } else {
+        show_message("%.*s", reason, message);
+    }
+}
+
+const char *unknown_disc_link() { return flow.add_link; }
+
 void advance_lookup()
 {
     if (flow.first_disc_pending) {
@@ -190,7 +227,7 @@ void advance_lookup()
     }
     if (phase == LOOKUP_FAILED) {
         flow.asked = false;
-        show_message("%s", lookup_message());
+        say_failure();
         finish_lookup();
         return;
     }

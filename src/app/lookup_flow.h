@@ -30,5 +30,8 @@ void advance_lookup();
 // ends, and the choice opens once there is something to choose.
 void choose_titles();
 
+// The link to add the last disc the servers did not know, "" when none was.
+const char *unknown_disc_link();
+
 // The choice among the results, while open.
 extern const Screen choice_screen;

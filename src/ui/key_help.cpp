@@ -7,6 +7,7 @@
 
 #include <curses.h>
 
+#include <cstdio>
 #include <cstring>
 
 
@@ -22,11 +23,36 @@ static const char *const WORD_LINES[] = {
 };
 static constexpr int WORD_LINE_COUNT = static_cast<int>(sizeof WORD_LINES / sizeof WORD_LINES[0]);
 
+// The note above the keys, as set_key_help_note last set it.
+static char note[1536];
+
+void set_key_help_note(const char *text) { snprintf(note, sizeof note, "%s", text ? text : ""); }
+
 // One entry of the key list: the keys, then the help line.
 static constexpr int KEYS_WIDTH = 8;
 static constexpr int HELP_WIDTH = 19;
 static constexpr int ENTRY_WIDTH = KEYS_WIDTH + HELP_WIDTH;
 static constexpr int LINE_WIDTH = 2 * ENTRY_WIDTH + 1;
+
+// Draws the note from row on, each of its lines wrapped to the box's width,
+// and returns the rows it takes; a row below 0 only counts them.
+static int note_lines(int row, int col, int room)
+{
+    int rows = 0;
+    for (const char *line = note; *line != '\0';) {
+        const char *end = strchr(line, '\n');
+        const int length = end != nullptr ? static_cast<int>(end - line) : static_cast<int>(strlen(line));
+        for (int at = 0; at < length || at == 0; at += LINE_WIDTH, rows++) {
+            const int n = length - at < LINE_WIDTH ? length - at : LINE_WIDTH;
+            if (row >= 0 && wmove(stdscr, row + rows, col) != ERR)
+                draw_bytes(stdscr, line + at, n < room ? n : room);
+            if (length == 0)
+                break;
+        }
+        line += length + (end != nullptr ? 1 : 0);
+    }
+    return rows;
+}
 
 // Any key the user types closes the box, and does nothing else.
 static void key_help_key(int key)
@@ -88,10 +114,12 @@ void draw_key_help()
     const int editor_rows = editors > 0 ? 1 + (editors + 1) / 2 : 0;
     // The player's keys always; then what the words mean, then the editor's
     // keys (which its own screen shows too), each where the screen has room.
+    const int note_rows = note[0] != '\0' ? note_lines(-1, 0, 0) + 1 : 0;
+    const int key_rows = note_rows + player_rows;
     const int word_rows = 1 + WORD_LINE_COUNT;
-    const bool words = player_rows + word_rows + 2 <= getmaxy(stdscr);
-    const bool editor = editors > 0 && player_rows + (words ? word_rows : 0) + editor_rows + 2 <= getmaxy(stdscr);
-    const int count = player_rows + (words ? word_rows : 0) + (editor ? editor_rows : 0);
+    const bool words = key_rows + word_rows + 2 <= getmaxy(stdscr);
+    const bool editor = editors > 0 && key_rows + (words ? word_rows : 0) + editor_rows + 2 <= getmaxy(stdscr);
+    const int count = key_rows + (words ? word_rows : 0) + (editor ? editor_rows : 0);
     const int height = count + 2;
     const int width = LINE_WIDTH + 4;
     const int top = (getmaxy(stdscr) - height) / 2 > 0 ? (getmaxy(stdscr) - height) / 2 : 0;
@@ -110,6 +138,8 @@ void draw_key_help()
     const int col = left + 2;
     const int room = getmaxx(stdscr) - col - 1;
     int row = top + 1;
+    if (note_rows > 0)
+        row += note_lines(row, col, room) + 1;
     for (int i = 0; i < players; i += 2, row++) {
         draw_entry(row, col, *player_list[i], room);
         if (i + 1 < players)

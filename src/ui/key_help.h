@@ -19,3 +19,7 @@ bool key_help_open();
 
 // Draws the box in the middle of stdscr, cut to the screen; does not refresh.
 void draw_key_help();
+
+// A note the box shows above the keys, wrapped to its width (the whole link
+// to add a disc nobody knew, which the message line cannot hold); "" for none.
+void set_key_help_note(const char *text);

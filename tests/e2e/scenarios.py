@@ -519,18 +519,20 @@ class DiscChanges(E2E):
 class Volume(E2E):
     @needs("commands")
     def test_volume_steps(self):
-        cases = [("*", "252 253 7 9", "SetVolume 255 255 7 9"),
-                 ("*", "0 100 0 0", "SetVolume 5 105 0 0"),
-                 ("/", "3 8 1 2", "SetVolume 0 3 1 2"),
-                 ("/", "255 5 9 9", "SetVolume 250 0 9 9")]
+        # Each step says the level it set, of the most the drive takes.
+        cases = [("*", "252 253 7 9", "SetVolume 255 255 7 9", "Volume 100%"),
+                 ("*", "0 100 0 0", "SetVolume 5 105 0 0", "Volume 2%"),
+                 ("/", "3 8 1 2", "SetVolume 0 3 1 2", "Volume 0%"),
+                 ("/", "158 5 9 9", "SetVolume 153 0 9 9", "Volume 60%")]
         m = self.start()
         self.wait_loop(m)
-        for key, before, after in cases:
+        for key, before, after, said in cases:
             with self.subTest(key=key, before=before):
                 m.drive(f"volume {before}")
                 mark = m.mark()
                 m.send(key)
                 m.wait_call("^" + after + "$", mark)
+                m.wait_for(lambda m: m.row(23).startswith("\u2514\u2500 " + said + " "), 3, said)
         m.drive("volume_fail 1")
         mark = m.mark()
         m.send("*/")
