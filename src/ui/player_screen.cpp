@@ -14,11 +14,14 @@
 #include <cstring>
 #include <ctime>
 
-static Rect screen_rect;
-static Rect status_rect;
-static Rect track_list_rect;
-static Rect disc_info_rect;
-static Rect control_panel_rect;
+// The screen's boxes, laid out afresh from the terminal's size on every draw.
+static struct {
+    Rect screen;
+    Rect status;
+    Rect track_list;
+    Rect disc_info;
+    Rect control_panel;
+} layout;
 
 // The track list's cursor: on the playing track until the user moves it,
 // back there once the cursor keys have rested a while.
@@ -92,13 +95,13 @@ static void lay_out_screen()
     const int cols = getmaxx(stdscr);
     const int grown = (cols - 80) / 2 < MAX_GROWTH ? (cols - 80) / 2 : MAX_GROWTH;
     const int left_right = cols >= WIDE_COLUMNS ? 28 + grown : 28;
-    set_rect(screen_rect, 0, 0, getmaxy(stdscr), cols);
-    set_rect(status_rect, 1, 1, 8, left_right);
-    set_rect(track_list_rect, status_rect.bottom + 1, 1, screen_rect.bottom - 1, left_right);
-    set_rect(disc_info_rect, screen_rect.bottom - 5, status_rect.right + 1, screen_rect.bottom - 1,
-             screen_rect.right - 1);
-    set_rect(control_panel_rect, 1, status_rect.right + 1, disc_info_rect.top,
-             screen_rect.right - 1);
+    set_rect(layout.screen, 0, 0, getmaxy(stdscr), cols);
+    set_rect(layout.status, 1, 1, 8, left_right);
+    set_rect(layout.track_list, layout.status.bottom + 1, 1, layout.screen.bottom - 1, left_right);
+    set_rect(layout.disc_info, layout.screen.bottom - 5, layout.status.right + 1, layout.screen.bottom - 1,
+             layout.screen.right - 1);
+    set_rect(layout.control_panel, 1, layout.status.right + 1, layout.disc_info.top,
+             layout.screen.right - 1);
 }
 
 // The border and the dividers that split it into four boxes.
@@ -106,10 +109,10 @@ static void draw_frame()
 {
     wattr_on(stdscr, FRAME_ATTR, nullptr);
     draw_border(stdscr);
-    draw_vdivider(stdscr, screen_rect.top, status_rect.right, screen_rect.height);
-    draw_hdivider(stdscr, disc_info_rect.top - 1, disc_info_rect.left - 1,
-                  disc_info_rect.width + 2);
-    draw_hdivider(stdscr, status_rect.bottom, status_rect.left - 1, status_rect.width + 2);
+    draw_vdivider(stdscr, layout.screen.top, layout.status.right, layout.screen.height);
+    draw_hdivider(stdscr, layout.disc_info.top - 1, layout.disc_info.left - 1,
+                  layout.disc_info.width + 2);
+    draw_hdivider(stdscr, layout.status.bottom, layout.status.left - 1, layout.status.width + 2);
     wattr_off(stdscr, FRAME_ATTR, nullptr);
 }
 
@@ -128,16 +131,16 @@ static void draw_time(int row, int col, int32_t frames)
 // Status, play mode, current track, position within it and the disc's length.
 static void draw_status_box(const DriveStatus &drive, int32_t play_mode)
 {
-    const int label_col = status_rect.left + 1;
-    const int value_col = status_rect.left + 13;
-    const int top = status_rect.top;
+    const int label_col = layout.status.left + 1;
+    const int value_col = layout.status.left + 13;
+    const int top = layout.status.top;
     draw_clipped(stdscr, top + 1, label_col, "Status:", 12);
     draw_clipped(stdscr, top + 2, label_col, "Play mode:", 12);
     draw_clipped(stdscr, top + 3, label_col, "Track:", 12);
     draw_clipped(stdscr, top + 4, label_col, "Time:", 12);
     draw_clipped(stdscr, top + 5, label_col, "CD:", 12);
-    draw_clipped(stdscr, top + 1, value_col, status_text(drive), status_rect.width - 13);
-    draw_clipped(stdscr, top + 2, value_col, play_mode_text(play_mode), status_rect.width - 13);
+    draw_clipped(stdscr, top + 1, value_col, status_text(drive), layout.status.width - 13);
+    draw_clipped(stdscr, top + 2, value_col, play_mode_text(play_mode), layout.status.width - 13);
     // track + 1 in wider arithmetic: a drive's garbage must not overflow.
     mvprintw(top + 3, value_col, "%lld of %d", static_cast<long long>(drive.track) + 1,
              drive.toc.count);
@@ -147,7 +150,7 @@ static void draw_status_box(const DriveStatus &drive, int32_t play_mode)
     // plays through its own analog output keeps the box as it always was.
     if (strcmp(drive_backend_name(), "digital") == 0) {
         draw_clipped(stdscr, top + 6, label_col, "Audio:", 12);
-        draw_clipped(stdscr, top + 6, value_col, "digital", status_rect.width - 13);
+        draw_clipped(stdscr, top + 6, value_col, "digital", layout.status.width - 13);
     }
 }
 
@@ -182,7 +185,7 @@ int32_t track_under_cursor(const DriveStatus &drive)
 static int rows_per_column()
 {
     lay_out_screen();
-    return track_list_rect.height - 1;
+    return layout.track_list.height - 1;
 }
 
 void move_track_cursor(CursorMove move, const DriveStatus &drive)
@@ -230,7 +233,7 @@ void set_track_cursor_clock(int (*clock)(clockid_t, timespec *))
 // wider than the numbers and times, each entry also shows its title.
 static void draw_track_list(const DiscDatabase &db, const DriveStatus &drive)
 {
-    const int rows = track_list_rect.height - 1;
+    const int rows = layout.track_list.height - 1;
     if (rows < 1)
         return;
     const int count = usable_track_count(drive.toc);
@@ -251,13 +254,13 @@ static void draw_track_list(const DiscDatabase &db, const DriveStatus &drive)
             first = count - capacity;
         }
     }
-    const int column_width = (track_list_rect.width - 2) / 2;
+    const int column_width = (layout.track_list.width - 2) / 2;
     // The entry, a blank and a title of at least a few letters.
     const int title_width = column_width - 12;
     for (int i = first; i <= last; i++) {
         const int k = i - first;
-        const int row = track_list_rect.top + 1 + k % rows;
-        const int col = track_list_rect.left + 2 + (k < rows ? 0 : column_width);
+        const int row = layout.track_list.top + 1 + k % rows;
+        const int col = layout.track_list.left + 2 + (k < rows ? 0 : column_width);
         const int32_t length = static_cast<int32_t>(drive.toc.track[i].length);
         const attr_t attr = (status == DRIVE_PLAYING && i == drive.track ? PLAYING_TRACK_ATTR : 0) |
                             (i == under_cursor ? CURSOR_ATTR : 0);
@@ -283,10 +286,10 @@ static constexpr int NOTE_ROW = 15;
 // One key hint in its own attribute and its label in normal ones.
 static void draw_key_hint(int row_offset, int column, char key, attr_t attr, const char *label)
 {
-    const int row = control_panel_rect.top + row_offset;
-    const int hint_col = control_panel_rect.left + 1 + column;
+    const int row = layout.control_panel.top + row_offset;
+    const int hint_col = layout.control_panel.left + 1 + column;
     const int label_col = hint_col + 4;
-    const int label_width = control_panel_rect.width - 5 - column;
+    const int label_width = layout.control_panel.width - 5 - column;
     wattr_on(stdscr, attr, nullptr);
     mvprintw(row, hint_col, "[%c]", key);
     wattr_off(stdscr, attr, nullptr);
@@ -296,7 +299,7 @@ static void draw_key_hint(int row_offset, int column, char key, attr_t attr, con
 // Whether a hint on this row of the panel keeps off the divider below it.
 static bool panel_has_row(int row_offset)
 {
-    return row_offset <= ALWAYS_SHOWN_ROWS || control_panel_rect.top + row_offset < control_panel_rect.bottom - 1;
+    return row_offset <= ALWAYS_SHOWN_ROWS || layout.control_panel.top + row_offset < layout.control_panel.bottom - 1;
 }
 
 // The command keys, dimmed where the drive's state gives them nothing to do:
@@ -326,8 +329,8 @@ static void draw_control_panel(const DriveStatus &drive)
     // the titles are.
     if (panel_has_row(NOTE_ROW) && NOTE_ROW > ALWAYS_SHOWN_ROWS) {
         wattr_on(stdscr, DIM_HINT_ATTR, nullptr);
-        draw_clipped(stdscr, control_panel_rect.top + NOTE_ROW, control_panel_rect.left + 1,
-                     "Space pauses. Titles are kept in ~/.kel", control_panel_rect.width - 2);
+        draw_clipped(stdscr, layout.control_panel.top + NOTE_ROW, layout.control_panel.left + 1,
+                     "Space pauses. Titles are kept in ~/.kel", layout.control_panel.width - 2);
         wattr_off(stdscr, DIM_HINT_ATTR, nullptr);
     }
 }
@@ -335,17 +338,17 @@ static void draw_control_panel(const DriveStatus &drive)
 // The disc's title and the current track's title.
 static void draw_disc_info(const DiscDatabase &db, const DriveStatus &drive)
 {
-    const int label_col = disc_info_rect.left + 1;
-    const int title_col = disc_info_rect.left + 10;
-    const int title_width = disc_info_rect.width - 10;
-    draw_clipped(stdscr, disc_info_rect.top + 1, label_col, "Title:", 9);
-    draw_clipped(stdscr, disc_info_rect.top + 2, label_col, "Track:", 9);
+    const int label_col = layout.disc_info.left + 1;
+    const int title_col = layout.disc_info.left + 10;
+    const int title_width = layout.disc_info.width - 10;
+    draw_clipped(stdscr, layout.disc_info.top + 1, label_col, "Title:", 9);
+    draw_clipped(stdscr, layout.disc_info.top + 2, label_col, "Track:", 9);
     wattr_on(stdscr, TITLE_ATTR, nullptr);
-    draw_clipped(stdscr, disc_info_rect.top + 1, title_col, db.entries[DISC_ENTRY].title,
+    draw_clipped(stdscr, layout.disc_info.top + 1, title_col, db.entries[DISC_ENTRY].title,
                  title_width);
     // A drive can report a current track that names no entry; it has no title.
     if (drive.track >= 0 && drive.track < DB_ENTRY_COUNT)
-        draw_clipped(stdscr, disc_info_rect.top + 2, title_col, db.entries[drive.track].title,
+        draw_clipped(stdscr, layout.disc_info.top + 2, title_col, db.entries[drive.track].title,
                      title_width);
     wattr_off(stdscr, TITLE_ATTR, nullptr);
 }
@@ -357,14 +360,14 @@ void draw_player_screen(const DiscDatabase &db, const DriveStatus &drive, int32_
     draw_frame();
 
     wattr_on(stdscr, BOX_TITLE_ATTR, nullptr);
-    draw_box_title(control_panel_rect, "Control Panel");
-    draw_box_title(disc_info_rect, "Disc Information");
-    draw_box_title(track_list_rect, "Track List");
+    draw_box_title(layout.control_panel, "Control Panel");
+    draw_box_title(layout.disc_info, "Disc Information");
+    draw_box_title(layout.track_list, "Track List");
     wattr_off(stdscr, BOX_TITLE_ATTR, nullptr);
 
     wattr_on(stdscr, BANNER_ATTR, nullptr);
-    draw_clipped(stdscr, screen_rect.top, screen_rect.left + 2, MIVO_NAME_VERSION,
-                 screen_rect.width - 4);
+    draw_clipped(stdscr, layout.screen.top, layout.screen.left + 2, MIVO_NAME_VERSION,
+                 layout.screen.width - 4);
     wattr_off(stdscr, BANNER_ATTR, nullptr);
 
     draw_status_box(drive, play_mode);
