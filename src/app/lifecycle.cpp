@@ -28,9 +28,6 @@ static char lost_titles[1024];
 
 void handle_quit_signal(int) { player.quit = 1; }
 
-// What the screens' own key loops ask to see a quit signal.
-static bool quit_was_asked() { return player.quit != 0; }
-
 int parse_drive_number(int argc, char **argv)
 {
     return parse_command_line(argc, argv).drive_number;
@@ -55,7 +52,6 @@ void start_up(int argc, char **argv)
     // A terminal that hangs up ends mivo the same orderly way, so unsaved texts
     // still reach the disc's file.
     signal(SIGHUP, handle_quit_signal);
-    set_quit_check(quit_was_asked);
     // A file-size limit then fails a save's write with EFBIG instead of ending
     // mivo with the terminal raw and a temporary file left.
     signal(SIGXFSZ, SIG_IGN);

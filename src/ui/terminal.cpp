@@ -28,10 +28,6 @@ static constexpr int ESCAPE_DELAY_MS = 100;
 // flag repaints the whole screen on every one.
 static volatile sig_atomic_t resize_requested;
 
-// How the screens' own key loops see that mivo was asked to end; the flag
-// belongs to the application, which the screens must not reach into.
-static bool (*quit_check)() = nullptr;
-
 static void note_suspend_request(int) { suspend_requested = 1; }
 
 static void note_resize(int) { resize_requested = 1; }
@@ -192,28 +188,6 @@ int read_key(int tenths)
     }
     return KEY_RESIZE;
 }
-
-int read_wide_key(wint_t *key)
-{
-    if (follow_requests()) {
-        *key = KEY_RESIZE;
-        return KEY_CODE_YES;
-    }
-    const int result = wget_wch(stdscr, key);
-    if (!follow_requests())
-        return result;
-    // The key came with the request; it is read again after the redraw.
-    if (result == OK)
-        unget_wch(static_cast<wchar_t>(*key));
-    else if (result == KEY_CODE_YES && *key != KEY_RESIZE)
-        ungetch(static_cast<int>(*key));
-    *key = KEY_RESIZE;
-    return KEY_CODE_YES;
-}
-
-void set_quit_check(bool (*check)()) { quit_check = check; }
-
-bool quit_requested() { return quit_check != nullptr && quit_check(); }
 
 // True when curses holds keys it has read ahead, which are then handed back to
 // it. After an escape sequence it does not know (Alt and a letter) it returns

@@ -24,12 +24,10 @@ namespace
 
 namespace fs = std::filesystem;
 
-// What the player hands the editor: the disc's texts and the drive's status,
-// and the quit request a signal sets.
+// What the player hands the editor: the disc's texts and the drive's status.
 struct EditedDisc {
     DiscDatabase db;
     DriveStatus drive;
-    volatile int quit;
 } edited;
 
 // What the test terminal (xterm-256color, keypad on) sends for these keys.
@@ -61,8 +59,6 @@ class TrackEditor : public ::testing::Test
     {
         reset_fake_sdl();
         edited = EditedDisc{};
-        // The editor sees a quit signal through the terminal, as start-up sets it.
-        set_quit_check([] { return edited.quit != 0; });
         editor_cursor_row = 0;
         editor_scroll_offset = 0;
         char pattern[] = "/tmp/mivo-editor-XXXXXX";
@@ -73,7 +69,6 @@ class TrackEditor : public ::testing::Test
 
     void TearDown() override
     {
-        set_quit_check(nullptr);
         clear_message();
         drain_keys();
         fs::remove_all(home);
@@ -99,11 +94,11 @@ class TrackEditor : public ::testing::Test
     }
 
     // Opens the editor on a rows by cols screen, types keys and then leaves it.
-    void run_editor(int rows, int cols, const std::string &keys)
+    void run_editor(int rows, int cols, const std::string &keys, bool (*quit)() = nullptr)
     {
         open_test_screen(rows, cols);
         open_track_editor(edited.db, edited.drive);
-        run_screens(keys + "q");
+        run_screens(keys + "q", quit);
         leave_all_screens();
     }
 
@@ -484,9 +479,7 @@ TEST_F(TrackEditor, AQuitSignalLeavesAndSavesBeforeTheNextKey)
     set_title(0, "Opening");
     edited.db.dirty = 1;
     // The signal comes while the prompt of E is open; D and Q are typed after it.
-    set_quit_check([] { return prompt_open(); });
-    run_editor(24, 80, "ed");
-    set_quit_check(nullptr);
+    run_editor(24, 80, "ed", [] { return prompt_open(); });
     EXPECT_EQ(editor_cursor_row, 0) << "a key after the signal was obeyed";
     EXPECT_EQ(title(0), "Opening");
     EXPECT_EQ(saved_files().size(), 1u);

@@ -107,13 +107,13 @@ bool cell_is(int row, int col, chtype acs)
     return (ch & (A_CHARTEXT | A_ALTCHARSET)) == (acs & (A_CHARTEXT | A_ALTCHARSET));
 }
 
-void run_screens(const std::string &keys)
+void run_screens(const std::string &keys, bool (*quit)())
 {
     feed_keys(keys);
     while (top_screen() != nullptr) {
         draw_screens();
         const int key = read_key(1);
-        if (quit_requested()) {
+        if (quit != nullptr && quit()) {
             leave_all_screens();
             break;
         }
