@@ -164,9 +164,15 @@ static void go_to_chosen(int track) { play_from(track, 0); }
 
 static void run_go_to(int64_t) { dialogs->ask_track_number(go_to_chosen); }
 
-static void run_skip_ahead(int64_t) { play_from(player.drive.track, add_wrapping(player.drive.frame, 300)); }
+static void run_skip_ahead(int64_t)
+{
+    play_from(player.drive.track, add_wrapping(player.drive.frame, 300));
+}
 
-static void run_skip_back(int64_t) { play_from(player.drive.track, add_wrapping(player.drive.frame, -300)); }
+static void run_skip_back(int64_t)
+{
+    play_from(player.drive.track, add_wrapping(player.drive.frame, -300));
+}
 
 static void run_play_mode(int64_t)
 {

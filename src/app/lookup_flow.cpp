@@ -130,10 +130,7 @@ static void store_choice(const Candidate &c)
 
 // The choice among the results, a screen of its own over the player or the
 // editor. The drive is followed meanwhile: a disc change ends the choice.
-static void draw_choice()
-{
-    draw_lookup_picker(lookup_candidates(), flow.view, "");
-}
+static void draw_choice() { draw_lookup_picker(lookup_candidates(), flow.view, ""); }
 
 static void close_choice()
 {
@@ -166,7 +163,8 @@ static void leave_choice()
     cancel_lookup();
 }
 
-const Screen choice_screen = {"lookup choice", draw_choice, choice_key, leave_choice, SCREEN_OPAQUE};
+const Screen choice_screen = {"lookup choice", draw_choice, choice_key, leave_choice,
+                              SCREEN_OPAQUE};
 
 // Whether the outcome of the lookup may be acted on now: over the player, or
 // over the editor when the user asked there. Keys typed meanwhile belong to
@@ -186,7 +184,8 @@ static void say_failure()
 {
     const char *message = lookup_message();
     const char *link = strstr(message, " Add the disc: ");
-    const int reason = link != nullptr ? static_cast<int>(link - message) : static_cast<int>(strlen(message));
+    const int reason =
+        link != nullptr ? static_cast<int>(link - message) : static_cast<int>(strlen(message));
     static constexpr char UNKNOWN[] = "No titles found.";
     static constexpr char NO_ANSWER[] = "Lookup failed: ";
     if (strncmp(message, UNKNOWN, sizeof UNKNOWN - 1) == 0) {
@@ -197,7 +196,8 @@ static void say_failure()
                  flow.add_link);
         set_key_help_note(note);
         show_message("No titles found for this disc; ? shows the link to add it.");
-    } else if (strncmp(message, NO_ANSWER, sizeof NO_ANSWER - 1) == 0 && strstr(message, "busy") == nullptr) {
+    } else if (strncmp(message, NO_ANSWER, sizeof NO_ANSWER - 1) == 0 &&
+               strstr(message, "busy") == nullptr) {
         // The detail without its full stop.
         const int start = static_cast<int>(sizeof NO_ANSWER - 1);
         int length = reason - start;

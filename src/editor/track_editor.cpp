@@ -40,8 +40,7 @@ static void compute_editor_layout(int rows, int cols)
     set_rect(layout.title, 1, 2, 2, cols - 2);
     set_rect(layout.help, rows - 4, 2, rows - 1, cols - 2);
     set_rect(layout.separator, layout.help.top - 1, 0, layout.help.top, cols);
-    set_rect(layout.list, layout.title.bottom + 1, 2, layout.separator.top,
-             cols - 2);
+    set_rect(layout.list, layout.title.bottom + 1, 2, layout.separator.top, cols - 2);
 }
 
 // Writes text at (row, col) when that cell exists, cut short of the right
@@ -157,8 +156,7 @@ static void draw_track_editor(const DiscDatabase &db, int track_count)
 
     wattron(stdscr, COLOR_PAIR(4));
     draw_border(stdscr);
-    draw_hdivider(stdscr, layout.separator.top, layout.separator.left,
-                  layout.separator.width);
+    draw_hdivider(stdscr, layout.separator.top, layout.separator.left, layout.separator.width);
     wattroff(stdscr, COLOR_PAIR(4));
 
     wattron(stdscr, A_BOLD | COLOR_PAIR(7));

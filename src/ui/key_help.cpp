@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-
 // What the words on the player screen mean, below the keys where there is room.
 static const char *const WORD_LINES[] = {
     "Status: No Audio means no disc, or one without audio;",
@@ -41,7 +40,8 @@ static int note_lines(int row, int col, int room)
     int rows = 0;
     for (const char *line = note; *line != '\0';) {
         const char *end = strchr(line, '\n');
-        const int length = end != nullptr ? static_cast<int>(end - line) : static_cast<int>(strlen(line));
+        const int length =
+            end != nullptr ? static_cast<int>(end - line) : static_cast<int>(strlen(line));
         for (int at = 0; at < length || at == 0; at += LINE_WIDTH, rows++) {
             const int n = length - at < LINE_WIDTH ? length - at : LINE_WIDTH;
             if (row >= 0 && wmove(stdscr, row + rows, col) != ERR)
@@ -118,7 +118,8 @@ void draw_key_help()
     const int key_rows = note_rows + player_rows;
     const int word_rows = 1 + WORD_LINE_COUNT;
     const bool words = key_rows + word_rows + 2 <= getmaxy(stdscr);
-    const bool editor = editors > 0 && key_rows + (words ? word_rows : 0) + editor_rows + 2 <= getmaxy(stdscr);
+    const bool editor =
+        editors > 0 && key_rows + (words ? word_rows : 0) + editor_rows + 2 <= getmaxy(stdscr);
     const int count = key_rows + (words ? word_rows : 0) + (editor ? editor_rows : 0);
     const int height = count + 2;
     const int width = LINE_WIDTH + 4;

@@ -98,8 +98,8 @@ static void lay_out_screen()
     set_rect(layout.screen, 0, 0, getmaxy(stdscr), cols);
     set_rect(layout.status, 1, 1, 8, left_right);
     set_rect(layout.track_list, layout.status.bottom + 1, 1, layout.screen.bottom - 1, left_right);
-    set_rect(layout.disc_info, layout.screen.bottom - 5, layout.status.right + 1, layout.screen.bottom - 1,
-             layout.screen.right - 1);
+    set_rect(layout.disc_info, layout.screen.bottom - 5, layout.status.right + 1,
+             layout.screen.bottom - 1, layout.screen.right - 1);
     set_rect(layout.control_panel, 1, layout.status.right + 1, layout.disc_info.top,
              layout.screen.right - 1);
 }
@@ -299,7 +299,8 @@ static void draw_key_hint(int row_offset, int column, char key, attr_t attr, con
 // Whether a hint on this row of the panel keeps off the divider below it.
 static bool panel_has_row(int row_offset)
 {
-    return row_offset <= ALWAYS_SHOWN_ROWS || layout.control_panel.top + row_offset < layout.control_panel.bottom - 1;
+    return row_offset <= ALWAYS_SHOWN_ROWS ||
+           layout.control_panel.top + row_offset < layout.control_panel.bottom - 1;
 }
 
 // The command keys, dimmed where the drive's state gives them nothing to do:

@@ -13,7 +13,14 @@
 void draw_player_screen(const DiscDatabase &db, const DriveStatus &drive, int32_t play_mode);
 
 // Where the track list's cursor moves.
-enum CursorMove { CURSOR_UP, CURSOR_DOWN, CURSOR_PAGE_UP, CURSOR_PAGE_DOWN, CURSOR_FIRST, CURSOR_LAST };
+enum CursorMove {
+    CURSOR_UP,
+    CURSOR_DOWN,
+    CURSOR_PAGE_UP,
+    CURSOR_PAGE_DOWN,
+    CURSOR_FIRST,
+    CURSOR_LAST
+};
 
 // Moves the track list's cursor, from the playing track when it follows that:
 // a page is the rows of one column of the list on the current screen. It

@@ -209,9 +209,11 @@ static void insert_character(wchar_t wide)
 static int word_start()
 {
     int at = prompt.cursor;
-    while (at > 0 && (prompt.text[character_before(at)] == ' ' || prompt.text[character_before(at)] == '\t'))
+    while (at > 0 &&
+           (prompt.text[character_before(at)] == ' ' || prompt.text[character_before(at)] == '\t'))
         at = character_before(at);
-    while (at > 0 && prompt.text[character_before(at)] != ' ' && prompt.text[character_before(at)] != '\t')
+    while (at > 0 && prompt.text[character_before(at)] != ' ' &&
+           prompt.text[character_before(at)] != '\t')
         at = character_before(at);
     return at;
 }
@@ -225,7 +227,8 @@ static void take_text_byte(int byte)
     prompt.pending[prompt.pending_length++] = static_cast<char>(byte);
     wchar_t wide = 0;
     mbstate_t state{};
-    const size_t n = mbrtowc(&wide, prompt.pending, static_cast<size_t>(prompt.pending_length), &state);
+    const size_t n =
+        mbrtowc(&wide, prompt.pending, static_cast<size_t>(prompt.pending_length), &state);
     if (n == static_cast<size_t>(-2))
         return;
     prompt.pending_length = 0;

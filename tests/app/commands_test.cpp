@@ -17,8 +17,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace
@@ -314,15 +314,15 @@ TEST_F(Commands, StopHoldsInTheNextTurn)
 
 TEST_F(Commands, OnlyTheBoundCodesDoAnything)
 {
-    const std::set<int> bound = {'*', '+', '=', '-', '_', '/', 'C', 'c', 'E', 'e',
-                                 'G', 'g', 'M', 'm', 'P', 'p', 'Q', 'q', 'R', 'r',
-                                 'S', 's', 'T', 't', 'U', 'u', '[', ']', ' ', '?',
-                                 10,  13,  KEY_ENTER, KEY_LEFT, KEY_RIGHT};
+    const std::set<int> bound = {'*', '+', '=', '-', '_', '/',       'C',      'c',      'E',
+                                 'e', 'G', 'g', 'M', 'm', 'P',       'p',      'Q',      'q',
+                                 'R', 'r', 'S', 's', 'T', 't',       'U',      'u',      '[',
+                                 ']', ' ', '?', 10,  13,  KEY_ENTER, KEY_LEFT, KEY_RIGHT};
     ASSERT_EQ(bound.size(), 35u);
     // The cursor's keys move only the cursor: they reach no drive either.
-    std::vector<int> keys = {ERR,           KEY_F(1),   KEY_F(12), KEY_UP,  KEY_DOWN, KEY_PPAGE,
-                             KEY_NPAGE,     KEY_HOME,   KEY_END,   'j',     'k',
-                             KEY_BACKSPACE, KEY_RESIZE, KEY_MAX,   INT_MIN, INT_MAX,  -2};
+    std::vector<int> keys = {ERR,        KEY_F(1), KEY_F(12), KEY_UP,  KEY_DOWN, KEY_PPAGE,
+                             KEY_NPAGE,  KEY_HOME, KEY_END,   'j',     'k',      KEY_BACKSPACE,
+                             KEY_RESIZE, KEY_MAX,  INT_MIN,   INT_MAX, -2};
     for (int k = 0; k < 1024; k++)
         keys.push_back(k);
     // Every code past a byte whose low byte is bound must not be taken for it.
@@ -453,7 +453,8 @@ TEST_F(Commands, TheTableHoldsEachCommandOnceWithItsHelpAndKeys)
             EXPECT_LE(strlen(c.key_names), 7u);
         }
         for (int k = 0; k < COMMAND_KEYS && c.keys[k] != 0; k++) {
-            EXPECT_TRUE(keys.insert({c.place, c.keys[k]}).second) << "key " << c.keys[k] << " twice";
+            EXPECT_TRUE(keys.insert({c.place, c.keys[k]}).second)
+                << "key " << c.keys[k] << " twice";
             EXPECT_EQ(command_for_key(c.place, c.keys[k]), &c);
         }
         if (c.hint_key != 0) {
@@ -506,14 +507,22 @@ TEST_F(Commands, ARemoteRunsCommandsByIdWithTheirArguments)
         {"pause while paused stays paused", CMD_PAUSE, 0, CD_PAUSED, {}},
         {"seek ahead", CMD_SEEK_BY, 750, CD_PLAYING, {Play(2, 1750, 0, 0)}},
         {"seek back", CMD_SEEK_BY, -1500, CD_PLAYING, {Play(2, -500, 0, 0)}},
-        {"seek by more than 32 bits", CMD_SEEK_BY, int64_t{1} << 40, CD_PLAYING,
+        {"seek by more than 32 bits",
+         CMD_SEEK_BY,
+         int64_t{1} << 40,
+         CD_PLAYING,
          {Play(2, INT32_MIN + 999, 0, 0)}},
         {"seek to", CMD_SEEK_TO, 4500, CD_PLAYING, {Play(2, 4500, 0, 0)}},
         {"play a track", CMD_PLAY_TRACK, 4, CD_STOPPED, {Play(4, 0, 0, 0)}},
         {"play a track past the disc", CMD_PLAY_TRACK, 5, CD_STOPPED, {}},
         {"play a negative track", CMD_PLAY_TRACK, -1, CD_STOPPED, {}},
         {"play a track of no disc", CMD_PLAY_TRACK, 1, CD_TRAYEMPTY, {}},
-        {"set the play mode", CMD_SET_PLAY_MODE, MODE_REPEAT_TRACK, CD_STOPPED, {}, MODE_REPEAT_TRACK},
+        {"set the play mode",
+         CMD_SET_PLAY_MODE,
+         MODE_REPEAT_TRACK,
+         CD_STOPPED,
+         {},
+         MODE_REPEAT_TRACK},
         {"set a play mode that is none", CMD_SET_PLAY_MODE, 7, CD_STOPPED, {}},
         {"set the volume", CMD_SET_VOLUME, 60, CD_PLAYING, {}, SAME, 60},
         {"set the volume past the top", CMD_SET_VOLUME, 1000, CD_PLAYING, {}, SAME, 255},

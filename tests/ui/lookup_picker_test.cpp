@@ -99,7 +99,7 @@ TEST(LookupPicker, ShowsTheHighlightedCandidatesTracks)
     struct Case {
         int cols, selected, row, col;
     } cases[] = {
-        {80, 0, 6, 2},   // below the list, after its four rows and a blank
+        {80, 0, 6, 2}, // below the list, after its four rows and a blank
         {80, 1, 6, 2},
         {120, 1, 1, 62}, // beside it on a wide screen
     };
@@ -110,9 +110,9 @@ TEST(LookupPicker, ShowsTheHighlightedCandidatesTracks)
         draw_lookup_picker(list, view, "");
         EXPECT_EQ(row_text(c.row, c.col, 7), "Tracks:");
         for (int t = 0; t < 3; t++)
-            EXPECT_EQ(row_text(c.row + 1 + t, c.col, 10),
-                      "0" + std::to_string(t + 1) + " Song " + std::string(1, 'A' + c.selected) +
-                          std::to_string(t + 1));
+            EXPECT_EQ(row_text(c.row + 1 + t, c.col, 10), "0" + std::to_string(t + 1) + " Song " +
+                                                              std::string(1, 'A' + c.selected) +
+                                                              std::to_string(t + 1));
     }
 }
 

@@ -563,7 +563,8 @@ TEST(PlayerScreen, TheCursorMovesThroughTheTrackListAndReturnsToThePlayingTrack)
         }
         p.draw(24, 80);
         EXPECT_EQ(track_under_cursor(p.drive), c.under_cursor);
-        EXPECT_EQ(entry_under_cursor(24), track_entry(c.under_cursor)) << "not in view or not shown";
+        EXPECT_EQ(entry_under_cursor(24), track_entry(c.under_cursor))
+            << "not in view or not shown";
         // The playing track stays bold wherever the cursor is.
         EXPECT_EQ(entry_with(A_BOLD, 24), track_entry(5));
         // The cursor rests on its track 5 seconds after the last move, then

@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <climits>
-#include <cwchar>
 #include <chrono>
+#include <climits>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,7 +89,6 @@ ScriptStep with_quit(ScriptStep step)
     step.quit = true;
     return step;
 }
-
 
 std::vector<ScriptStep> typed_text(const std::wstring &text)
 {
@@ -490,13 +489,24 @@ TEST(PromptEditing, ATitlePromptEditsTheTextItOpensWith)
         {"delete at the start", "Hello world", {HOME, DEL}, 0, "ello world"},
         {"delete at the end does nothing", "Hello", {END, DEL}, 0, "Hello"},
         {"control-u to the start", "Hello world", {LEFT, LEFT, LEFT, LEFT, LEFT, 21}, 0, "world"},
-        {"control-w the word before", "Hello big world", {LEFT, LEFT, LEFT, LEFT, LEFT, 23}, 0,
+        {"control-w the word before",
+         "Hello big world",
+         {LEFT, LEFT, LEFT, LEFT, LEFT, 23},
+         0,
          "Hello world"},
         {"control-k to the end", "Hello world", {HOME, RIGHT, 11}, 0, "H"},
         {"whole characters left and back", "R\xc3\xb3x", {LEFT, 8}, 0, "Rx"},
-        {"whole characters right and delete", "\xc3\xa9t\xc3\xa9", {HOME, RIGHT, RIGHT, DEL}, 0,
+        {"whole characters right and delete",
+         "\xc3\xa9t\xc3\xa9",
+         {HOME, RIGHT, RIGHT, DEL},
+         0,
          "\xc3\xa9t"},
-        {"a character typed in two bytes", "ab", {LEFT, 0xc3, 0xa9}, 0, "a\xc3\xa9" "b"},
+        {"a character typed in two bytes",
+         "ab",
+         {LEFT, 0xc3, 0xa9},
+         0,
+         "a\xc3\xa9"
+         "b"},
         {"escape stores nothing", "Hello", {'x', 27}, -1, ""},
     };
     for (const Case &c : cases) {
