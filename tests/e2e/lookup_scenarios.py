@@ -186,6 +186,20 @@ class Lookup(E2E):
             self.assertIn("TTITLE0=Kingdom of Gold\n", f.read())
         self.quit_cleanly(m)
 
+    def test_keys_typed_while_L_looks_up_act_on_the_player(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-1500",
+                               env={"MIVO_NO_LOOKUP": "1"})
+        wait_status(m, "Stopped")
+        m.send("L")
+        m.send("p")  # the player's, as no choice is open yet
+        wait_status(m, "Playing")
+        # Asked for, the results open the choice once they are in.
+        m.wait_text("Titles found", 10)
+        m.send("n")
+        m.wait_no_text("Titles found")
+        self.quit_cleanly(m)
+
     def test_the_choice_shows_the_highlighted_candidates_tracks(self):
         s = self.server()
         m = self.start_looking(s, FAMILY_JEWELS)
