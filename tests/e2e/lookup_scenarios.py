@@ -158,26 +158,26 @@ class Lookup(E2E):
 
     def test_a_lookup_in_progress_is_said_until_it_ends(self):
         s = self.server()
-        m = self.start_looking(s, PRIVATEERING_2, mode="slow-1500")
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-4000")
         m.wait_text("Looking the disc up on MusicBrainz...", 5)
         # Other keys do not clear it.
         m.send("c")
         m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
         self.assertIn("Looking the disc up", m.text())
-        m.wait_text("Mark Knopfler / Privateering (disc 2)", 10)
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 15)
         m.wait_no_text("Looking the disc up", 3)
         self.quit_cleanly(m)
 
     def test_a_lookup_answered_while_the_editor_is_open_is_applied_when_it_is_left(self):
         s = self.server()
-        m = self.start_looking(s, PRIVATEERING_2, mode="slow-1500")
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-4000")
         m.wait_for(lambda m: s.requests(), 5, "the request")
         m.send("t")
         m.wait_text("KEL Track List Editor")
         m.wait_text("Looking the disc up", 3)
         # The answer comes while the editor is open; the message of the
         # lookup in progress then goes, and the titles wait for the editor.
-        m.wait_no_text("Looking the disc up", 10)
+        m.wait_no_text("Looking the disc up", 15)
         self.assertNotIn("Kingdom of Gold", m.text())
         m.send("q")
         m.wait_text("Mark Knopfler / Privateering (disc 2)", 5)
@@ -188,7 +188,7 @@ class Lookup(E2E):
 
     def test_keys_typed_while_L_looks_up_act_on_the_player(self):
         s = self.server()
-        m = self.start_looking(s, PRIVATEERING_2, mode="slow-1500",
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-4000",
                                env={"MIVO_NO_LOOKUP": "1"})
         wait_status(m, "Stopped")
         m.send("L")
