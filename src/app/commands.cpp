@@ -8,6 +8,7 @@
 #include "ui/cover_view.h"
 #include "ui/key_help.h"
 #include "ui/message_line.h"
+#include "ui/player_screen.h"
 #include "ui/prompt.h"
 
 #include <curses.h>
@@ -15,7 +16,7 @@
 #include <cstdint>
 #include <cstring>
 
-static const CommandDialogs real_dialogs = {prompt_track_number, run_track_editor};
+static const CommandDialogs real_dialogs = {prompt_track_number, open_track_editor};
 static const CommandDialogs *dialogs = &real_dialogs;
 
 void set_command_dialogs(const CommandDialogs *replacement)
@@ -59,6 +60,12 @@ static uint8_t stepped(uint8_t v, VolumeStep step)
     return static_cast<uint8_t>(v < 5 ? 0 : v - 5);
 }
 
+// The level set, as a share of the most the drive takes, rounded.
+static void say_volume(const Volume &volume)
+{
+    show_message("Volume %d%%", (volume.channel[0] * 100 + 127) / 255);
+}
+
 void step_volume(VolumeStep step)
 {
     Volume volume;
@@ -66,7 +73,8 @@ void step_volume(VolumeStep step)
         return;
     volume.channel[0] = stepped(volume.channel[0], step);
     volume.channel[1] = stepped(volume.channel[1], step);
-    said(drive_set_volume(volume), "set the volume");
+    if (said(drive_set_volume(volume), "set the volume") == 0)
+        say_volume(volume);
 }
 
 // After the last track comes the first.
@@ -153,16 +161,19 @@ static void run_previous(int64_t)
         play_from(previous_target(player.drive), 0);
 }
 
-static void run_go_to(int64_t)
+static void go_to_chosen(int track) { play_from(track, 0); }
+
+static void run_go_to(int64_t) { dialogs->ask_track_number(go_to_chosen); }
+
+static void run_skip_ahead(int64_t)
 {
-    int track = dialogs->prompt_track_number();
-    if (track != -1)
-        play_from(track, 0);
+    play_from(player.drive.track, add_wrapping(player.drive.frame, 300));
 }
 
-static void run_skip_ahead(int64_t) { play_from(player.drive.track, add_wrapping(player.drive.frame, 300)); }
-
-static void run_skip_back(int64_t) { play_from(player.drive.track, add_wrapping(player.drive.frame, -300)); }
+static void run_skip_back(int64_t)
+{
+    play_from(player.drive.track, add_wrapping(player.drive.frame, -300));
+}
 
 static void run_play_mode(int64_t)
 {
@@ -185,7 +196,7 @@ static void run_volume_down(int64_t) { step_volume(VOLUME_DOWN); }
 static void run_edit_titles(int64_t)
 {
     if (has_disc())
-        dialogs->run_track_editor(player.db, player.drive);
+        dialogs->open_track_editor(player.db, player.drive);
 }
 
 static void run_look_up(int64_t) { choose_titles(); }
@@ -193,6 +204,24 @@ static void run_look_up(int64_t) { choose_titles(); }
 static void run_help(int64_t) { open_key_help(); }
 
 static void run_quit(int64_t) { player.quit = 1; }
+
+static void run_cursor_up(int64_t) { move_track_cursor(CURSOR_UP, player.drive); }
+static void run_cursor_down(int64_t) { move_track_cursor(CURSOR_DOWN, player.drive); }
+static void run_cursor_page_up(int64_t) { move_track_cursor(CURSOR_PAGE_UP, player.drive); }
+static void run_cursor_page_down(int64_t) { move_track_cursor(CURSOR_PAGE_DOWN, player.drive); }
+static void run_cursor_first(int64_t) { move_track_cursor(CURSOR_FIRST, player.drive); }
+static void run_cursor_last(int64_t) { move_track_cursor(CURSOR_LAST, player.drive); }
+
+// Enter plays the track under the cursor as G would, and the cursor follows
+// the playing track again.
+static void run_play_cursor(int64_t)
+{
+    const int32_t track = track_under_cursor(player.drive);
+    if (!has_disc() || track < 0)
+        return;
+    follow_playing_track();
+    play_from(track, 0);
+}
 
 static void run_toggle_cover(int64_t) { toggle_cover_view(); }
 
@@ -212,7 +241,8 @@ static void run_set_volume(int64_t level)
     const uint8_t v = static_cast<uint8_t>(level < 0 ? 0 : level > 255 ? 255 : level);
     volume.channel[0] = v;
     volume.channel[1] = v;
-    said(drive_set_volume(volume), "set the volume");
+    if (said(drive_set_volume(volume), "set the volume") == 0)
+        say_volume(volume);
 }
 
 static void run_set_play_mode(int64_t mode)
@@ -247,9 +277,9 @@ static const Command player_command_table[] = {
      "Next track", NEED_DISC, false, run_next},
     {CMD_GO_TO, "go-to", PLACE_PLAYER, {'G', 'g'}, "G", 'G', "- Go to track", 3, 25,
      "Go to a track", NEED_DISC, false, run_go_to},
-    {CMD_SKIP_AHEAD, "skip-ahead", PLACE_PLAYER, {']'}, "]", ']', "- Skip ahead", 4, 25,
+    {CMD_SKIP_AHEAD, "skip-ahead", PLACE_PLAYER, {']', KEY_RIGHT}, "] Right", ']', "- Skip ahead", 4, 25,
      "Skip 4 s ahead", NEED_DISC, false, run_skip_ahead},
-    {CMD_SKIP_BACK, "skip-back", PLACE_PLAYER, {'['}, "[", '[', "- Skip back", 5, 25,
+    {CMD_SKIP_BACK, "skip-back", PLACE_PLAYER, {'[', KEY_LEFT}, "[ Left", '[', "- Skip back", 5, 25,
      "Skip 4 s back", NEED_DISC, false, run_skip_back},
     {CMD_VOLUME_UP, "volume-up", PLACE_PLAYER, {'*'}, "*", '*', "- Increase volume", 7, 0,
      "Volume up", NEED_DISC, false, run_volume_up},
@@ -267,6 +297,20 @@ static const Command player_command_table[] = {
      "Repeat track", NEED_NOTHING, false, run_repeat_track},
     {CMD_LOOK_UP, "look-up", PLACE_PLAYER, {'L', 'l'}, "L", 'L', "- Look the titles up", 0, 0,
      "Look titles up", NEED_DISC, false, run_look_up},
+    {CMD_CURSOR_UP, "cursor-up", PLACE_PLAYER, {KEY_UP, 'k'}, "Up k", 0, "", 0, 0,
+     "Cursor up", NEED_DISC, false, run_cursor_up},
+    {CMD_CURSOR_DOWN, "cursor-down", PLACE_PLAYER, {KEY_DOWN, 'j'}, "Down j", 0, "", 0, 0,
+     "Cursor down", NEED_DISC, false, run_cursor_down},
+    {CMD_CURSOR_PAGE_UP, "cursor-page-up", PLACE_PLAYER, {KEY_PPAGE}, "PgUp", 0, "", 0, 0,
+     "Cursor a page up", NEED_DISC, false, run_cursor_page_up},
+    {CMD_CURSOR_PAGE_DOWN, "cursor-page-down", PLACE_PLAYER, {KEY_NPAGE}, "PgDn", 0, "", 0, 0,
+     "Cursor a page down", NEED_DISC, false, run_cursor_page_down},
+    {CMD_CURSOR_FIRST, "cursor-first", PLACE_PLAYER, {KEY_HOME}, "Home", 0, "", 0, 0,
+     "Cursor to the first", NEED_DISC, false, run_cursor_first},
+    {CMD_CURSOR_LAST, "cursor-last", PLACE_PLAYER, {KEY_END}, "End", 0, "", 0, 0,
+     "Cursor to the last", NEED_DISC, false, run_cursor_last},
+    {CMD_PLAY_CURSOR, "play-cursor", PLACE_PLAYER, {10, 13, KEY_ENTER}, "Enter", 0, "", 0, 0,
+     "Play cursor's track", NEED_DISC, false, run_play_cursor},
     {CMD_TOGGLE_COVER, "toggle-cover", PLACE_PLAYER, {'A', 'a'}, "A", 'A', "- Cover on or off", 0, 0,
      "Cover on or off", NEED_NOTHING, false, run_toggle_cover},
 
@@ -311,12 +355,6 @@ void use_player_commands() { set_commands(player_commands(), player_command_coun
 
 void dispatch_key(int key)
 {
-    // The key help is open: the key that closes it does nothing else.
-    if (key_help_open()) {
-        if (key != ERR && key != KEY_RESIZE)
-            close_key_help();
-        return;
-    }
     const Command *command = command_for_key(PLACE_PLAYER, key);
     if (command != nullptr)
         command->run(0);

@@ -36,10 +36,11 @@ enum VolumeStep { VOLUME_DOWN = 0, VOLUME_UP = 1 };
 // Moves the drive's output volume on channels 0 and 1 by one step of 5.
 void step_volume(VolumeStep step);
 
-// The two dialogs that commands open, which take over the terminal.
+// The two screens that commands open: the go-to prompt, which hands its
+// answer on, and the title editor.
 struct CommandDialogs {
-    int (*prompt_track_number)();
-    void (*run_track_editor)(DiscDatabase &db, const DriveStatus &drive);
+    void (*ask_track_number)(void (*chosen)(int track));
+    void (*open_track_editor)(DiscDatabase &db, const DriveStatus &drive);
 };
 
 // Opens other dialogs from now on, so commands can run without a screen;

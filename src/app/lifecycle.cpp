@@ -30,9 +30,6 @@ static char lost_titles[1024];
 
 void handle_quit_signal(int) { player.quit = 1; }
 
-// What the screens' own key loops ask to see a quit signal.
-static bool quit_was_asked() { return player.quit != 0; }
-
 int parse_drive_number(int argc, char **argv)
 {
     return parse_command_line(argc, argv).drive_number;
@@ -57,7 +54,6 @@ void start_up(int argc, char **argv)
     // A terminal that hangs up ends mivo the same orderly way, so unsaved texts
     // still reach the disc's file.
     signal(SIGHUP, handle_quit_signal);
-    set_quit_check(quit_was_asked);
     // A file-size limit then fails a save's write with EFBIG instead of ending
     // mivo with the terminal raw and a temporary file left.
     signal(SIGXFSZ, SIG_IGN);
@@ -103,6 +99,10 @@ void note_lost_titles()
 
 int shut_down()
 {
+    // The whole link, which no message line could hold.
+    if (unknown_disc_link()[0] != '\0')
+        fprintf(stderr, "mivo: no titles found for the disc; add it to MusicBrainz: %s\n",
+                unknown_disc_link());
     if (player.db.dirty && save_database(player.db, player.drive.toc) != 0)
         note_lost_titles();
     drive_close();

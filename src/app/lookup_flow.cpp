@@ -10,25 +10,36 @@
 #include "lookup/apply_titles.h"
 #include "lookup/lookup.h"
 #include "mivo_version.h"
+#include "ui/key_help.h"
 #include "ui/lookup_picker.h"
 #include "ui/message_line.h"
+#include "ui/screen.h"
 #include "ui/terminal.h"
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-// The disc the running lookup is for, as the disc id the texts are filed
-// under; results are stored only while this disc is in the drive.
-static uint64_t looked_up_disc;
-static bool lookups_ready;
-// The disc found at start-up still waits for its first look.
-static bool first_disc_pending;
+static struct {
+    // The disc the running lookup is for, as the disc id the texts are filed
+    // under; results are stored only while this disc is in the drive.
+    uint64_t looked_up_disc;
+    bool ready;
+    // The disc found at start-up still waits for its first look.
+    bool first_disc_pending;
+    // The user asked (L): the results are offered, never applied unasked.
+    bool asked;
+    PickerView view;
+    // The link to add the last disc nobody knew, for the key help and the
+    // line at shut-down.
+    char add_link[1400];
+} flow;
 
 void start_lookups(int argc, char **argv)
 {
-    lookups_ready = lookup_init(MIVO_VERSION);
+    flow.ready = lookup_init(MIVO_VERSION);
     editor_lookup = choose_titles;
     // --no-lookup as the command line read it, or among arguments handed to
     // start-up directly.
@@ -37,15 +48,15 @@ void start_lookups(int argc, char **argv)
     for (int i = 1; i < argc; i++)
         if (strcmp(argv[i], "--no-lookup") == 0)
             lookup_settings.automatic = false;
-    first_disc_pending = true;
+    flow.first_disc_pending = true;
     atexit(stop_lookups);
 }
 
 void stop_lookups()
 {
-    if (lookups_ready)
+    if (flow.ready)
         lookup_shutdown();
-    lookups_ready = false;
+    flow.ready = false;
 }
 
 // True when the disc in the drive has a title file, readable or not, that
@@ -66,8 +77,9 @@ static bool disc_in_drive()
 // Starts a lookup of the disc now in the drive.
 static void look_up_current_disc()
 {
-    looked_up_disc = player.disc_id;
+    flow.looked_up_disc = player.disc_id;
     start_lookup(player.drive.toc, static_cast<uint32_t>(player.disc_id));
+    show_progress("Looking the disc up on MusicBrainz...");
 }
 
 // True when the texts hold nothing at all, as after loading a disc without a
@@ -101,7 +113,7 @@ void lookup_new_disc(bool has_title_file)
 // Makes the candidate the disc's texts and writes its title file at once.
 static void store_choice(const Candidate &c)
 {
-    if (!disc_in_drive() || player.disc_id != looked_up_disc) {
+    if (!disc_in_drive() || player.disc_id != flow.looked_up_disc) {
         show_message("The disc changed; the titles found were not stored.");
         return;
     }
@@ -118,73 +130,127 @@ static void store_choice(const Candidate &c)
                      c.source == SOURCE_GNUDB ? "gnudb" : "MusicBrainz", c.artist, c.title);
 }
 
-// The choice among the results, with the lookup's progress shown until they
-// arrive. The drive is followed meanwhile: a disc change ends the choice.
-static void run_choice()
+// The choice among the results, a screen of its own over the player or the
+// editor. The drive is followed meanwhile: a disc change ends the choice.
+static void draw_choice() { draw_lookup_picker(lookup_candidates(), flow.view, ""); }
+
+static void close_choice()
 {
-    PickerView view = {0, 0};
+    flow.asked = false;
+    close_screen(choice_screen);
+}
+
+static void choice_key(int key)
+{
+    if (key == KEY_RESIZE)
+        return;
     const CandidateList &list = lookup_candidates();
-    for (;;) {
-        LookupPhase phase = poll_lookup();
-        if (phase == LOOKUP_FAILED) {
-            show_message("%s", lookup_message());
-            finish_lookup();
-            return;
-        }
-        if (phase == LOOKUP_IDLE)
-            return;
-        draw_lookup_picker(list, view,
-                           phase == LOOKUP_RUNNING ? "Looking the disc up on MusicBrainz..." : "");
-        int key = read_key_or_news(5);
-        // A hung-up terminal or a quit signal ends mivo: nothing is chosen.
-        if (terminal_lost() || player.quit) {
-            player.quit = 1;
-            cancel_lookup();
-            return;
-        }
-        PickerAction action = picker_key(key, view, phase == LOOKUP_DONE ? list.count : 0);
-        if (action == PICKER_NONE) {
-            cancel_lookup();
-            finish_lookup();
-            return;
-        }
-        if (action == PICKER_CHOSEN) {
-            store_choice(list.item[view.selected]);
-            finish_lookup();
-            return;
-        }
-        poll_drive();
-        if (player.disc_id != looked_up_disc)
-            return; // the new disc's lookup, if any, has replaced this one
+    PickerAction action = picker_key(key, flow.view, list.count);
+    if (action == PICKER_NONE) {
+        cancel_lookup();
+        finish_lookup();
+        close_choice();
+    } else if (action == PICKER_CHOSEN) {
+        const Candidate &chosen = list.item[flow.view.selected];
+        close_choice();
+        store_choice(chosen);
+        finish_lookup();
     }
 }
 
+// mivo ends with the choice open: nothing is chosen.
+static void leave_choice()
+{
+    flow.asked = false;
+    cancel_lookup();
+}
+
+const Screen choice_screen = {"lookup choice", draw_choice, choice_key, leave_choice,
+                              SCREEN_OPAQUE};
+
+// Whether the outcome of the lookup may be acted on now: over the player, or
+// over the editor when the user asked there. Keys typed meanwhile belong to
+// the screen they were typed on, so over a prompt or the key help it waits.
+static bool outcome_may_show()
+{
+    const Screen *top = top_screen();
+    if (top == nullptr || top == &player_screen)
+        return true;
+    return flow.asked && top == &track_editor_screen;
+}
+
+// Says why the lookup found nothing, in words the message line can hold: a
+// network that could not be reached is no reason to add the disc, and the
+// link for a disc the servers did not know goes where there is room for it.
+static void say_failure()
+{
+    const char *message = lookup_message();
+    const char *link = strstr(message, " Add the disc: ");
+    const int reason =
+        link != nullptr ? static_cast<int>(link - message) : static_cast<int>(strlen(message));
+    static constexpr char UNKNOWN[] = "No titles found.";
+    static constexpr char NO_ANSWER[] = "Lookup failed: ";
+    if (strncmp(message, UNKNOWN, sizeof UNKNOWN - 1) == 0) {
+        if (lookup_add_disc_link(flow.add_link, sizeof flow.add_link) < 0)
+            flow.add_link[0] = '\0';
+        char note[sizeof flow.add_link + 64];
+        snprintf(note, sizeof note, "No titles found for this disc. Add it to MusicBrainz:\n%s",
+                 flow.add_link);
+        set_key_help_note(note);
+        show_message("No titles found for this disc; ? shows the link to add it.");
+    } else if (strncmp(message, NO_ANSWER, sizeof NO_ANSWER - 1) == 0 &&
+               strstr(message, "busy") == nullptr) {
+        // The detail without its full stop.
+        const int start = static_cast<int>(sizeof NO_ANSWER - 1);
+        int length = reason - start;
+        if (length > 0 && message[start + length - 1] == '.')
+            length--;
+        show_message("Lookup: the network could not be reached (%.*s)", length, message + start);
+    } else {
+        show_message("%.*s", reason, message);
+    }
+}
+
+const char *unknown_disc_link() { return flow.add_link; }
+
 void advance_lookup()
 {
-    if (first_disc_pending) {
-        first_disc_pending = false;
+    if (flow.first_disc_pending) {
+        flow.first_disc_pending = false;
         lookup_new_disc(title_file_exists());
     }
     LookupPhase phase = poll_lookup();
+    if (phase != LOOKUP_RUNNING)
+        end_progress();
+    if (screen_is_open(choice_screen)) {
+        if (phase != LOOKUP_DONE || !disc_in_drive() || player.disc_id != flow.looked_up_disc)
+            close_choice();
+        return;
+    }
     if (phase == LOOKUP_FAILED) {
-        show_message("%s", lookup_message());
+        flow.asked = false;
+        say_failure();
         finish_lookup();
         return;
     }
     if (phase != LOOKUP_DONE)
         return;
-    if (!disc_in_drive() || player.disc_id != looked_up_disc) {
+    if (!disc_in_drive() || player.disc_id != flow.looked_up_disc) {
+        flow.asked = false;
         finish_lookup();
         return;
     }
+    if (!outcome_may_show())
+        return;
     // Applied without asking only while nothing typed can be overwritten.
     int choice = automatic_choice(lookup_candidates());
-    if (choice >= 0 && texts_empty()) {
+    if (!flow.asked && choice >= 0 && texts_empty()) {
         store_choice(lookup_candidates().item[choice]);
         finish_lookup();
         return;
     }
-    run_choice();
+    flow.view = PickerView{0, 0};
+    open_screen(choice_screen);
 }
 
 void choose_titles()
@@ -193,10 +259,10 @@ void choose_titles()
         show_message("No disc to look up.");
         return;
     }
-    if (!lookups_ready) {
+    if (!flow.ready) {
         show_message("Lookup: the network library could not start.");
         return;
     }
     look_up_current_disc();
-    run_choice();
+    flow.asked = true;
 }

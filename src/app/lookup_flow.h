@@ -4,6 +4,8 @@
 // in the disc's title file, and the loop's wait that wakes for replies.
 #pragma once
 
+#include "ui/screen.h"
+
 #include <cstdint>
 
 // Reads the settings (the command line's --no-lookup among them) and starts
@@ -24,6 +26,12 @@ void lookup_new_disc(bool has_title_file);
 // of every turn of the main loop.
 void advance_lookup();
 
-// L: looks the disc up again and opens the choice, which shows the lookup's
-// progress until the results arrive. Returns once the user has chosen.
+// L: looks the disc up again; the message line tells of the lookup until it
+// ends, and the choice opens once there is something to choose.
 void choose_titles();
+
+// The link to add the last disc the servers did not know, "" when none was.
+const char *unknown_disc_link();
+
+// The choice among the results, while open.
+extern const Screen choice_screen;

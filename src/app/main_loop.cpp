@@ -15,16 +15,51 @@
 #include "ui/message_line.h"
 #include "ui/player_screen.h"
 #include "ui/cover_view.h"
-#include "ui/key_help.h"
-#include "ui/command.h"
+#include "ui/screen.h"
 #include "ui/terminal.h"
 
-// The table of contents of the disc whose texts player.db holds. At a disc
-// change the status already describes the new disc, so unsaved texts are saved
-// with this copy, under the identity of the disc they belong to.
-static Toc loaded_disc;
+static struct {
+    // The table of contents of the disc whose texts player.db holds. At a
+    // disc change the status already describes the new disc, so unsaved texts
+    // are saved with this copy, under the identity of the disc they belong to.
+    Toc loaded_disc;
+    // Other parts' descriptors the wait watches, and what serves them.
+    struct {
+        int fd;
+        void (*service)();
+    } watch[MAX_LOOP_WATCHES];
+    int watch_count;
+} loop;
 
-void remember_loaded_disc(const Toc &toc) { loaded_disc = toc; }
+void remember_loaded_disc(const Toc &toc) { loop.loaded_disc = toc; }
+
+bool watch_in_main_loop(int fd, void (*service)())
+{
+    if (fd < 0 || loop.watch_count == MAX_LOOP_WATCHES)
+        return false;
+    loop.watch[loop.watch_count++] = {fd, service};
+    return true;
+}
+
+void unwatch_in_main_loop(int fd)
+{
+    for (int i = 0; i < loop.watch_count; i++)
+        if (loop.watch[i].fd == fd) {
+            loop.watch[i] = loop.watch[--loop.watch_count];
+            return;
+        }
+}
+
+static void service_watches()
+{
+    for (int i = 0; i < loop.watch_count; i++)
+        if (loop.watch[i].service != nullptr)
+            loop.watch[i].service();
+}
+
+static void draw_player() { draw_player_screen(player.db, player.drive, player.play_mode); }
+
+const Screen player_screen = {"player", draw_player, dispatch_key, nullptr, SCREEN_OPAQUE};
 
 static void follow_disc_change(uint64_t id)
 {
@@ -32,7 +67,7 @@ static void follow_disc_change(uint64_t id)
     if (player.db.dirty) {
         // Unsaved edits of the previous disc go to that disc's file or are lost;
         // never to the new disc's. Lost ones are said at once and at the end.
-        if (save_database(player.db, loaded_disc) != 0)
+        if (save_database(player.db, loop.loaded_disc) != 0)
             note_lost_titles();
         else if (database_conflict_note()[0] != '\0')
             show_message("%s", database_conflict_note());
@@ -71,69 +106,73 @@ void poll_drive()
     }
 }
 
-// Whether the player screen is what the terminal shows while the loop waits;
-// dialogs wait through the same calls with screens of their own.
-static bool waiting_on_player_screen;
-
-// Waits for a key, a lookup's servers, the drive's news or the session bus,
-// whose messages are read at once so that it never stays readable.
+// Waits for a key, a lookup's servers, the drive's news, the session bus or
+// another part's descriptor; the bus's messages are read at once so that it
+// never stays readable.
 static void wait_for_any_news(int input_fd, int timeout_ms)
 {
     // curses has just refreshed the screen: the cover goes over it now.
-    if (waiting_on_player_screen)
+    if (top_screen() == &player_screen)
         draw_cover_view();
-    const int fds[] = {input_fd, drive_news_fd(), remote_fd()};
+    int fds[3 + MAX_LOOP_WATCHES] = {input_fd, drive_news_fd(), remote_fd()};
+    for (int i = 0; i < loop.watch_count; i++)
+        fds[3 + i] = loop.watch[i].fd;
+    const int count = 3 + loop.watch_count;
     // Both transfers share one libcurl handle: a lookup's wait serves a
     // cover's fetch too.
     if (cover_fetching() && lookup_phase() != LOOKUP_RUNNING)
-        wait_for_cover(fds, 3, timeout_ms);
+        wait_for_cover(fds, count, timeout_ms);
     else
-        wait_for_lookup_or_input(fds, 3, timeout_ms);
+        wait_for_lookup_or_input(fds, count, timeout_ms);
     serve_remote();
 }
 
 int read_key_or_news(int tenths)
 {
     if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0 && remote_fd() < 0 &&
-        !cover_fetching() && !(waiting_on_player_screen && cover_view_pending()))
+        loop.watch_count == 0 && !cover_fetching() &&
+        !(top_screen() == &player_screen && cover_view_pending()))
         return read_key(tenths);
     return read_key_waiting(tenths, wait_for_any_news);
 }
 
 void run_main_loop()
 {
+    if (!screen_is_open(player_screen))
+        open_screen(player_screen);
     do {
-        poll_drive();
-        // A lookup that ends may have had its choice drawn over the screen.
-        const bool looking = lookup_phase() != LOOKUP_IDLE;
+        // The editor and the prompts hold the drive as it was when they opened;
+        // a remote's requests wait for them too, since they act on that state.
+        const bool holding = screens_hold_drive();
+        if (!holding)
+            poll_drive();
         advance_lookup();
-        if (looking && lookup_phase() == LOOKUP_IDLE)
-            cover_view_disturbed();
         advance_cover();
+        service_watches();
         // A remote's Quit ends the loop at once, without waiting for a key.
-        if (run_remote())
+        if (!holding && run_remote())
             break;
-        draw_player_screen(player.db, player.drive, player.play_mode);
         set_cover_image(current_cover());
-        // The key help's box stands over the cover's place while it is open.
-        waiting_on_player_screen = !key_help_open();
+        // Whatever stands over the player screen takes the cover's cells,
+        // which curses only knows as blank once it is gone.
+        if (top_screen() != &player_screen)
+            cover_view_disturbed();
+        draw_screens();
         int key = read_key_or_news(5);
-        waiting_on_player_screen = false;
-        const bool help_was_open = key_help_open();
         if (terminal_lost())
             player.quit = 1;
         // A message lasts until the user does something; what the key does
         // may leave a new one.
         if (key != ERR && key != KEY_RESIZE)
             clear_message();
-        dispatch_key(key);
+        // The player's key of the turn a quit came in still counts; a dialog
+        // over it gives up instead, its half-typed line dropped.
+        if (!player.quit || top_screen() == &player_screen)
+            screens_key(key);
         remote_saw_key(key);
-        // Boxes and dialogs that closed, and a screen drawn afresh, took the
-        // cover's cells; curses only knows them as blank.
-        const Command *command = command_for_key(PLACE_PLAYER, key);
-        if (key == KEY_RESIZE || help_was_open ||
-            (command != nullptr && (command->id == CMD_GO_TO || command->id == CMD_EDIT_TITLES ||
-                                    command->id == CMD_LOOK_UP)))
+        if (key == KEY_RESIZE || top_screen() != &player_screen)
             cover_view_disturbed();
     } while (!player.quit);
+    // An open editor saves its texts as it is left.
+    leave_all_screens();
 }

@@ -4,9 +4,28 @@
 #pragma once
 
 #include "drive/drive.h"
+#include "ui/screen.h"
 
-// Runs turns until quit is set at the end of one.
+// Runs turns until quit is set at the end of one, with the player screen at
+// the bottom of the screens; every turn polls the drive (unless an open
+// screen holds it), moves the lookup on, serves the watched descriptors,
+// draws the screens and hands the key read to the top one. When it ends the
+// open screens are left, so an open editor saves.
 void run_main_loop();
+
+// The player screen: the status, the track list, the keys' hints.
+extern const Screen player_screen;
+
+inline constexpr int MAX_LOOP_WATCHES = 2;
+
+// Has the loop's wait watch fd too, and calls service (when not nullptr) on
+// every turn, woken by fd or not, before the screen is drawn: how another
+// part (a desktop bus) gets its descriptor served without a thread. False
+// when fd is negative or MAX_LOOP_WATCHES are watched already.
+bool watch_in_main_loop(int fd, void (*service)());
+
+// Stops watching fd.
+void unwatch_in_main_loop(int fd);
 
 // The part of a turn before the redraw: status refresh, disc change, play mode.
 void poll_drive();

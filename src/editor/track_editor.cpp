@@ -7,7 +7,7 @@
 #include "ui/draw.h"
 #include "ui/message_line.h"
 #include "ui/prompt.h"
-#include "ui/terminal.h"
+#include "ui/screen.h"
 
 #include <curses.h>
 
@@ -17,10 +17,13 @@
 int32_t editor_cursor_row;
 int32_t editor_scroll_offset;
 
-static Rect editor_title_rect;
-static Rect editor_list_rect;
-static Rect editor_separator_rect;
-static Rect editor_help_rect;
+// The editor's four areas, laid out afresh on every draw.
+static struct {
+    Rect title;
+    Rect list;
+    Rect separator;
+    Rect help;
+} layout;
 
 static const char EDITOR_HEADING[] = "KEL Track List Editor";
 
@@ -34,11 +37,10 @@ static int editor_track_count(const DriveStatus &drive) { return usable_track_co
 // Lays the four areas out from the terminal's current size.
 static void compute_editor_layout(int rows, int cols)
 {
-    set_rect(editor_title_rect, 1, 2, 2, cols - 2);
-    set_rect(editor_help_rect, rows - 4, 2, rows - 1, cols - 2);
-    set_rect(editor_separator_rect, editor_help_rect.top - 1, 0, editor_help_rect.top, cols);
-    set_rect(editor_list_rect, editor_title_rect.bottom + 1, 2, editor_separator_rect.top,
-             cols - 2);
+    set_rect(layout.title, 1, 2, 2, cols - 2);
+    set_rect(layout.help, rows - 4, 2, rows - 1, cols - 2);
+    set_rect(layout.separator, layout.help.top - 1, 0, layout.help.top, cols);
+    set_rect(layout.list, layout.title.bottom + 1, 2, layout.separator.top, cols - 2);
 }
 
 // Writes text at (row, col) when that cell exists, cut short of the right
@@ -77,13 +79,13 @@ static void put_field(int row, int col, const char *text, int width)
 // list's width.
 static void draw_list_line(int row, int track, const char *title)
 {
-    int width = editor_list_rect.width;
-    if (width <= 0 || wmove(stdscr, row, editor_list_rect.left) == ERR)
+    int width = layout.list.width;
+    if (width <= 0 || wmove(stdscr, row, layout.list.left) == ERR)
         return;
     char number[16];
     snprintf(number, sizeof number, "%02d: ", track + 1);
     waddnstr(stdscr, number, width < 4 ? width : 4);
-    put_field(row, editor_list_rect.left + 4, title, width - 4);
+    put_field(row, layout.list.left + 4, title, width - 4);
 }
 
 // Puts the selection back on a track of the disc and on a row of the list,
@@ -99,7 +101,7 @@ static void keep_selection_visible(int track_count)
         selected = track_count - 1;
     if (selected < 0)
         selected = 0;
-    const int rows = editor_list_rect.height;
+    const int rows = layout.list.height;
     int scroll = editor_scroll_offset;
     if (rows < 1) {
         scroll = selected;
@@ -121,7 +123,7 @@ static void keep_selection_visible(int track_count)
 // there, then the others in further columns as far as the width has room.
 static void draw_editor_hints()
 {
-    const Rect &h = editor_help_rect;
+    const Rect &h = layout.help;
     constexpr int COLUMN = 25;
     int extra = 0;
     for (int i = 0; i < command_count(); i++) {
@@ -154,8 +156,7 @@ static void draw_track_editor(const DiscDatabase &db, int track_count)
 
     wattron(stdscr, COLOR_PAIR(4));
     draw_border(stdscr);
-    draw_hdivider(stdscr, editor_separator_rect.top, editor_separator_rect.left,
-                  editor_separator_rect.width);
+    draw_hdivider(stdscr, layout.separator.top, layout.separator.left, layout.separator.width);
     wattroff(stdscr, COLOR_PAIR(4));
 
     wattron(stdscr, A_BOLD | COLOR_PAIR(7));
@@ -163,34 +164,52 @@ static void draw_track_editor(const DiscDatabase &db, int track_count)
     const int note_col = cols - 2 - static_cast<int>(sizeof EDITOR_NOTE - 1);
     if (note_col > 2 + static_cast<int>(sizeof EDITOR_HEADING))
         put_text(0, note_col, EDITOR_NOTE);
-    put_field(editor_title_rect.top, editor_title_rect.left, db.entries[DISC_ENTRY].title,
-              editor_title_rect.width);
+    put_field(layout.title.top, layout.title.left, db.entries[DISC_ENTRY].title,
+              layout.title.width);
     wattroff(stdscr, A_BOLD | COLOR_PAIR(7));
 
     draw_editor_hints();
 
-    for (int i = 0; i < editor_list_rect.height && editor_scroll_offset + i < track_count; i++) {
+    for (int i = 0; i < layout.list.height && editor_scroll_offset + i < track_count; i++) {
         int track = editor_scroll_offset + i;
         if (track < 0)
             continue;
         if (i == editor_cursor_row)
             wattron(stdscr, A_REVERSE);
-        draw_list_line(editor_list_rect.top + i, track, db.entries[track].title);
+        draw_list_line(layout.list.top + i, track, db.entries[track].title);
         if (i == editor_cursor_row)
             wattroff(stdscr, A_REVERSE);
     }
     draw_message_line(stdscr);
 }
 
-// Asks for a title and stores it in target only when the prompt gave one and
-// it is not empty: a cancelled, failed or hung-up prompt changes nothing.
-static void edit_title(DiscDatabase &db, char *target, const char *title)
+// The open editor's disc, the drive's status as the player last saw it, and
+// the title a prompt of the editor is answering for.
+static struct {
+    DiscDatabase *db;
+    const DriveStatus *drive;
+    bool open;
+    char *prompted_title;
+} session;
+
+// Stores the prompt's answer only when it is not empty: a cancelled prompt
+// never calls here, and an empty answer changes nothing; nor does Enter on the
+// title as the prompt opened with it.
+static void title_answered(const char *answer)
 {
-    char answer[TEXT_FIELD_SIZE];
-    if (prompt_string(answer, sizeof answer, title) != 0 || answer[0] == '\0')
+    char *target = session.prompted_title;
+    if (answer[0] == '\0' || target == nullptr || !session.open || strcmp(answer, target) == 0)
         return;
     memcpy(target, answer, strlen(answer) + 1);
-    db.dirty = 1;
+    session.db->dirty = 1;
+}
+
+// Opens the prompt for a title with the title as it is, selected: typing
+// replaces it, the editing keys fix it in place. Its answer lands in target.
+static void edit_title(char *target, const char *title)
+{
+    session.prompted_title = target;
+    open_prompt(title, target, TEXT_FIELD_SIZE, title_answered);
 }
 
 // Gives every track of the disc its numbered default title.
@@ -208,7 +227,7 @@ static void move_selection_down(int track_count)
 {
     if (editor_scroll_offset + editor_cursor_row >= track_count - 1)
         return;
-    if (editor_cursor_row < editor_list_rect.height - 1)
+    if (editor_cursor_row < layout.list.height - 1)
         editor_cursor_row++;
     else
         editor_scroll_offset++;
@@ -227,13 +246,6 @@ static void move_selection_up()
 
 void (*editor_lookup)();
 
-// The open editor's disc and the drive's status as the player last saw it.
-static struct {
-    DiscDatabase *db;
-    const DriveStatus *drive;
-    bool open;
-} session;
-
 static int session_track_count() { return editor_track_count(*session.drive); }
 
 void editor_edit_track_title(int64_t)
@@ -242,13 +254,13 @@ void editor_edit_track_title(int64_t)
         return;
     int selected = editor_scroll_offset + editor_cursor_row;
     if (selected >= 0 && selected < MAX_DB_TRACKS)
-        edit_title(*session.db, session.db->entries[selected].title, "Track name");
+        edit_title(session.db->entries[selected].title, "Track name");
 }
 
 void editor_edit_disc_title(int64_t)
 {
     if (session.open)
-        edit_title(*session.db, session.db->entries[DISC_ENTRY].title, "Artist / Album");
+        edit_title(session.db->entries[DISC_ENTRY].title, "Artist / Album");
 }
 
 void editor_clear_titles(int64_t)
@@ -280,60 +292,44 @@ void editor_leave(int64_t)
 {
     if (!session.open)
         return;
+    session.open = false;
+    close_screen(track_editor_screen);
     if (save_database(*session.db, session.drive->toc) != 0)
         show_message("Titles not saved: %s", database_error());
     else if (database_conflict_note()[0] != '\0')
         show_message("%s", database_conflict_note());
     curs_set(1);
-    session.open = false;
 }
 
 bool track_editor_open() { return session.open; }
 
-void open_track_editor(DiscDatabase &db, const DriveStatus &drive)
-{
-    session.db = &db;
-    session.drive = &drive;
-    session.open = true;
-    curs_set(0);
-}
-
-void draw_track_editor_screen()
+static void draw_track_editor_screen()
 {
     if (session.open)
         draw_track_editor(*session.db, session_track_count());
 }
 
-void track_editor_key(int key)
+static void track_editor_key(int key)
 {
     const Command *command = command_for_key(PLACE_EDITOR, key);
     if (command != nullptr)
         command->run(0);
-    else
-        wrefresh(stdscr);
 }
 
-// Redraws and obeys one key per turn until the user leaves; leaving always saves.
-void run_track_editor(DiscDatabase &db, const DriveStatus &drive)
+// mivo ends with the editor open: it is left as Q leaves it, so the texts
+// reach the disc's file.
+static void leave_track_editor() { editor_leave(0); }
+
+const Screen track_editor_screen = {"editor", draw_track_editor_screen, track_editor_key,
+                                    leave_track_editor, SCREEN_OPAQUE | SCREEN_HOLDS_DRIVE};
+
+void open_track_editor(DiscDatabase &db, const DriveStatus &drive)
 {
-    // The caller's idle input mode (half-delay) bounds each key wait, so the
-    // screen is redrawn about twice a second while no key comes.
-    open_track_editor(db, drive);
-    while (session.open) {
-        draw_track_editor_screen();
-        int key = read_key(5);
-        // Nobody can type any more: leave, so the texts are saved and the
-        // player can end.
-        if (key == ERR && terminal_lost())
-            key = 'q';
-        // A quit signal leaves the same way, so the texts reach the disc's file.
-        if (quit_requested())
-            key = 'q';
-        if (key != ERR && key != KEY_RESIZE)
-            clear_message();
-        if (key == ERR)
-            wrefresh(stdscr);
-        else
-            track_editor_key(key);
-    }
+    if (session.open)
+        return;
+    session.db = &db;
+    session.drive = &drive;
+    session.open = true;
+    open_screen(track_editor_screen);
+    curs_set(0);
 }

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The track list editor: a full-screen loop for the disc and track titles that
-// saves the disc's file when it is left. It owns the selection, which lasts
+// The track list editor: a full-screen screen for the disc and track titles
+// that saves the disc's file when it is left. It owns the selection, which lasts
 // for the whole run of the program.
 #pragma once
 
 #include "database/disc_texts.h"
 #include "drive/drive.h"
+#include "ui/screen.h"
 
 #include <cstdint>
 
@@ -19,21 +20,15 @@ extern int32_t editor_scroll_offset;
 // which may replace the texts being edited. Nothing while unset.
 extern void (*editor_lookup)();
 
-// Runs the editor until the user leaves it, then saves the texts.
-void run_track_editor(DiscDatabase &db, const DriveStatus &drive);
-
 // Opens the editor on db, whose disc the drive's status describes; both must
-// outlive the editor's stay open.
+// outlive the editor's stay open. Leaving it (Q, or mivo's end) saves the texts.
 void open_track_editor(DiscDatabase &db, const DriveStatus &drive);
 
 // Whether the editor is open.
 bool track_editor_open();
 
-// Erases stdscr and draws the open editor; does not refresh.
-void draw_track_editor_screen();
-
-// Obeys one key through the editor's commands of the command table.
-void track_editor_key(int key);
+// The editor's screen record: it holds the drive while open.
+extern const Screen track_editor_screen;
 
 // The editor's commands, as the command table runs them (the argument is
 // unused); each does nothing while the editor is closed.

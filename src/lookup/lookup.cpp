@@ -142,6 +142,8 @@ static int attach_link(char *out, size_t size)
                     lookup.disc_id, lookup.mb_toc.last, toc_text);
 }
 
+int lookup_add_disc_link(char *out, size_t size) { return attach_link(out, size); }
+
 static void fail(const char *reason)
 {
     // The link goes last, so a long table of contents only cuts the link.

@@ -8,6 +8,7 @@
 #include "lookup/candidate.h"
 #include "lookup/disc_toc.h"
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr int LOOKUP_URL_SIZE = 512;
@@ -63,6 +64,10 @@ uint32_t lookup_cddb_id();
 
 // Why the lookup failed, with the link to add the disc to MusicBrainz.
 const char *lookup_message();
+
+// The whole link to add the last disc looked up to MusicBrainz, which the
+// message may hold only cut; returns what snprintf returned.
+int lookup_add_disc_link(char *out, size_t size);
 
 // Sets the phase back to idle once the application has taken the outcome.
 void finish_lookup();

@@ -17,16 +17,16 @@
 
 // Ids are stable: a remote may keep them. New commands go at the end.
 enum CommandId : int32_t {
-    CMD_PLAY = 0,          // play from the first track, resume when paused
-    CMD_PAUSE_RESUME = 1,  // pause a playing disc, resume a paused one
+    CMD_PLAY = 0,         // play from the first track, resume when paused
+    CMD_PAUSE_RESUME = 1, // pause a playing disc, resume a paused one
     CMD_STOP = 2,
     CMD_EJECT = 3,
     CMD_NEXT = 4,
     CMD_PREVIOUS = 5,
-    CMD_GO_TO = 6,         // asks for a track number
+    CMD_GO_TO = 6, // asks for a track number
     CMD_SKIP_AHEAD = 7,
     CMD_SKIP_BACK = 8,
-    CMD_PLAY_MODE = 9,     // the next play mode
+    CMD_PLAY_MODE = 9, // the next play mode
     CMD_REPEAT_CD = 10,
     CMD_REPEAT_TRACK = 11,
     CMD_VOLUME_UP = 12,
@@ -36,12 +36,12 @@ enum CommandId : int32_t {
     CMD_HELP = 16,
     CMD_QUIT = 17,
     // Without keys: for a remote, each with its argument.
-    CMD_PAUSE = 18,        // pauses a playing disc, nothing otherwise
-    CMD_SEEK_BY = 19,      // ARGUMENT: frames from the position, negative back
-    CMD_SEEK_TO = 20,      // ARGUMENT: frame within the current track
-    CMD_SET_VOLUME = 21,   // ARGUMENT: level 0 to 255 on both channels
+    CMD_PAUSE = 18,         // pauses a playing disc, nothing otherwise
+    CMD_SEEK_BY = 19,       // ARGUMENT: frames from the position, negative back
+    CMD_SEEK_TO = 20,       // ARGUMENT: frame within the current track
+    CMD_SET_VOLUME = 21,    // ARGUMENT: level 0 to 255 on both channels
     CMD_SET_PLAY_MODE = 22, // ARGUMENT: a PlayMode
-    CMD_PLAY_TRACK = 23,   // ARGUMENT: 0-based track index
+    CMD_PLAY_TRACK = 23,    // ARGUMENT: 0-based track index
     // The title editor's, while it is open.
     CMD_EDIT_TRACK_TITLE = 24,
     CMD_EDIT_DISC_TITLE = 25,
@@ -50,8 +50,16 @@ enum CommandId : int32_t {
     CMD_EDITOR_UP = 28,
     CMD_EDITOR_LOOK_UP = 29,
     CMD_EDITOR_LEAVE = 30,
-    CMD_TOGGLE_COVER = 31, // the disc's cover on the player screen, on or off
-    COMMAND_COUNT = 32,
+    // The track list's cursor.
+    CMD_CURSOR_UP = 31,
+    CMD_CURSOR_DOWN = 32,
+    CMD_CURSOR_PAGE_UP = 33,
+    CMD_CURSOR_PAGE_DOWN = 34,
+    CMD_CURSOR_FIRST = 35,
+    CMD_CURSOR_LAST = 36,
+    CMD_PLAY_CURSOR = 37, // plays the track under the cursor
+    CMD_TOGGLE_COVER = 38, // the disc's cover on the player screen, on or off
+    COMMAND_COUNT = 39,
 };
 
 // Which screen's keys reach the command.
@@ -65,7 +73,7 @@ enum CommandPlace : int32_t {
 // hint is bright or dim.
 enum CommandNeed : int32_t {
     NEED_NOTHING = 0,
-    NEED_DISC = 1,     // a disc stopped, playing or paused
+    NEED_DISC = 1,      // a disc stopped, playing or paused
     NEED_NOT_EMPTY = 2, // anything but an empty drive (an error may be ejected)
 };
 

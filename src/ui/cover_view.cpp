@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/cover_view.h"
 
+#include "ui/player_screen.h"
+
 #include <chafa.h>
 #include <curses.h>
 #include <sys/ioctl.h>
@@ -15,7 +17,6 @@ extern char **environ;
 // The columns the control panel's keys take, from its left edge: the longest
 // label of the second column of hints ends 49 columns in; one more keeps the
 // picture clear of it.
-static constexpr int PANEL_LEFT = 29;
 static constexpr int KEYS_WIDTH = 51;
 static constexpr int MIN_COLS = 16;
 static constexpr int MIN_ROWS = 6;
@@ -25,7 +26,7 @@ bool cover_region_for(int lines, int cols, CoverRegion &region)
     // Inside the control panel, a column and a row clear of its frame: it
     // spans rows 1 to lines - 8 above the disc information's six rows.
     region.top = 2;
-    region.left = PANEL_LEFT + KEYS_WIDTH;
+    region.left = control_panel_left(cols) + KEYS_WIDTH;
     region.rows = lines - 10;
     region.cols = cols - 2 - region.left - 1;
     return region.rows >= MIN_ROWS && region.cols >= MIN_COLS;

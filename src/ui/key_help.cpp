@@ -3,12 +3,12 @@
 
 #include "ui/command.h"
 #include "ui/draw.h"
+#include "ui/screen.h"
 
 #include <curses.h>
 
+#include <cstdio>
 #include <cstring>
-
-static bool open_now;
 
 // What the words on the player screen mean, below the keys where there is room.
 static const char *const WORD_LINES[] = {
@@ -22,17 +22,52 @@ static const char *const WORD_LINES[] = {
 };
 static constexpr int WORD_LINE_COUNT = static_cast<int>(sizeof WORD_LINES / sizeof WORD_LINES[0]);
 
+// The note above the keys, as set_key_help_note last set it.
+static char note[1536];
+
+void set_key_help_note(const char *text) { snprintf(note, sizeof note, "%s", text ? text : ""); }
+
 // One entry of the key list: the keys, then the help line.
 static constexpr int KEYS_WIDTH = 8;
 static constexpr int HELP_WIDTH = 19;
 static constexpr int ENTRY_WIDTH = KEYS_WIDTH + HELP_WIDTH;
 static constexpr int LINE_WIDTH = 2 * ENTRY_WIDTH + 1;
 
-void open_key_help() { open_now = true; }
+// Draws the note from row on, each of its lines wrapped to the box's width,
+// and returns the rows it takes; a row below 0 only counts them.
+static int note_lines(int row, int col, int room)
+{
+    int rows = 0;
+    for (const char *line = note; *line != '\0';) {
+        const char *end = strchr(line, '\n');
+        const int length =
+            end != nullptr ? static_cast<int>(end - line) : static_cast<int>(strlen(line));
+        for (int at = 0; at < length || at == 0; at += LINE_WIDTH, rows++) {
+            const int n = length - at < LINE_WIDTH ? length - at : LINE_WIDTH;
+            if (row >= 0 && wmove(stdscr, row + rows, col) != ERR)
+                draw_bytes(stdscr, line + at, n < room ? n : room);
+            if (length == 0)
+                break;
+        }
+        line += length + (end != nullptr ? 1 : 0);
+    }
+    return rows;
+}
 
-void close_key_help() { open_now = false; }
+// Any key the user types closes the box, and does nothing else.
+static void key_help_key(int key)
+{
+    if (key != KEY_RESIZE)
+        close_key_help();
+}
 
-bool key_help_open() { return open_now; }
+const Screen key_help_screen = {"key help", draw_key_help, key_help_key, nullptr, 0};
+
+void open_key_help() { open_screen(key_help_screen); }
+
+void close_key_help() { close_screen(key_help_screen); }
+
+bool key_help_open() { return screen_is_open(key_help_screen); }
 
 // One row of the box: its first cell, width - 2 fill cells and its last cell;
 // cells off the screen are skipped.
@@ -68,8 +103,7 @@ static void draw_entry(int row, int col, const Command &c, int room)
 }
 
 // The box is blanked first, so the screen under it cannot show through the
-// gaps between the words. The keys come first; what the words mean follows
-// only where the screen has room for all of it.
+// gaps between the words.
 void draw_key_help()
 {
     const Command *player_list[COMMAND_COUNT];
@@ -78,12 +112,15 @@ void draw_key_help()
     const int editors = help_commands(PLACE_EDITOR, editor_list, COMMAND_COUNT);
     const int player_rows = (players + 1) / 2;
     const int editor_rows = editors > 0 ? 1 + (editors + 1) / 2 : 0;
-    const int key_rows = player_rows + editor_rows;
-    // The words keep their blank line above them where the screen has a row
-    // to spare for it.
-    const bool words = key_rows + WORD_LINE_COUNT + 2 <= getmaxy(stdscr);
-    const bool gap = words && key_rows + 1 + WORD_LINE_COUNT + 2 <= getmaxy(stdscr);
-    const int count = key_rows + (words ? (gap ? 1 : 0) + WORD_LINE_COUNT : 0);
+    // The player's keys always; then what the words mean, then the editor's
+    // keys (which its own screen shows too), each where the screen has room.
+    const int note_rows = note[0] != '\0' ? note_lines(-1, 0, 0) + 1 : 0;
+    const int key_rows = note_rows + player_rows;
+    const int word_rows = 1 + WORD_LINE_COUNT;
+    const bool words = key_rows + word_rows + 2 <= getmaxy(stdscr);
+    const bool editor =
+        editors > 0 && key_rows + (words ? word_rows : 0) + editor_rows + 2 <= getmaxy(stdscr);
+    const int count = key_rows + (words ? word_rows : 0) + (editor ? editor_rows : 0);
     const int height = count + 2;
     const int width = LINE_WIDTH + 4;
     const int top = (getmaxy(stdscr) - height) / 2 > 0 ? (getmaxy(stdscr) - height) / 2 : 0;
@@ -102,12 +139,19 @@ void draw_key_help()
     const int col = left + 2;
     const int room = getmaxx(stdscr) - col - 1;
     int row = top + 1;
+    if (note_rows > 0)
+        row += note_lines(row, col, room) + 1;
     for (int i = 0; i < players; i += 2, row++) {
         draw_entry(row, col, *player_list[i], room);
         if (i + 1 < players)
             draw_entry(row, col + ENTRY_WIDTH + 1, *player_list[i + 1], room - ENTRY_WIDTH - 1);
     }
-    if (editors > 0) {
+    if (words) {
+        row++;
+        for (int i = 0; i < WORD_LINE_COUNT; i++)
+            draw_clipped(stdscr, row++, col, WORD_LINES[i], room);
+    }
+    if (editor) {
         draw_clipped(stdscr, row++, col, "In the title editor:", room);
         for (int i = 0; i < editors; i += 2, row++) {
             draw_entry(row, col, *editor_list[i], room);
@@ -115,10 +159,4 @@ void draw_key_help()
                 draw_entry(row, col + ENTRY_WIDTH + 1, *editor_list[i + 1], room - ENTRY_WIDTH - 1);
         }
     }
-    if (!words)
-        return;
-    if (gap)
-        row++;
-    for (int i = 0; i < WORD_LINE_COUNT; i++)
-        draw_clipped(stdscr, row + i, col, WORD_LINES[i], room);
 }

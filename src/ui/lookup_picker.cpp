@@ -12,6 +12,9 @@ static constexpr attr_t FRAME_ATTR = COLOR_PAIR(4);
 static constexpr attr_t HEADING_ATTR = A_BOLD | COLOR_PAIR(7);
 static constexpr attr_t HINT_ATTR = A_BOLD | COLOR_PAIR(3);
 
+// From this width the tracks stand beside the list rather than below it.
+static constexpr int TRACKS_BESIDE_COLUMNS = 100;
+
 // Appends " · part" (or the part alone first) when the part is not empty.
 static void add_part(char *out, int size, const char *part)
 {
@@ -53,6 +56,22 @@ static void put_text(int row, int col, const char *text, int width)
     draw_bytes(stdscr, text, length < width ? length : width);
 }
 
+// The candidate's tracks, "01 Title" a row, from row top to the row before
+// bottom, as many as fit.
+static void draw_tracks(const Candidate &c, int top, int col, int bottom, int width)
+{
+    if (top >= bottom || width < 8)
+        return;
+    wattron(stdscr, HEADING_ATTR);
+    put_text(top, col, "Tracks:", width);
+    wattroff(stdscr, HEADING_ATTR);
+    char line[LOOKUP_TEXT_SIZE + 8];
+    for (int t = 0; t < c.track_count && t < MAX_TRACKS && top + 1 + t < bottom; t++) {
+        snprintf(line, sizeof line, "%02d %s", t + 1, c.track[t]);
+        put_text(top + 1 + t, col, line, width);
+    }
+}
+
 void draw_lookup_picker(const CandidateList &list, PickerView &view, const char *status)
 {
     const int rows = getmaxy(stdscr);
@@ -69,9 +88,12 @@ void draw_lookup_picker(const CandidateList &list, PickerView &view, const char 
     put_text(rows - 1, 2, " Up/Down: move  Enter: use  N: none ", cols - 4);
     wattroff(stdscr, HINT_ATTR);
 
-    const int width = cols - 4;
+    // Wide screens show the highlighted candidate's tracks beside the list.
+    const bool beside = cols >= TRACKS_BESIDE_COLUMNS;
+    const int width = beside ? (cols - 4) / 2 : cols - 4;
     if (waiting) {
         put_text(2, 2, status, width);
+        draw_message_line(stdscr);
         return;
     }
     // Two rows a candidate between the frame lines; the selection stays shown.
@@ -83,7 +105,8 @@ void draw_lookup_picker(const CandidateList &list, PickerView &view, const char 
     if (shown > 0 && view.selected >= view.top + shown)
         view.top = view.selected - shown + 1;
     char line[2 * LOOKUP_TEXT_SIZE + 8];
-    for (int i = 0; i < shown && view.top + i < list.count; i++) {
+    int i = 0;
+    for (; i < shown && view.top + i < list.count; i++) {
         const Candidate &c = list.item[view.top + i];
         const bool selected = view.top + i == view.selected;
         if (selected)
@@ -95,6 +118,14 @@ void draw_lookup_picker(const CandidateList &list, PickerView &view, const char 
         if (selected)
             wattroff(stdscr, A_REVERSE);
     }
+    // Otherwise below the list, in the rows it leaves.
+    if (list.count > 0) {
+        if (beside)
+            draw_tracks(list.item[view.selected], 1, 2 + width + 2, rows - 1, cols - 4 - width - 2);
+        else
+            draw_tracks(list.item[view.selected], 2 + 2 * i, 2, rows - 1, width);
+    }
+    draw_message_line(stdscr);
 }
 
 PickerAction picker_key(int key, PickerView &view, int32_t count)

@@ -8,20 +8,23 @@
 // How long a message stays up when no key clears it.
 static constexpr double MESSAGE_SECONDS = 5.0;
 
-static char message[MESSAGE_SIZE];
-static timespec shown_at;
-static int (*read_clock)(clockid_t, timespec *) = clock_gettime;
+static struct {
+    char message[MESSAGE_SIZE];
+    timespec shown_at;
+    char progress[MESSAGE_SIZE];
+    int (*read_clock)(clockid_t, timespec *);
+} line = {{}, {}, {}, clock_gettime};
 
 void set_message_clock(int (*clock)(clockid_t, timespec *))
 {
-    read_clock = clock != nullptr ? clock : clock_gettime;
+    line.read_clock = clock != nullptr ? clock : clock_gettime;
 }
 
 // Seconds on the monotonic clock, which a change of the wall clock cannot move.
 static double seconds_since(const timespec &then)
 {
     timespec now{};
-    read_clock(CLOCK_MONOTONIC, &now);
+    line.read_clock(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec - then.tv_sec) +
            static_cast<double>(now.tv_nsec - then.tv_nsec) / 1e9;
 }
@@ -30,18 +33,30 @@ void show_message(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    const int written = vsnprintf(message, sizeof message, format, args);
+    const int written = vsnprintf(line.message, sizeof line.message, format, args);
     va_end(args);
     if (written < 0)
-        message[0] = '\0';
-    read_clock(CLOCK_MONOTONIC, &shown_at);
+        line.message[0] = '\0';
+    line.read_clock(CLOCK_MONOTONIC, &line.shown_at);
 }
 
 const char *current_message()
 {
-    if (message[0] != '\0' && seconds_since(shown_at) >= MESSAGE_SECONDS)
-        message[0] = '\0';
-    return message;
+    if (line.message[0] != '\0' && seconds_since(line.shown_at) >= MESSAGE_SECONDS)
+        line.message[0] = '\0';
+    return line.message[0] != '\0' ? line.message : line.progress;
 }
 
-void clear_message() { message[0] = '\0'; }
+void clear_message() { line.message[0] = '\0'; }
+
+void show_progress(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int written = vsnprintf(line.progress, sizeof line.progress, format, args);
+    va_end(args);
+    if (written < 0)
+        line.progress[0] = '\0';
+}
+
+void end_progress() { line.progress[0] = '\0'; }

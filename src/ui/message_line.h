@@ -16,8 +16,15 @@ void show_message(const char *format, ...) __attribute__((format(printf, 1, 2)))
 // The message to show now, or "" when there is none or it has expired.
 const char *current_message();
 
-// Clears the message at once (the user pressed a key).
+// Clears the message at once (the user pressed a key); a note of progress stays.
 void clear_message();
+
+// A note of something in progress (a lookup), shown whenever no message is,
+// until end_progress: keys do not clear it. printf-style, cut like a message.
+void show_progress(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Takes the note of progress away.
+void end_progress();
 
 // Reads the clock the age of a message is measured on through another
 // function from now on (tests step it); nullptr puts the monotonic clock back.

@@ -4,31 +4,43 @@
 #include "ui/draw.h"
 #include "ui/terminal.h"
 
+#include <curses.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
 
-static int (*read_prompt_key)(wint_t *key) = read_wide_key;
-
-void set_prompt_key_reader(int (*reader)(wint_t *key))
-{
-    read_prompt_key = reader != nullptr ? reader : read_wide_key;
-}
-
-// The line being typed, in the locale's multibyte form; only whole characters
-// ever enter it, so it is valid text at every step.
-struct PromptLine {
+// The open prompt: the line in the locale's multibyte form (only whole
+// characters ever enter it, so it is valid text at every step), where the
+// cursor stands in it, and the bytes of a character still being typed.
+static struct {
+    bool open;
+    const char *title;
+    PromptAnswered answered;
     char text[1024];
     int length;
     int limit;
-};
+    int cursor;
+    bool selected; // the whole line, as a title prompt opens
+    char pending[MB_LEN_MAX];
+    int pending_length;
+    bool has_room;
+} prompt;
 
-static PromptLine line;
+// The go-to prompt's caller.
+static void (*track_chosen)(int track);
 
-// The key that cancels a prompt.
-static constexpr wint_t ESCAPE = 27;
+// Keys the prompt reads as such.
+static constexpr int ESCAPE = 27;
+static constexpr int CTRL_A = 1;
+static constexpr int CTRL_E = 5;
+static constexpr int CTRL_H = 8;
+static constexpr int CTRL_K = 11;
+static constexpr int CTRL_U = 21;
+static constexpr int CTRL_W = 23;
+static constexpr int DELETE_BYTE = 127;
 
 // Draws ch at (row, col) when that cell is on the screen.
 static void put_cell(int row, int col, chtype ch)
@@ -46,7 +58,7 @@ static void put_run(int row, int col, chtype ch, int count)
 }
 
 // Draws the box around the middle row for the current size and returns that
-// row; the caller's next redraw removes the box, so nothing is kept under it.
+// row; the next redraw of the screen below removes it.
 static int draw_prompt_box(const char *title)
 {
     const int rows = getmaxy(stdscr);
@@ -99,31 +111,82 @@ static int next_character(const char *text, int left, int &cells)
     return static_cast<int>(n);
 }
 
-// Shows the end of the line that fits the field with a cell to spare for the
-// cursor, which goes after the last character; a line longer than the field
-// scrolls inside it instead of running over the frame.
+// Cells of the line's bytes from..to.
+static int cells_between(int from, int to)
+{
+    int total = 0;
+    for (int at = from, cells = 0; at < to; total += cells)
+        at += next_character(prompt.text + at, to - at, cells);
+    return total;
+}
+
+// The start of the character before byte at.
+static int character_before(int at)
+{
+    int last = 0;
+    for (int i = 0, cells = 0; i < at;) {
+        last = i;
+        i += next_character(prompt.text + i, prompt.length - i, cells);
+    }
+    return last;
+}
+
+// The byte after the character at at.
+static int character_after(int at)
+{
+    if (at >= prompt.length)
+        return prompt.length;
+    int cells = 0;
+    return at + next_character(prompt.text + at, prompt.length - at, cells);
+}
+
+// Shows the part of the line up to the cursor that fits the field with a cell
+// to spare for the cursor; a line longer than the field scrolls inside it
+// instead of running over the frame. A selected line shows in reverse video.
 static void draw_field(int mid)
 {
     const int width = field_width();
     put_run(mid, 11, ' ', width);
-    int total = 0;
-    for (int at = 0, cells = 0; at < line.length; total += cells)
-        at += next_character(line.text + at, line.length - at, cells);
     int start = 0;
-    while (total > width - 1 && start < line.length) {
+    int before = cells_between(0, prompt.cursor);
+    while (before > width - 1 && start < prompt.cursor) {
         int cells = 0;
-        start += next_character(line.text + start, line.length - start, cells);
-        total -= cells;
+        start += next_character(prompt.text + start, prompt.length - start, cells);
+        before -= cells;
     }
-    if (wmove(stdscr, mid, 11) != ERR) {
-        draw_bytes(stdscr, line.text + start, line.length - start);
-        wmove(stdscr, mid, 11 + total);
+    if (wmove(stdscr, mid, 11) == ERR)
+        return;
+    // What follows the cursor, as far as the field shows it.
+    int end = prompt.cursor;
+    for (int shown = before, cells = 0; end < prompt.length;) {
+        const int n = next_character(prompt.text + end, prompt.length - end, cells);
+        if (shown + cells > width)
+            break;
+        shown += cells;
+        end += n;
     }
+    if (prompt.selected)
+        wattr_on(stdscr, A_REVERSE, nullptr);
+    draw_bytes(stdscr, prompt.text + start, end - start);
+    if (prompt.selected)
+        wattr_off(stdscr, A_REVERSE, nullptr);
+    wmove(stdscr, mid, 11 + before);
 }
 
-// Appends one character typed in the locale; refused when it is a control
-// character or its bytes would pass the limit. A tab is kept, as titles have
-// always taken it and the file escapes it.
+// Replaces bytes from..to of the line with count bytes of insert.
+static void splice(int from, int to, const char *insert, int count)
+{
+    memmove(prompt.text + from + count, prompt.text + to, static_cast<size_t>(prompt.length - to));
+    if (count > 0)
+        memcpy(prompt.text + from, insert, static_cast<size_t>(count));
+    prompt.length += count - (to - from);
+    prompt.text[prompt.length] = '\0';
+    prompt.cursor = from + count;
+}
+
+// Puts one typed character in at the cursor, over a selected line; refused
+// when it is a control character or its bytes would pass the limit. A tab is
+// kept, as titles have always taken it and the file escapes it.
 static void insert_character(wchar_t wide)
 {
     if (wide != L'\t' && !iswprint(static_cast<wint_t>(wide)))
@@ -131,117 +194,211 @@ static void insert_character(wchar_t wide)
     char bytes[MB_LEN_MAX];
     mbstate_t state{};
     const size_t n = wcrtomb(bytes, wide, &state);
-    if (n == static_cast<size_t>(-1) || line.length + static_cast<int>(n) > line.limit)
+    if (n == static_cast<size_t>(-1))
         return;
-    memcpy(line.text + line.length, bytes, n);
-    line.length += static_cast<int>(n);
-    line.text[line.length] = '\0';
+    if (prompt.selected) {
+        prompt.selected = false;
+        splice(0, prompt.length, "", 0);
+    }
+    if (prompt.length + static_cast<int>(n) > prompt.limit)
+        return;
+    splice(prompt.cursor, prompt.cursor, bytes, static_cast<int>(n));
 }
 
-// Removes the last whole character, however many bytes it takes.
-static void erase_character()
+// The start of the word before the cursor, blanks before it included.
+static int word_start()
 {
-    int last = 0;
-    for (int at = 0, cells = 0; at < line.length;) {
-        last = at;
-        at += next_character(line.text + at, line.length - at, cells);
-    }
-    line.length = last;
-    line.text[line.length] = '\0';
+    int at = prompt.cursor;
+    while (at > 0 &&
+           (prompt.text[character_before(at)] == ' ' || prompt.text[character_before(at)] == '\t'))
+        at = character_before(at);
+    while (at > 0 && prompt.text[character_before(at)] != ' ' &&
+           prompt.text[character_before(at)] != '\t')
+        at = character_before(at);
+    return at;
 }
 
-enum class PromptStep { KEEP_GOING, ACCEPT, CANCEL };
-
-// What one key does to the line; resizes and waits are the caller's.
-static PromptStep edit_line(int result, wint_t key, bool has_room)
+// A byte of a character typed in the locale's multibyte form; the character
+// goes in once whole, a byte that cannot start or go on one is dropped.
+static void take_text_byte(int byte)
 {
-    if (result == KEY_CODE_YES) {
-        if (key == KEY_ENTER && has_room)
-            return PromptStep::ACCEPT;
-        if (key == KEY_BACKSPACE && has_room)
-            erase_character();
-        return PromptStep::KEEP_GOING;
+    if (prompt.pending_length >= static_cast<int>(sizeof prompt.pending))
+        prompt.pending_length = 0;
+    prompt.pending[prompt.pending_length++] = static_cast<char>(byte);
+    wchar_t wide = 0;
+    mbstate_t state{};
+    const size_t n =
+        mbrtowc(&wide, prompt.pending, static_cast<size_t>(prompt.pending_length), &state);
+    if (n == static_cast<size_t>(-2))
+        return;
+    prompt.pending_length = 0;
+    if (n != static_cast<size_t>(-1) && n != 0)
+        insert_character(wide);
+}
+
+// The editing keys; false for a key that is none of them.
+static bool edit(int key)
+{
+    const bool selected = prompt.selected;
+    prompt.selected = false;
+    switch (key) {
+    case KEY_LEFT:
+        prompt.cursor = character_before(prompt.cursor);
+        return true;
+    case KEY_RIGHT:
+        prompt.cursor = character_after(prompt.cursor);
+        return true;
+    case KEY_HOME:
+    case CTRL_A:
+        prompt.cursor = 0;
+        return true;
+    case KEY_END:
+    case CTRL_E:
+        prompt.cursor = prompt.length;
+        return true;
+    case KEY_BACKSPACE:
+    case DELETE_BYTE:
+    case CTRL_H:
+        if (selected)
+            splice(0, prompt.length, "", 0);
+        else
+            splice(character_before(prompt.cursor), prompt.cursor, "", 0);
+        return true;
+    case KEY_DC:
+        if (selected)
+            splice(0, prompt.length, "", 0);
+        else
+            splice(prompt.cursor, character_after(prompt.cursor), "", 0);
+        return true;
+    case CTRL_U:
+        splice(0, prompt.cursor, "", 0);
+        return true;
+    case CTRL_W:
+        splice(word_start(), prompt.cursor, "", 0);
+        return true;
+    case CTRL_K:
+        splice(prompt.cursor, prompt.length, "", 0);
+        return true;
+    default:
+        prompt.selected = selected;
+        return false;
     }
-    if (key == ESCAPE)
-        return PromptStep::CANCEL;
+}
+
+// Back to the idle input mode: the cursor hidden, leaveok on.
+static void close_prompt()
+{
+    prompt.open = false;
+    close_screen(prompt_screen);
+    curs_set(0);
+    set_idle_input_mode();
+}
+
+static void draw_prompt()
+{
+    const int mid = draw_prompt_box(prompt.title);
+    prompt.has_room = wmove(stdscr, mid, 11) != ERR;
+    if (prompt.has_room)
+        draw_field(mid);
+}
+
+static void prompt_key(int key)
+{
+    if (key == ESCAPE) {
+        close_prompt();
+        return;
+    }
     // Until a resize gives the line room again the user cannot see it, so
     // nothing typed meanwhile may change or accept it.
-    if (!has_room)
-        return PromptStep::KEEP_GOING;
-    if (key == '\n' || key == '\r')
-        return PromptStep::ACCEPT;
-    if (key == 127 || key == 8)
-        erase_character();
-    else
-        insert_character(static_cast<wchar_t>(key));
-    return PromptStep::KEEP_GOING;
-}
-
-// Reads and edits the line until Enter or Escape. Half-delay bounds each read,
-// so a terminal that hung up or a quit signal is noticed and ends the prompt
-// with nothing stored; a resize draws the box anew for the new size with the line kept.
-static PromptStep read_line(const char *title)
-{
-    int mid = draw_prompt_box(title);
-    bool has_room = true;
-    for (;;) {
-        if (has_room)
-            draw_field(mid);
-        wint_t key = 0;
-        const int result = read_prompt_key(&key);
-        // mivo is to end: the half-typed line is dropped, as Escape drops it.
-        if (quit_requested())
-            return PromptStep::CANCEL;
-        if (result == ERR) {
-            if (terminal_lost())
-                return PromptStep::CANCEL;
-            continue;
-        }
-        if (result == KEY_CODE_YES && key == KEY_RESIZE) {
-            mid = draw_prompt_box(title);
-            has_room = wmove(stdscr, mid, 11) != ERR;
-            continue;
-        }
-        const PromptStep step = edit_line(result, key, has_room);
-        if (step != PromptStep::KEEP_GOING)
-            return step;
+    if (key == KEY_RESIZE || !prompt.has_room)
+        return;
+    if (key == '\n' || key == '\r' || key == KEY_ENTER) {
+        if (prompt.pending_length > 0)
+            prompt.pending_length = 0;
+        char answer[sizeof prompt.text];
+        memcpy(answer, prompt.text, static_cast<size_t>(prompt.length) + 1);
+        const PromptAnswered answered = prompt.answered;
+        close_prompt();
+        if (answered != nullptr)
+            answered(answer);
+        return;
     }
+    if (edit(key))
+        return;
+    // Whatever else curses gives as a key of its own changes nothing.
+    if (key < 0 || key > 0xff)
+        return;
+    take_text_byte(key);
 }
 
-int prompt_string(char *buffer, int size, const char *title)
+// mivo ends with the prompt open: nothing is answered.
+static void leave_prompt() { close_prompt(); }
+
+const Screen prompt_screen = {"prompt", draw_prompt, prompt_key, leave_prompt, SCREEN_HOLDS_DRIVE};
+
+bool open_prompt(const char *title, const char *text, int size, PromptAnswered answered)
 {
+    // A size below 2 leaves no room for a character besides the NUL.
+    if (size < 1 || prompt.open) {
+        curs_set(0);
+        set_idle_input_mode();
+        return false;
+    }
+    // On a screen too narrow for the input line the box still shows, over
+    // the screen below until its next redraw, as the prompt's only answer.
+    const int mid = draw_prompt_box(title);
+    if (wmove(stdscr, mid, 11) == ERR) {
+        curs_set(0);
+        set_idle_input_mode();
+        return false;
+    }
+    const int most = static_cast<int>(sizeof prompt.text) - 1;
+    prompt.limit = size - 1 < most ? size - 1 : most;
+    prompt.title = title;
+    prompt.answered = answered;
+    prompt.length = 0;
+    prompt.text[0] = '\0';
+    prompt.pending_length = 0;
+    // Text past the limit is cut to whole characters.
+    if (text != nullptr) {
+        const int total = static_cast<int>(strlen(text));
+        for (int at = 0, cells = 0; at < total;) {
+            const int n = next_character(text + at, total - at, cells);
+            if (at + n > prompt.limit)
+                break;
+            at += n;
+            prompt.length = at;
+        }
+        memcpy(prompt.text, text, static_cast<size_t>(prompt.length));
+        prompt.text[prompt.length] = '\0';
+    }
+    prompt.cursor = prompt.length;
+    prompt.selected = prompt.length > 0;
+    prompt.has_room = true;
+    if (!open_screen(prompt_screen))
+        return false;
+    prompt.open = true;
     cbreak();
     noecho();
     keypad(stdscr, TRUE);
-    halfdelay(5);
     leaveok(stdscr, FALSE);
-    const int mid = draw_prompt_box(title);
     curs_set(1);
-
-    int result = -1;
-    // A size below 1 leaves no room even for the NUL.
-    if (buffer != nullptr && size >= 1 && wmove(stdscr, mid, 11) != ERR) {
-        const int most = static_cast<int>(sizeof line.text) - 1;
-        line.limit = size - 1 < most ? size - 1 : most;
-        line.length = 0;
-        line.text[0] = '\0';
-        if (read_line(title) == PromptStep::ACCEPT) {
-            memcpy(buffer, line.text, static_cast<size_t>(line.length) + 1);
-            result = 0;
-        }
-    }
-
-    curs_set(0);
-    set_idle_input_mode();
-    return result;
+    return true;
 }
+
+bool prompt_open() { return prompt.open; }
 
 // atoi's reading of the answer, so " 12", "12ab" and "-3" all give a number
 // and text without digits gives 0, that is -1 after the shift to 0-based.
-int prompt_track_number()
+static void track_number_answered(const char *answer)
 {
-    char answer[5] = {};
-    if (prompt_string(answer, sizeof answer, "Go to which track?") == -1)
-        return -1;
-    return atoi(answer) - 1;
+    const int track = atoi(answer) - 1;
+    if (track != -1 && track_chosen != nullptr)
+        track_chosen(track);
+}
+
+void prompt_track_number(void (*chosen)(int track))
+{
+    track_chosen = chosen;
+    open_prompt("Go to which track?", "", 5, track_number_answered);
 }

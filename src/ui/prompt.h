@@ -1,20 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The prompt dialog: a boxed one-line input in the middle of the screen with
-// its own line editing, and the go-to-track question built on it.
+// The prompt: a boxed one-line input in the middle of the screen with its own
+// line editing, as a screen over the one it was opened from, and the go-to-
+// track question built on it.
 #pragma once
 
-#include <curses.h>
+#include "ui/screen.h"
 
-// Reads one line of whole characters of the locale, at most size-1 bytes, under
-// title. Returns 0 and stores the line in buffer when Enter ends it; returns -1
-// and leaves buffer as it was when Escape cancels, the terminal hangs up or
-// the box has no room for the input line. Leaves the terminal in the idle
-// input mode.
-int prompt_string(char *buffer, int size, const char *title);
+// What the prompt calls once Enter has answered it, after it has closed;
+// answer holds whole characters of the locale.
+using PromptAnswered = void (*)(const char *answer);
 
-// Asks "Go to which track?"; the 0-based track index typed, or -1.
-int prompt_track_number();
+// Opens the prompt under title for at most size-1 bytes. A title prompt opens
+// with text, shown selected: a printable key first replaces it all, while the
+// editing keys change it in place; nullptr or "" opens an empty line. Enter
+// answers through answered; Escape and mivo's end close it with nothing
+// answered. False, with nothing opened, when the screen has no room for the
+// input line or size leaves none for a character.
+bool open_prompt(const char *title, const char *text, int size, PromptAnswered answered);
 
-// Reads the prompt's keys through another function from now on (tests script
-// them); nullptr puts the terminal's read_wide_key back.
-void set_prompt_key_reader(int (*reader)(wint_t *key));
+// Whether the prompt is open.
+bool prompt_open();
+
+// The prompt's screen record.
+extern const Screen prompt_screen;
+
+// Asks "Go to which track?" and hands chosen the 0-based index typed (atoi's
+// reading of the answer less one); nothing when it reads as -1 or the prompt
+// is cancelled.
+void prompt_track_number(void (*chosen)(int track));

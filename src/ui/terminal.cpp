@@ -28,10 +28,6 @@ static constexpr int ESCAPE_DELAY_MS = 100;
 // flag repaints the whole screen on every one.
 static volatile sig_atomic_t resize_requested;
 
-// How the screens' own key loops see that mivo was asked to end; the flag
-// belongs to the application, which the screens must not reach into.
-static bool (*quit_check)() = nullptr;
-
 static void note_suspend_request(int) { suspend_requested = 1; }
 
 static void note_resize(int) { resize_requested = 1; }
@@ -131,6 +127,14 @@ static bool terminal_can_address_cursor()
     return can;
 }
 
+// NO_COLOR set to anything but "": the user wants no colour, and mivo shows
+// what it shows on a terminal without colours, its attributes alone.
+static bool colour_refused()
+{
+    const char *no_color = getenv("NO_COLOR");
+    return no_color != nullptr && no_color[0] != '\0';
+}
+
 bool start_terminal()
 {
     // initscr exits by itself on a terminal it cannot use; newterm returns
@@ -144,7 +148,10 @@ bool start_terminal()
     set_term(screen);
     input_fd = fileno(stdin);
     set_escdelay(ESCAPE_DELAY_MS);
-    if (has_colors()) {
+    // Keys come as the bytes typed, all eight bits of each, so the prompt can
+    // put a character of the locale together from them.
+    meta(stdscr, TRUE);
+    if (has_colors() && !colour_refused()) {
         start_color();
         for (short i = 0; i <= 7; i++)
             init_pair(i, i, COLOR_BLACK);
@@ -181,28 +188,6 @@ int read_key(int tenths)
     }
     return KEY_RESIZE;
 }
-
-int read_wide_key(wint_t *key)
-{
-    if (follow_requests()) {
-        *key = KEY_RESIZE;
-        return KEY_CODE_YES;
-    }
-    const int result = wget_wch(stdscr, key);
-    if (!follow_requests())
-        return result;
-    // The key came with the request; it is read again after the redraw.
-    if (result == OK)
-        unget_wch(static_cast<wchar_t>(*key));
-    else if (result == KEY_CODE_YES && *key != KEY_RESIZE)
-        ungetch(static_cast<int>(*key));
-    *key = KEY_RESIZE;
-    return KEY_CODE_YES;
-}
-
-void set_quit_check(bool (*check)()) { quit_check = check; }
-
-bool quit_requested() { return quit_check != nullptr && quit_check(); }
 
 // True when curses holds keys it has read ahead, which are then handed back to
 // it. After an escape sequence it does not know (Alt and a letter) it returns

@@ -5,7 +5,8 @@
 
 #include <curses.h>
 
-// Starts curses in the idle input mode; false when it cannot, which includes
+// Starts curses in the idle input mode, with colours where the terminal has
+// them and NO_COLOR is unset or empty; false when it cannot, which includes
 // standard input that is no terminal and a terminal that cannot place the
 // cursor, so the caller can close what it opened before it ends. Takes SIGTSTP
 // first, so curses does not: the handler only notes the request, and the next
@@ -21,21 +22,9 @@ void stop_terminal();
 // tells the caller to draw everything anew.
 int read_key(int tenths);
 
-// The same for a whole character of the locale, as wget_wch reads it: OK with
-// a character, KEY_CODE_YES with a function key (KEY_RESIZE after a suspend),
-// ERR when none came within the current input mode's wait.
-int read_wide_key(wint_t *key);
-
 // True once the terminal has hung up: every read would fail at once, so the
 // loops that wait for keys must end instead of spinning on a dead terminal.
 bool terminal_lost();
-
-// Lets the screens' key loops see a quit request (SIGTERM, SIGINT, SIGHUP)
-// through check; nullptr: none is ever seen.
-void set_quit_check(bool (*check)());
-
-// True once check says mivo was asked to end: a dialog then gives up at once.
-bool quit_requested();
 
 // What the key reads give when no key came: curses' ERR.
 inline constexpr int NO_KEY = -1;

@@ -8,6 +8,8 @@
 #include "fake_sdl.h"
 #include "ui/key_help.h"
 #include "ui/message_line.h"
+#include "ui/player_screen.h"
+#include "ui/screen.h"
 
 #include <curses.h>
 #include <gtest/gtest.h>
@@ -15,8 +17,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace
@@ -36,10 +38,11 @@ const RecordedCall Eject{CdCall::Eject, {}};
 int prompt_answer = -1;
 int prompts_opened = 0;
 int editor_runs = 0;
-int fake_prompt()
+void fake_prompt(void (*chosen)(int))
 {
     prompts_opened++;
-    return prompt_answer;
+    if (prompt_answer != -1)
+        chosen(prompt_answer);
 }
 void fake_editor(DiscDatabase &, const DriveStatus &) { editor_runs++; }
 const CommandDialogs fake_dialogs = {fake_prompt, fake_editor};
@@ -203,6 +206,13 @@ TEST_F(Commands, KeyTable)
         {.what = "skip ahead, one track", .key = ']', .mode = TRACK, .calls = {Play(2, 1300, 1, 0)}},
         {.what = "skip ahead in the last track, one track", .key = ']', .track = 4, .mode = TRACK,
          .calls = {Play(4, 1300, 0, 0)}},
+        {.what = "right skips ahead", .key = KEY_RIGHT, .status = PLAYING, .calls = {Play(2, 1300, 0, 0)}},
+        {.what = "left skips back", .key = KEY_LEFT, .status = PAUSED, .calls = {Play(2, 700, 0, 0)}},
+
+        {.what = "enter plays the track under the cursor", .key = '\n', .status = PLAYING,
+         .calls = {Play(2, 0, 0, 0)}},
+        {.what = "enter, one track", .key = KEY_ENTER, .mode = TRACK, .calls = {Play(2, 0, 1, 0)}},
+        {.what = "enter, empty drive", .key = 13, .status = EMPTY},
     };
     // clang-format on
     for (const Case &c : cases) {
@@ -304,12 +314,15 @@ TEST_F(Commands, StopHoldsInTheNextTurn)
 
 TEST_F(Commands, OnlyTheBoundCodesDoAnything)
 {
-    const std::set<int> bound = {'*', '+', '=', '-', '_', '/', 'C', 'c', 'E', 'e',
-                                 'G', 'g', 'M', 'm', 'P', 'p', 'Q', 'q', 'R', 'r',
-                                 'S', 's', 'T', 't', 'U', 'u', '[', ']', ' ', '?'};
-    ASSERT_EQ(bound.size(), 30u);
-    std::vector<int> keys = {ERR,           KEY_F(1),   KEY_F(12), KEY_UP,  KEY_DOWN, KEY_ENTER,
-                             KEY_BACKSPACE, KEY_RESIZE, KEY_MAX,   INT_MIN, INT_MAX,  -2};
+    const std::set<int> bound = {'*', '+', '=', '-', '_', '/',       'C',      'c',      'E',
+                                 'e', 'G', 'g', 'M', 'm', 'P',       'p',      'Q',      'q',
+                                 'R', 'r', 'S', 's', 'T', 't',       'U',      'u',      '[',
+                                 ']', ' ', '?', 10,  13,  KEY_ENTER, KEY_LEFT, KEY_RIGHT};
+    ASSERT_EQ(bound.size(), 35u);
+    // The cursor's keys move only the cursor: they reach no drive either.
+    std::vector<int> keys = {ERR,        KEY_F(1), KEY_F(12), KEY_UP,  KEY_DOWN, KEY_PPAGE,
+                             KEY_NPAGE,  KEY_HOME, KEY_END,   'j',     'k',      KEY_BACKSPACE,
+                             KEY_RESIZE, KEY_MAX,  INT_MIN,   INT_MAX, -2};
     for (int k = 0; k < 1024; k++)
         keys.push_back(k);
     // Every code past a byte whose low byte is bound must not be taken for it.
@@ -354,21 +367,24 @@ TEST_F(Commands, NoOpenDriveReachesNoDrive)
 TEST_F(Commands, QuestionMarkOpensTheKeyHelpAndTheNextKeyOnlyClosesIt)
 {
     drive_at(CD_PLAYING, 2, 1000);
-    dispatch_key('?');
+    open_screen(player_screen);
+    screens_key('?');
     EXPECT_TRUE(key_help_open());
     // Waits and resizes leave it open.
-    dispatch_key(ERR);
-    dispatch_key(KEY_RESIZE);
+    screens_key(ERR);
+    screens_key(KEY_RESIZE);
     EXPECT_TRUE(key_help_open());
     // ? itself closes it too.
-    dispatch_key('?');
+    screens_key('?');
     EXPECT_FALSE(key_help_open());
     for (int key : {'q', 'p', 'g'}) {
         SCOPED_TRACE(key);
-        dispatch_key('?');
-        dispatch_key(key);
+        screens_key('?');
+        screens_key(key);
         EXPECT_FALSE(key_help_open());
     }
+    EXPECT_EQ(top_screen(), &player_screen);
+    leave_all_screens();
     EXPECT_EQ(player.quit, 0);
     EXPECT_TRUE(fake_sdl.calls.empty());
     EXPECT_EQ(prompts_opened, 0);
@@ -437,7 +453,8 @@ TEST_F(Commands, TheTableHoldsEachCommandOnceWithItsHelpAndKeys)
             EXPECT_LE(strlen(c.key_names), 7u);
         }
         for (int k = 0; k < COMMAND_KEYS && c.keys[k] != 0; k++) {
-            EXPECT_TRUE(keys.insert({c.place, c.keys[k]}).second) << "key " << c.keys[k] << " twice";
+            EXPECT_TRUE(keys.insert({c.place, c.keys[k]}).second)
+                << "key " << c.keys[k] << " twice";
             EXPECT_EQ(command_for_key(c.place, c.keys[k]), &c);
         }
         if (c.hint_key != 0) {
@@ -490,14 +507,22 @@ TEST_F(Commands, ARemoteRunsCommandsByIdWithTheirArguments)
         {"pause while paused stays paused", CMD_PAUSE, 0, CD_PAUSED, {}},
         {"seek ahead", CMD_SEEK_BY, 750, CD_PLAYING, {Play(2, 1750, 0, 0)}},
         {"seek back", CMD_SEEK_BY, -1500, CD_PLAYING, {Play(2, -500, 0, 0)}},
-        {"seek by more than 32 bits", CMD_SEEK_BY, int64_t{1} << 40, CD_PLAYING,
+        {"seek by more than 32 bits",
+         CMD_SEEK_BY,
+         int64_t{1} << 40,
+         CD_PLAYING,
          {Play(2, INT32_MIN + 999, 0, 0)}},
         {"seek to", CMD_SEEK_TO, 4500, CD_PLAYING, {Play(2, 4500, 0, 0)}},
         {"play a track", CMD_PLAY_TRACK, 4, CD_STOPPED, {Play(4, 0, 0, 0)}},
         {"play a track past the disc", CMD_PLAY_TRACK, 5, CD_STOPPED, {}},
         {"play a negative track", CMD_PLAY_TRACK, -1, CD_STOPPED, {}},
         {"play a track of no disc", CMD_PLAY_TRACK, 1, CD_TRAYEMPTY, {}},
-        {"set the play mode", CMD_SET_PLAY_MODE, MODE_REPEAT_TRACK, CD_STOPPED, {}, MODE_REPEAT_TRACK},
+        {"set the play mode",
+         CMD_SET_PLAY_MODE,
+         MODE_REPEAT_TRACK,
+         CD_STOPPED,
+         {},
+         MODE_REPEAT_TRACK},
         {"set a play mode that is none", CMD_SET_PLAY_MODE, 7, CD_STOPPED, {}},
         {"set the volume", CMD_SET_VOLUME, 60, CD_PLAYING, {}, SAME, 60},
         {"set the volume past the top", CMD_SET_VOLUME, 1000, CD_PLAYING, {}, SAME, 255},
@@ -543,4 +568,31 @@ TEST_F(Commands, WhetherACommandAppliesFollowsTheDrive)
         EXPECT_EQ(command_applies(eject, drive), c.eject) << c.status;
         EXPECT_TRUE(command_applies(quit, drive)) << c.status;
     }
+}
+
+TEST_F(Commands, EnterPlaysTheTrackTheCursorWasMovedTo)
+{
+    struct CursorCase {
+        const char *what;
+        std::vector<int> keys;
+        int track;
+    } cases[] = {
+        {"two down", {KEY_DOWN, 'j'}, 4},
+        {"up", {'k'}, 1},
+        {"first", {KEY_DOWN, KEY_HOME}, 0},
+        {"last", {KEY_END}, 4},
+        {"past the last", {KEY_END, KEY_DOWN, KEY_NPAGE}, 4},
+    };
+    for (const CursorCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        follow_playing_track();
+        drive_at(CD_PLAYING, 2, 1000);
+        for (int key : c.keys)
+            dispatch_key(key);
+        EXPECT_TRUE(fake_sdl.calls.empty()) << "a cursor key reached the drive";
+        dispatch_key('\n');
+        EXPECT_EQ(fake_sdl.calls, (std::vector<RecordedCall>{Play(c.track, 0, 0, 0)}));
+    }
+    follow_playing_track();
 }

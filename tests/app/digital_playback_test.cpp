@@ -77,7 +77,7 @@ void output_close() {}
 const char *output_error() { return ""; }
 const AudioOutput silent_output = {output_open, output_close, output_error};
 
-int prompt_two() { return 2; }
+void prompt_two(void (*chosen)(int)) { chosen(2); }
 void no_editor(DiscDatabase &, const DriveStatus &) {}
 const CommandDialogs test_dialogs = {prompt_two, no_editor};
 

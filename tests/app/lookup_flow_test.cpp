@@ -12,6 +12,7 @@
 #include "lookup/lookup.h"
 #include "lookup_server_process.h"
 #include "test_screen.h"
+#include "ui/screen.h"
 
 #include <gtest/gtest.h>
 
@@ -78,14 +79,22 @@ class LookupFlow : public ::testing::Test
 
     void TearDown() override
     {
+        leave_all_screens();
         cancel_lookup();
         finish_lookup();
         drain_keys();
         fs::remove_all(home);
     }
 
-    // Turns of the main loop without the drawing until the lookup is over.
+    // Turns of the main loop without the drawing until the lookup is over;
+    // then the keys fed go to the choice, should it have opened.
     void run_turns(double seconds = 10)
+    {
+        finish_turns(seconds);
+        run_screens("");
+    }
+
+    void finish_turns(double seconds = 10)
     {
         auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (lookup_phase() == LOOKUP_RUNNING && std::chrono::steady_clock::now() < end) {
@@ -214,10 +223,13 @@ TEST_F(LookupFlow, AQuitSignalClosesTheChoiceWithNothingStored)
 {
     insert_fake_disc(DIFFERING);
     poll_drive();
+    finish_turns();
+    ASSERT_TRUE(screen_is_open(choice_screen));
     // The signal is in before the picker's first key, an Enter that would choose.
     player.quit = 1;
     feed_keys("\n");
-    run_turns();
+    run_main_loop();
+    EXPECT_FALSE(screen_is_open(choice_screen));
     EXPECT_STREQ(player.db.entries[DISC_ENTRY].title, "");
     build_database_path(player.disc_id);
     EXPECT_FALSE(fs::exists(database_path));
@@ -239,6 +251,7 @@ TEST_F(LookupFlow, TextsTypedMeanwhileAreNotOverwrittenWithoutAChoice)
     // Choosing with L and Enter replaces them: the user asked.
     feed_keys("\n");
     choose_titles();
+    run_turns();
     EXPECT_STREQ(player.db.entries[3].title, "I Used to Could");
     EXPECT_NE(disc_file().find("TTITLE3=I Used to Could"), std::string::npos);
 }

@@ -8,6 +8,7 @@
 #include "test_screen.h"
 #include "ui/message_line.h"
 #include "ui/player_screen.h"
+#include "ui/screen.h"
 
 #include <gtest/gtest.h>
 
@@ -334,3 +335,30 @@ TEST_F(MainLoop, QuitKeyEndsTheLoop)
 }
 
 } // namespace
+
+// The editor and the go-to prompt hold the drive as it was when they opened:
+// no turn polls it until they close, whatever keys they take meanwhile.
+TEST_F(MainLoop, TheEditorAndTheGoToPromptHoldTheDrive)
+{
+    struct Case {
+        const char *what;
+        std::string keys;
+        std::vector<RecordedCall> plays;
+    } cases[] = {
+        {"editor", "tddq", {}},
+        {"go-to prompt", "g2\n", {RecordedCall{CdCall::Play, {1, 0, 0, 0}}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        open_test_screen(24, 80);
+        insert_fake_disc({3000, 4000, 5000});
+        fake_sdl.reported.status = CD_PLAYING;
+        feed_keys(c.keys + "q");
+        run_main_loop();
+        // One poll before the key that opened the screen, one after it closed.
+        EXPECT_EQ(calls_of(CdCall::Status).size(), 2u);
+        EXPECT_EQ(calls_of(CdCall::Play), c.plays);
+        EXPECT_EQ(top_screen(), nullptr) << "a screen was left open";
+    }
+}

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "database/database.h"
-#include "lookup/candidate.h"
 #include "database_test_support.h"
+#include "lookup/candidate.h"
 #include "mivo_version.h"
 
 #include <gtest/gtest.h>

@@ -52,6 +52,51 @@ def key_latencies(m, samples):
     return out
 
 
+def cursor_row(m):
+    """The track list's row in reverse video, or None."""
+    for row in range(10, 15):
+        if m.cell(row, 3).reverse:
+            return row
+    return None
+
+
+def cursor_latencies(m, samples):
+    """Seconds from a cursor key (Down, then Up) to the cursor's new row on the screen."""
+    out = []
+    for i in range(samples):
+        before = cursor_row(m)
+        key = "\x1bOB" if before == 10 or (before != 14 and i % 8 < 4) else "\x1bOA"
+        t0 = time.monotonic()
+        m.send(key)
+        m.wait_for(lambda m: cursor_row(m) not in (None, before), 3, "the cursor to move")
+        out.append(time.monotonic() - t0)
+        time.sleep(0.05)
+    return out
+
+
+def enter_latencies(m, samples):
+    """Seconds from Enter on a stopped disc to the track under the cursor shown playing."""
+    out = []
+    for i in range(samples):
+        m.send("s")
+        m.wait_for(lambda m: m.at(2, 14, 7) == "Stopped", 3, "the stop")
+        m.send("\x1bOB" if i % 2 == 0 else "\x1bOA")
+        m.wait_for(lambda m: cursor_row(m) is not None, 3, "the cursor")
+        time.sleep(0.05)
+        track = f"{cursor_row(m) - 9} of 5"
+        t0 = time.monotonic()
+        m.send("\r")
+        m.wait_for(lambda m: m.at(2, 14, 7) == "Playing" and m.at(4, 14, 6) == track, 3,
+                   "the chosen track playing")
+        out.append(time.monotonic() - t0)
+    return out
+
+
+def say_latencies(label, lat):
+    print(f"{label:35s} median {statistics.median(lat) * 1000:6.1f} ms, "
+          f"99th percentile {percentile(lat, 99) * 1000:6.1f} ms ({len(lat)} keys)")
+
+
 def percentile(values, p):
     values = sorted(values)
     return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
@@ -98,6 +143,11 @@ def main():
             lat = key_latencies(m, opts.samples)
             print(f"key to its effect on screen         median {statistics.median(lat) * 1000:6.1f} ms, "
                   f"99th percentile {percentile(lat, 99) * 1000:6.1f} ms ({len(lat)} keys)")
+            if cursor_row(m) is not None:
+                say_latencies("cursor key to the cursor moved", cursor_latencies(m, opts.samples))
+                say_latencies("Enter to the chosen track playing", enter_latencies(m, opts.samples))
+            else:
+                print("cursor key to the cursor moved      n/a: no cursor in the track list")
         else:
             print("key to its effect on screen         n/a: no player screen")
         print(f"peak resident memory                {m.peak_rss_kib():8d} KiB")

@@ -120,6 +120,18 @@ class DigitalPlayback:
         got, _ = self.finish(m)
         self.assert_cut_then(got, WHOLE[0], (OFF[2] * FS, WHOLE[1]))
 
+    def test_enter_plays_the_track_under_the_cursor(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 30)
+        # Two down from the playing first track, then Enter: the third plays.
+        m.send("\x1bOB")
+        m.send("j")
+        m.wait_for(lambda m: m.cell(12, 3).reverse, 3, "the cursor on track 3")
+        m.send("\r")
+        got, _ = self.finish(m)
+        self.assert_cut_then(got, WHOLE[0], (OFF[2] * FS, WHOLE[1]))
+
     def assert_skip(self, got, frames):
         """Two runs, the second starting on a frame about frames after the cut."""
         self.assertEqual(len(got), 2, got)

@@ -158,6 +158,8 @@ class Mivo:
         full_env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         full_env.update(MIVO_NO_MPRIS="1")
         full_env.pop("LC_ALL", None)
+        # The colours the screen tests look for are there unless a test asks.
+        full_env.pop("NO_COLOR", None)
         if drive == "standin":
             full_env.update(LD_LIBRARY_PATH=CONFIG["standin_dir"],
                             MIVO_STANDIN_CONTROL=self.control_path,

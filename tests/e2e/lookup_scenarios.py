@@ -50,6 +50,7 @@ class Lookup(E2E):
         m.send("\x1bOB")  # Down: the German release, with a straight apostrophe
         m.wait_for(lambda m: m.cell(3, 2).reverse, 3, "the second candidate selected")
         m.send("\r")
+        m.wait_no_text("Titles found")
         m.wait_text("Marina & the Diamonds / The Family Jewels")
         m.wait_text("Are You Satisfied?")
         with open(self.disc_file(m, FAMILY_JEWELS), encoding="utf-8") as f:
@@ -105,12 +106,20 @@ class Lookup(E2E):
         self.quit_cleanly(m)
 
     @needs("message_line")
-    def test_nothing_found_is_said_with_the_link(self):
+    def test_nothing_found_is_said_with_the_link_in_full_in_the_help_and_at_the_end(self):
         s = self.server()
         m = self.start_looking(s, UNKNOWN)
-        m.wait_text("No titles found", 10)
-        m.wait_text("musicbrainz.org/cdtoc/attach")
+        m.wait_text("No titles found for this disc; ? shows the link to add it.", 10)
+        m.send("?")
+        m.wait_text("Add it to MusicBrainz:")
+        m.wait_text("https://musicbrainz.org/cdtoc/attach?id=")
+        m.send(" ")
+        m.wait_no_text("Keys and words on screen")
         self.quit_cleanly(m)
+        lines = m.stderr_lines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertRegex(lines[0], r"^mivo: no titles found for the disc; add it to MusicBrainz: "
+                                   r"https://musicbrainz\.org/cdtoc/attach\?id=\S+&tracks=\d+&toc=[0-9+]+$")
 
     def test_keys_stay_live_while_the_server_never_answers(self):
         s = self.server()
@@ -141,9 +150,64 @@ class Lookup(E2E):
     def test_a_server_that_never_answers_is_given_up_on(self):
         s = self.server()
         m = self.start_looking(s, PRIVATEERING_2, mode="never")
-        m.wait_text("Lookup failed", 15)
+        m.wait_text("Lookup: the network could not be reached (", 15)
+        self.assertNotIn("Add the disc", m.text())
         m.send("c")
         m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
+        self.quit_cleanly(m)
+
+    def test_a_lookup_in_progress_is_said_until_it_ends(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-4000")
+        m.wait_text("Looking the disc up on MusicBrainz...", 5)
+        # Other keys do not clear it.
+        m.send("c")
+        m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
+        self.assertIn("Looking the disc up", m.text())
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 15)
+        m.wait_no_text("Looking the disc up", 3)
+        self.quit_cleanly(m)
+
+    def test_a_lookup_answered_while_the_editor_is_open_is_applied_when_it_is_left(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-4000")
+        m.wait_for(lambda m: s.requests(), 5, "the request")
+        m.send("t")
+        m.wait_text("KEL Track List Editor")
+        m.wait_text("Looking the disc up", 3)
+        # The answer comes while the editor is open; the message of the
+        # lookup in progress then goes, and the titles wait for the editor.
+        m.wait_no_text("Looking the disc up", 15)
+        self.assertNotIn("Kingdom of Gold", m.text())
+        m.send("q")
+        m.wait_text("Mark Knopfler / Privateering (disc 2)", 5)
+        self.assertNotIn("timed out", m.text())
+        with open(self.disc_file(m, PRIVATEERING_2), encoding="utf-8") as f:
+            self.assertIn("TTITLE0=Kingdom of Gold\n", f.read())
+        self.quit_cleanly(m)
+
+    def test_keys_typed_while_L_looks_up_act_on_the_player(self):
+        s = self.server()
+        m = self.start_looking(s, PRIVATEERING_2, mode="slow-4000",
+                               env={"MIVO_NO_LOOKUP": "1"})
+        wait_status(m, "Stopped")
+        m.send("L")
+        m.send("p")  # the player's, as no choice is open yet
+        wait_status(m, "Playing")
+        # Asked for, the results open the choice once they are in.
+        m.wait_text("Titles found", 10)
+        m.send("n")
+        m.wait_no_text("Titles found")
+        self.quit_cleanly(m)
+
+    def test_the_choice_shows_the_highlighted_candidates_tracks(self):
+        s = self.server()
+        m = self.start_looking(s, FAMILY_JEWELS)
+        m.wait_text("Titles found", 10)
+        m.wait_text("Tracks:")
+        m.wait_text("01 Are You Satisfied?")
+        m.send("n")
+        m.wait_no_text("Titles found")
         self.quit_cleanly(m)
 
     def test_eject_during_a_lookup_stores_nothing(self):

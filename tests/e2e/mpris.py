@@ -470,14 +470,14 @@ class Covers(E2E):
         folder = os.path.join(self.scratch, "rip")
         sheet = pcm_image.write_image(folder, [750, 750])
         shutil.copy(os.path.join(COVERS, "front.jpg"), os.path.join(folder, "cover.jpg"))
-        m = self.start(drive="image-classic", args=[sheet], control=[], rows=30, cols=120,
+        m = self.start(drive="image-classic", args=[sheet], control=[], rows=30, cols=110,
                        env={"XDG_CACHE_HOME": os.path.join(self.scratch, "cache")})
         wait_status(m, "Stopped", 10)
         shown = m.wait_for(lambda m: self.picture_cells(m) >= 200, 5, "the cover")
         self.assertTrue(shown)
         # The keys and the frame are as they were.
         self.assertIn("[-] - Previous track", m.text())
-        self.assertEqual(m.cell(2, 119).data, "│")
+        self.assertEqual(m.cell(2, 109).data, "│")
         # Nothing more is written while nothing changes.
         m.wait_quiet(0.3)
         before = len(m.raw)
@@ -497,7 +497,7 @@ class Covers(E2E):
         # Too narrow for it beside the keys: gone, and back when there is room.
         m.resize(24, 80)
         m.wait_for(lambda m: self.picture_cells(m) == 0, 3, "no cover at 80 columns")
-        m.resize(30, 120)
+        m.resize(30, 110)
         m.wait_for(lambda m: self.picture_cells(m) >= 200, 3, "the cover after the resize")
         self.quit_cleanly(m)
 
@@ -514,11 +514,12 @@ class Covers(E2E):
         ]
         for what, env, mark in cases:
             with self.subTest(what):
-                m = self.start(drive="image-classic", args=[sheet], control=[], rows=30, cols=120,
+                m = self.start(drive="image-classic", args=[sheet], control=[], rows=30, cols=110,
                                env=dict(env, XDG_CACHE_HOME=os.path.join(self.scratch, "cache")))
                 wait_status(m, "Stopped", 10)
                 m.wait_for(lambda m: mark in bytes(m.raw), 5, f"{mark!r} in the output")
-                # Placed right of the keys, with the cursor given back to curses.
+                # Placed right of the keys (a terminal narrower than the one where the
+        # left boxes grow), with the cursor given back to curses.
                 out = bytes(m.raw)
                 at = out.index(mark)
                 self.assertIn(b"\x1b7\x1b[3;81H", out[max(0, at - 40):at])

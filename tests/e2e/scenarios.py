@@ -441,6 +441,28 @@ class Session(E2E):
         m.wait_call(r"^PlayTracks 1 0 1 0 -> 0", mark)
         self.quit_cleanly(m)
 
+    def test_enter_plays_the_track_under_the_cursor(self):
+        m = self.start()
+        wait_status(m, "Stopped")
+        # The cursor starts on the current track, the first, in reverse video.
+        m.wait_for(lambda m: m.cell(10, 3).reverse, 3, "the cursor on track 1")
+        for keys, row, call in [("\x1bOB\x1bOB", 12, r"^PlayTracks 2 0 0 0 -> 0"),
+                                ("\x1bOF", 14, r"^PlayTracks 4 0 0 0 -> 0"),
+                                ("\x1bOHk", 10, r"^PlayTracks 0 0 0 0 -> 0")]:
+            with self.subTest(keys=keys):
+                m.send(keys)
+                m.wait_for(lambda m: m.cell(row, 3).reverse and not m.cell(row - 1, 3).reverse
+                           if row > 10 else m.cell(row, 3).reverse, 3, f"the cursor on row {row}")
+                mark = m.mark()
+                m.send("\r")
+                m.wait_call(call, mark)
+                wait_status(m, "Playing")
+        # Left and Right skip back and ahead as [ and ] do.
+        mark = m.mark()
+        m.send("\x1bOC")
+        m.wait_call(r"^PlayTracks 0 \d+ 0 0 -> 0", mark)
+        self.quit_cleanly(m)
+
 
 class DiscChanges(E2E):
     def other_disc_file(self, home, title="Other Disc", tracks=("Alpha", "Beta", "Gamma")):
@@ -511,18 +533,20 @@ class DiscChanges(E2E):
 class Volume(E2E):
     @needs("commands")
     def test_volume_steps(self):
-        cases = [("*", "252 253 7 9", "SetVolume 255 255 7 9"),
-                 ("*", "0 100 0 0", "SetVolume 5 105 0 0"),
-                 ("/", "3 8 1 2", "SetVolume 0 3 1 2"),
-                 ("/", "255 5 9 9", "SetVolume 250 0 9 9")]
+        # Each step says the level it set, of the most the drive takes.
+        cases = [("*", "252 253 7 9", "SetVolume 255 255 7 9", "Volume 100%"),
+                 ("*", "0 100 0 0", "SetVolume 5 105 0 0", "Volume 2%"),
+                 ("/", "3 8 1 2", "SetVolume 0 3 1 2", "Volume 0%"),
+                 ("/", "158 5 9 9", "SetVolume 153 0 9 9", "Volume 60%")]
         m = self.start()
         self.wait_loop(m)
-        for key, before, after in cases:
+        for key, before, after, said in cases:
             with self.subTest(key=key, before=before):
                 m.drive(f"volume {before}")
                 mark = m.mark()
                 m.send(key)
                 m.wait_call("^" + after + "$", mark)
+                m.wait_for(lambda m: m.row(23).startswith("\u2514\u2500 " + said + " "), 3, said)
         m.drive("volume_fail 1")
         mark = m.mark()
         m.send("*/")
@@ -601,6 +625,18 @@ class Screen(E2E):
         self.quit_cleanly(m)
 
     @needs("screen", "database")
+    def test_no_color_leaves_the_attributes_alone(self):
+        for value, coloured in (("1", False), ("", True)):
+            with self.subTest(NO_COLOR=value):
+                m = self.start(env={"NO_COLOR": value})
+                wait_status(m, "Stopped")
+                self.assertEqual(m.attrs(0, 2), {"bold": True, "reverse": False,
+                                                 "fg": COLOUR[7] if coloured else "default"})
+                self.assertEqual(m.cell(0, 30).fg, COLOUR[4] if coloured else "default")
+                self.assertTrue(m.cell(0, 30).bold)
+                self.assertTrue(m.cell(10, 3).reverse, "the cursor")
+                self.quit_cleanly(m)
+
     def test_titles_and_cut_long_title(self):
         m = self.start(control=[])
         toc = harness.standin_toc(DISC)

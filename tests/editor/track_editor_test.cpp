@@ -6,6 +6,7 @@
 #include "test_screen.h"
 #include "ui/message_line.h"
 #include "ui/prompt.h"
+#include "ui/screen.h"
 #include "ui/terminal.h"
 
 #include <gtest/gtest.h>
@@ -23,12 +24,10 @@ namespace
 
 namespace fs = std::filesystem;
 
-// What the player hands the editor: the disc's texts and the drive's status,
-// and the quit request a signal sets.
+// What the player hands the editor: the disc's texts and the drive's status.
 struct EditedDisc {
     DiscDatabase db;
     DriveStatus drive;
-    volatile int quit;
 } edited;
 
 // What the test terminal (xterm-256color, keypad on) sends for these keys.
@@ -60,8 +59,6 @@ class TrackEditor : public ::testing::Test
     {
         reset_fake_sdl();
         edited = EditedDisc{};
-        // The editor sees a quit signal through the terminal, as start-up sets it.
-        set_quit_check([] { return edited.quit != 0; });
         editor_cursor_row = 0;
         editor_scroll_offset = 0;
         char pattern[] = "/tmp/mivo-editor-XXXXXX";
@@ -72,7 +69,6 @@ class TrackEditor : public ::testing::Test
 
     void TearDown() override
     {
-        set_quit_check(nullptr);
         clear_message();
         drain_keys();
         fs::remove_all(home);
@@ -98,11 +94,12 @@ class TrackEditor : public ::testing::Test
     }
 
     // Opens the editor on a rows by cols screen, types keys and then leaves it.
-    void run_editor(int rows, int cols, const std::string &keys)
+    void run_editor(int rows, int cols, const std::string &keys, bool (*quit)() = nullptr)
     {
         open_test_screen(rows, cols);
-        feed_keys(keys + "q");
-        run_track_editor(edited.db, edited.drive);
+        open_track_editor(edited.db, edited.drive);
+        run_screens(keys + "q", quit);
+        leave_all_screens();
     }
 
     // Puts a directory where the disc's file goes, so that saving it must fail.
@@ -476,27 +473,13 @@ TEST_F(TrackEditor, LeavingSavesTheDiscsFileEvenWithoutChanges)
     EXPECT_EQ(saved_files().size(), 1u);
 }
 
-// The prompt's keys when a quit signal comes while it waits: nothing at first,
-// then Escape.
-int quit_while_prompting(wint_t *key)
-{
-    if (!edited.quit) {
-        edited.quit = 1;
-        return ERR;
-    }
-    *key = 27;
-    return OK;
-}
-
 TEST_F(TrackEditor, AQuitSignalLeavesAndSavesBeforeTheNextKey)
 {
     insert_disc(3);
     set_title(0, "Opening");
     edited.db.dirty = 1;
-    set_prompt_key_reader(quit_while_prompting);
-    // The signal comes in the prompt of E; D and Q are typed after it.
-    run_editor(24, 80, "ed");
-    set_prompt_key_reader(nullptr);
+    // The signal comes while the prompt of E is open; D and Q are typed after it.
+    run_editor(24, 80, "ed", [] { return prompt_open(); });
     EXPECT_EQ(editor_cursor_row, 0) << "a key after the signal was obeyed";
     EXPECT_EQ(title(0), "Opening");
     EXPECT_EQ(saved_files().size(), 1u);
@@ -609,6 +592,30 @@ TEST_F(TrackEditor, AOneRowListScrollsAndShowsTheSelection)
     EXPECT_EQ(row_text(3, 2, 36), padded("04: ", 36));
     EXPECT_EQ(highlighted_rows(9), std::vector<int>{3});
     EXPECT_TRUE(cell_is(4, 0, ACS_LTEE));
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(TrackEditor, ATitlePromptOpensWithTheTitleToFixInPlace)
+{
+    insert_disc(3);
+    set_title(0, "Opening");
+    set_title(DISC_ENTRY, "Artist / Album");
+    // Enter on the title as it was changes nothing.
+    run_editor(24, 80, "e\n");
+    EXPECT_EQ(title(0), "Opening");
+    EXPECT_EQ(edited.db.dirty, 0);
+    // Left, then a letter: fixed in place.
+    run_editor(24, 80, "e\033ODX\n");
+    EXPECT_EQ(title(0), "OpeninXg");
+    EXPECT_EQ(edited.db.dirty, 0) << "leaving saved it";
+    EXPECT_EQ(saved_files().size(), 1u);
+    // The disc title the same way; typing at once replaces it.
+    run_editor(24, 80, "tOther\n");
+    EXPECT_EQ(title(DISC_ENTRY), "Other");
 }
 
 } // namespace

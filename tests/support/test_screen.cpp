@@ -2,6 +2,9 @@
 #include "test_screen.h"
 
 #include "app/commands.h"
+#include "ui/message_line.h"
+#include "ui/screen.h"
+#include "ui/terminal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,6 +34,7 @@ void open_test_screen(int rows, int cols)
         cbreak();
         noecho();
         keypad(stdscr, TRUE);
+        meta(stdscr, TRUE);
         leaveok(stdscr, TRUE);
     }
     // The screens show and run the commands of the application's table.
@@ -101,4 +105,24 @@ bool cell_is(int row, int col, chtype acs)
 {
     chtype ch = mvwinch(stdscr, row, col);
     return (ch & (A_CHARTEXT | A_ALTCHARSET)) == (acs & (A_CHARTEXT | A_ALTCHARSET));
+}
+
+void run_screens(const std::string &keys, bool (*quit)())
+{
+    feed_keys(keys);
+    while (top_screen() != nullptr) {
+        draw_screens();
+        const int key = read_key(1);
+        if (quit != nullptr && quit()) {
+            leave_all_screens();
+            break;
+        }
+        if (key == ERR)
+            break;
+        if (key != KEY_RESIZE)
+            clear_message();
+        screens_key(key);
+    }
+    // The last key's outcome, drawn as the next turn would draw it.
+    draw_screens();
 }

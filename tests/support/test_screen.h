@@ -13,6 +13,11 @@ void open_test_screen(int rows, int cols);
 // Queues bytes as typed keys for the next reads.
 void feed_keys(const std::string &keys);
 
+// Feeds keys, then draws the open screens and hands each queued key to the
+// top one, a key a turn as the main loop does, until no screen is open or the
+// keys run out; once quit says mivo is to end, every screen is left instead.
+void run_screens(const std::string &keys, bool (*quit)() = nullptr);
+
 // Drops keys still queued, so one test's input cannot reach the next.
 void drain_keys();
 

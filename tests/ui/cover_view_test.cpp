@@ -2,6 +2,7 @@
 // The cover's place on the player screen, its decoding, and what chafa's
 // drawing of it writes to the terminal in each of its modes.
 #include "ui/cover_view.h"
+#include "ui/player_screen.h"
 
 #include "desktop/cover_image.h"
 
@@ -49,14 +50,17 @@ TEST(CoverRegion, OnlyWhereTheKeysLeaveRoom)
         {24, 99, true},
         {15, 200, false}, // one row short
         {16, 200, true},
+        {30, 120, true},  // the left boxes have grown: the picture moves with the panel
+        {30, 121, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.lines << "x" << c.cols);
         CoverRegion r;
         ASSERT_EQ(cover_region_for(c.lines, c.cols, r), c.room);
         if (c.room) {
-            // Clear of the longest key label (column 78) and of the frame.
-            EXPECT_GE(r.left, 80);
+            // Clear of the longest key label (49 columns into the panel) and of
+            // the frame.
+            EXPECT_GE(r.left, control_panel_left(c.cols) + 50);
             EXPECT_LE(r.left + r.cols, c.cols - 2);
             EXPECT_GE(r.top, 2);
             EXPECT_LE(r.top + r.rows, c.lines - 8);

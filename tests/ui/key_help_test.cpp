@@ -50,6 +50,7 @@ TEST(KeyHelp, TheBoxListsEveryCommandWithKeysAndTheWordsWhereThereIsRoom)
     open_key_help();
     open_test_screen(40, 80);
     draw_player_screen(db, drive, MODE_REPEAT_CD);
+    draw_key_help();
     EXPECT_TRUE(screen_has(" Keys and words on screen "));
     EXPECT_TRUE(screen_has(" Any key closes this box "));
     // Every command a key runs, with its keys and its help line.
@@ -68,9 +69,18 @@ TEST(KeyHelp, TheBoxListsEveryCommandWithKeysAndTheWordsWhereThereIsRoom)
     // The panel under the box does not show through.
     EXPECT_FALSE(screen_has("Edit track database"));
 
+    // 80 by 24 has room for the words but not the editor's keys, which its
+    // own screen shows.
+    open_test_screen(24, 80);
+    draw_player_screen(db, drive, MODE_REPEAT_CD);
+    draw_key_help();
+    EXPECT_TRUE(screen_has("Status: No Audio means no disc, or one without audio;"));
+    EXPECT_FALSE(screen_has("In the title editor:"));
+
     // A screen too short for the words keeps the keys.
     open_test_screen(20, 80);
     draw_player_screen(db, drive, MODE_REPEAT_CD);
+    draw_key_help();
     EXPECT_TRUE(screen_has("P       Start playing"));
     EXPECT_FALSE(screen_has("No Audio means"));
 
@@ -90,6 +100,7 @@ TEST(KeyHelp, TheBoxIsCutToSmallScreens)
         SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols));
         open_test_screen(rows, cols);
         draw_player_screen(db, drive, MODE_REPEAT_CD);
+        draw_key_help();
         EXPECT_TRUE(cols < 20 || screen_has("Keys and")) << "the box's heading is lost";
     }
     close_key_help();

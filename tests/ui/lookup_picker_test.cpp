@@ -88,4 +88,32 @@ TEST(LookupPicker, StatusReplacesTheList)
     EXPECT_EQ(row_text(3).find("Artist"), std::string::npos);
 }
 
+TEST(LookupPicker, ShowsTheHighlightedCandidatesTracks)
+{
+    fill(2);
+    for (int i = 0; i < 2; i++) {
+        list.item[i].track_count = 3;
+        for (int t = 0; t < 3; t++)
+            snprintf(list.item[i].track[t], LOOKUP_TEXT_SIZE, "Song %c%d", 'A' + i, t + 1);
+    }
+    struct Case {
+        int cols, selected, row, col;
+    } cases[] = {
+        {80, 0, 6, 2}, // below the list, after its four rows and a blank
+        {80, 1, 6, 2},
+        {120, 1, 1, 62}, // beside it on a wide screen
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.cols) + " columns, candidate " + std::to_string(c.selected));
+        open_test_screen(24, c.cols);
+        PickerView view = {c.selected, 0};
+        draw_lookup_picker(list, view, "");
+        EXPECT_EQ(row_text(c.row, c.col, 7), "Tracks:");
+        for (int t = 0; t < 3; t++)
+            EXPECT_EQ(row_text(c.row + 1 + t, c.col, 10), "0" + std::to_string(t + 1) + " Song " +
+                                                              std::string(1, 'A' + c.selected) +
+                                                              std::to_string(t + 1));
+    }
+}
+
 } // namespace

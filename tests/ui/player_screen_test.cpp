@@ -487,7 +487,8 @@ TEST(PlayerScreen, DrawsOnAnyScreenSize)
         }
     p.draw(300, 1000);
     EXPECT_TRUE(cell_is(299, 999, ACS_LRCORNER));
-    EXPECT_TRUE(cell_is(294, 28, ACS_LTEE));
+    // A wide screen's left column is 40 columns wider, for the titles.
+    EXPECT_TRUE(cell_is(294, 68, ACS_LTEE));
     EXPECT_TRUE(cell_is(294, 999, ACS_RTEE));
     expect_text(10, 3, track_entry(0));
     expect_text(108, 3, track_entry(98));
@@ -501,4 +502,100 @@ TEST(PlayerScreen, AZeroStatusShowsAnEmptyDrive)
     p.draw(24, 80);
     expect_text(2, 14, "No Audio", 14);
     expect_text(4, 14, "1 of 0", 14);
+}
+
+namespace
+{
+
+// The cursor's clock, stepped by the test.
+timespec cursor_now = {1000, 0};
+int cursor_clock(clockid_t, timespec *t)
+{
+    *t = cursor_now;
+    return 0;
+}
+
+// The entry drawn in reverse video in the track list of an 80-column screen,
+// or "" when none is.
+std::string entry_with(attr_t attr, int rows)
+{
+    for (int row = 10; row < rows - 1; row++)
+        for (int col : {3, 15})
+            if (cell_attrs(row, col) & attr)
+                return row_text(row, col, 10);
+    return "";
+}
+
+std::string entry_under_cursor(int rows) { return entry_with(A_REVERSE, rows); }
+
+} // namespace
+
+TEST(PlayerScreen, TheCursorMovesThroughTheTrackListAndReturnsToThePlayingTrack)
+{
+    set_track_cursor_clock(cursor_clock);
+    struct Case {
+        const char *what;
+        std::vector<CursorMove> moves;
+        int under_cursor;
+    };
+    // 24 rows: two columns of 13 entries, so a page is 13 tracks.
+    const Case cases[] = {
+        {"on the playing track at first", {}, 5},
+        {"down", {CURSOR_DOWN, CURSOR_DOWN}, 7},
+        {"up", {CURSOR_UP}, 4},
+        {"up stops at the first", {CURSOR_FIRST, CURSOR_UP}, 0},
+        {"down stops at the last", {CURSOR_LAST, CURSOR_DOWN}, 29},
+        {"a page down", {CURSOR_PAGE_DOWN}, 18},
+        {"pages down stop at the last", {CURSOR_PAGE_DOWN, CURSOR_PAGE_DOWN}, 29},
+        {"a page up stops at the first", {CURSOR_PAGE_UP}, 0},
+        {"a page back up", {CURSOR_LAST, CURSOR_PAGE_UP}, 16},
+        {"home", {CURSOR_DOWN, CURSOR_FIRST}, 0},
+        {"end", {CURSOR_LAST}, 29},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        follow_playing_track();
+        Player p(30, DRIVE_PLAYING, 5);
+        p.draw(24, 80);
+        for (CursorMove move : c.moves) {
+            cursor_now.tv_sec += 1;
+            move_track_cursor(move, p.drive);
+        }
+        p.draw(24, 80);
+        EXPECT_EQ(track_under_cursor(p.drive), c.under_cursor);
+        EXPECT_EQ(entry_under_cursor(24), track_entry(c.under_cursor))
+            << "not in view or not shown";
+        // The playing track stays bold wherever the cursor is.
+        EXPECT_EQ(entry_with(A_BOLD, 24), track_entry(5));
+        // The cursor rests on its track 5 seconds after the last move, then
+        // follows the playing track again.
+        cursor_now.tv_sec += 4;
+        EXPECT_EQ(track_under_cursor(p.drive), c.under_cursor);
+        cursor_now.tv_sec += 1;
+        p.drive.track = 9;
+        p.draw(24, 80);
+        EXPECT_EQ(entry_under_cursor(24), track_entry(9));
+    }
+    // A disc without tracks has no cursor to move.
+    Player empty(0, DRIVE_NO_DISC, 0);
+    move_track_cursor(CURSOR_DOWN, empty.drive);
+    EXPECT_EQ(track_under_cursor(empty.drive), -1);
+    set_track_cursor_clock(nullptr);
+    follow_playing_track();
+}
+
+TEST(PlayerScreen, WideScreensShowTheTitlesInTheTrackList)
+{
+    Player p(4, DRIVE_STOPPED, 0);
+    snprintf(p.state->db.entries[0].title, TEXT_FIELD_SIZE, "Opening");
+    snprintf(p.state->db.entries[1].title, TEXT_FIELD_SIZE, "A title far too long for its column");
+    // 140 columns: the left boxes are 30 columns wider, 27 columns an entry.
+    p.draw(24, 140);
+    EXPECT_TRUE(cell_is(8, 58, ACS_RTEE));
+    expect_text(10, 3, track_entry(0) + " Opening");
+    expect_text(11, 3, track_entry(1) + " A title far ...");
+    expect_text(12, 3, track_entry(2) + "  ", 12);
+    // 80 columns keep the numbers and times alone.
+    p.draw(24, 80);
+    expect_text(10, 1, "  " + track_entry(0) + "  ", 14);
 }

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "test_screen.h"
 #include "ui/prompt.h"
+#include "ui/screen.h"
 #include "ui/terminal.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,10 +90,6 @@ ScriptStep with_quit(ScriptStep step)
     return step;
 }
 
-// The application's quit flag, as the prompt sees it through the terminal.
-bool quit_flag;
-bool scripted_quit() { return quit_flag; }
-
 std::vector<ScriptStep> typed_text(const std::wstring &text)
 {
     std::vector<ScriptStep> steps;
@@ -99,35 +98,76 @@ std::vector<ScriptStep> typed_text(const std::wstring &text)
     return steps;
 }
 
-// Hands out the script in order; past its end it presses Escape, so a prompt
-// that wants more keys than the script has ends instead of hanging.
-int scripted_key(wint_t *key)
+// What the prompt answered, for the helpers below.
+char *answer_buffer;
+int answer_result;
+void store_answer(const char *answer)
 {
-    if (script_at >= script.size()) {
-        *key = 27;
-        return OK;
-    }
-    const ScriptStep step = script[script_at++];
-    if (step.quit)
-        quit_flag = true;
-    if (step.rows > 0)
-        resizeterm(step.rows, step.cols);
-    *key = step.key;
-    return step.result;
+    strcpy(answer_buffer, answer);
+    answer_result = 0;
 }
 
-// Runs the prompt over a script of steps.
+// Opens the prompt as a title prompt does (the line empty) for the keys fed
+// before; 0 and the answer in buffer when Enter answered, -1 otherwise.
+int prompt_string(char *buffer, int size, const char *title)
+{
+    answer_buffer = buffer;
+    answer_result = -1;
+    // An answer needs somewhere to go.
+    if (buffer == nullptr || !open_prompt(title, "", size, store_answer))
+        return -1;
+    run_screens("");
+    leave_all_screens();
+    return answer_result;
+}
+
+// The go-to prompt over the keys fed before: the track chosen, or -1.
+int chosen_track;
+int prompt_track_number()
+{
+    chosen_track = -1;
+    ::prompt_track_number([](int track) { chosen_track = track; });
+    run_screens("");
+    leave_all_screens();
+    return chosen_track;
+}
+
+// Hands the prompt's key function the script in order, a step a turn: a
+// typed character as the bytes of its UTF-8 form, a resize as KEY_RESIZE.
+// A quit signal leaves the prompt as the main loop does; past the end of the
+// script Escape is pressed, so a prompt that wants more keys ends.
 int run_script(std::vector<ScriptStep> steps, char *buffer, int size)
 {
     script = std::move(steps);
     script_at = 0;
-    quit_flag = false;
-    set_prompt_key_reader(scripted_key);
-    set_quit_check(scripted_quit);
-    const int result = prompt_string(buffer, size, "Track name");
-    set_quit_check(nullptr);
-    set_prompt_key_reader(nullptr);
-    return result;
+    answer_buffer = buffer;
+    answer_result = -1;
+    if (!open_prompt("Track name", "", size, store_answer))
+        return -1;
+    while (prompt_open()) {
+        draw_screens();
+        if (script_at >= script.size()) {
+            screens_key(27);
+            break;
+        }
+        const ScriptStep step = script[script_at++];
+        if (step.quit) {
+            leave_all_screens();
+            break;
+        }
+        if (step.rows > 0) {
+            resizeterm(step.rows, step.cols);
+            screens_key(KEY_RESIZE);
+        } else if (step.result == OK) {
+            char bytes[MB_LEN_MAX];
+            mbstate_t state{};
+            const size_t n = wcrtomb(bytes, static_cast<wchar_t>(step.key), &state);
+            for (size_t i = 0; i < n && n != static_cast<size_t>(-1); i++)
+                screens_key(static_cast<unsigned char>(bytes[i]));
+        }
+    }
+    draw_screens();
+    return answer_result;
 }
 
 } // namespace
@@ -324,7 +364,7 @@ TEST(PromptEditing, EditsWholeCharactersWithinTheByteLimit)
         {"a character that would pass the limit is refused", "\xc3\xa9\xc3\xa9\xc3\xa9\n", 5, 0,
          "\xc3\xa9\xc3\xa9"},
         {"three bytes do not fit in one", "aaa\xe9\xbe\x8dz\n", 5, 0, "aaaz"},
-        {"controls but a tab are not text", std::string("a\tb\x01\x1c") + "c\n", 256, 0, "a\tbc"},
+        {"controls but a tab are not text", std::string("a\tb\x02\x1c") + "c\n", 256, 0, "a\tbc"},
         {"Escape cancels what was typed", "half a tit\033", 256, -1, "kept"},
     };
     set_escdelay(50);
@@ -421,4 +461,85 @@ TEST(PromptEditing, AQuitSignalCancelsWithTheLineUnstored)
         EXPECT_STREQ(buffer, "kept") << c.what;
         EXPECT_EQ(script_at, script.size() - 1) << c.what << ": read on after the signal";
     }
+}
+
+// A title prompt opens with the title selected: a printable key replaces it
+// all, the editing keys change it in place, whole characters at a time.
+TEST(PromptEditing, ATitlePromptEditsTheTextItOpensWith)
+{
+    const int LEFT = KEY_LEFT, RIGHT = KEY_RIGHT, HOME = KEY_HOME, END = KEY_END;
+    const int BS = KEY_BACKSPACE, DEL = KEY_DC;
+    struct Case {
+        const char *what;
+        const char *text;
+        std::vector<int> keys;
+        int result;
+        const char *answer;
+    } cases[] = {
+        {"Enter keeps it", "Hello world", {}, 0, "Hello world"},
+        {"typing replaces it", "Hello world", {'N', 'e', 'w'}, 0, "New"},
+        {"left then type inserts", "Hello world", {LEFT, 'X'}, 0, "Hello worlXd"},
+        {"right at the end stays there", "Hello", {RIGHT, '!'}, 0, "Hello!"},
+        {"home", "Hello world", {HOME, 'A'}, 0, "AHello world"},
+        {"control-a", "Hello world", {1, 'A'}, 0, "AHello world"},
+        {"end after home", "Hello world", {HOME, END, '!'}, 0, "Hello world!"},
+        {"control-e after home", "Hello world", {HOME, 5, '!'}, 0, "Hello world!"},
+        {"backspace takes the selection", "Hello world", {BS, 'z'}, 0, "z"},
+        {"backspace in place", "Hello world", {LEFT, 127}, 0, "Hello word"},
+        {"delete at the start", "Hello world", {HOME, DEL}, 0, "ello world"},
+        {"delete at the end does nothing", "Hello", {END, DEL}, 0, "Hello"},
+        {"control-u to the start", "Hello world", {LEFT, LEFT, LEFT, LEFT, LEFT, 21}, 0, "world"},
+        {"control-w the word before",
+         "Hello big world",
+         {LEFT, LEFT, LEFT, LEFT, LEFT, 23},
+         0,
+         "Hello world"},
+        {"control-k to the end", "Hello world", {HOME, RIGHT, 11}, 0, "H"},
+        {"whole characters left and back", "R\xc3\xb3x", {LEFT, 8}, 0, "Rx"},
+        {"whole characters right and delete",
+         "\xc3\xa9t\xc3\xa9",
+         {HOME, RIGHT, RIGHT, DEL},
+         0,
+         "\xc3\xa9t"},
+        {"a character typed in two bytes",
+         "ab",
+         {LEFT, 0xc3, 0xa9},
+         0,
+         "a\xc3\xa9"
+         "b"},
+        {"escape stores nothing", "Hello", {'x', 27}, -1, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        open_test_screen(24, 80);
+        char buffer[256] = "";
+        answer_buffer = buffer;
+        answer_result = -1;
+        ASSERT_TRUE(open_prompt("Track name", c.text, sizeof buffer, store_answer));
+        draw_screens();
+        // The text shows selected until the first key.
+        EXPECT_EQ(row_text(12, 11).rfind(c.text, 0), 0u) << row_text(12, 11);
+        EXPECT_TRUE(cell_attrs(12, 11) & A_REVERSE);
+        for (int key : c.keys) {
+            screens_key(key);
+            draw_screens();
+        }
+        if (prompt_open())
+            screens_key('\n');
+        EXPECT_FALSE(prompt_open());
+        EXPECT_EQ(answer_result, c.result);
+        EXPECT_STREQ(buffer, c.answer);
+    }
+}
+
+TEST(PromptEditing, TheOpeningTextIsCutToTheLimitBetweenCharacters)
+{
+    open_test_screen(24, 80);
+    char buffer[8] = "";
+    answer_buffer = buffer;
+    answer_result = -1;
+    // Four bytes fit: the second é would end past them.
+    ASSERT_TRUE(open_prompt("Track name", "ab\xc3\xa9\xc3\xa9", 5, store_answer));
+    screens_key('\n');
+    EXPECT_STREQ(buffer, "ab\xc3\xa9");
 }
