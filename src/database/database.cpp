@@ -355,9 +355,7 @@ static uint64_t text_hash(const char *text)
     return hash;
 }
 
-// Takes the texts as they stand as the load's, the state edits are measured
-// against.
-static void remember_loaded_texts(DiscDatabase &db)
+void remember_loaded_texts(DiscDatabase &db)
 {
     for (int e = 0; e < DB_ENTRY_COUNT; e++) {
         db.field_hash[e][0] = text_hash(db.entries[e].title);

@@ -15,6 +15,12 @@
 // keeps what was read before it.
 int load_database(DiscDatabase &db, const Toc &toc);
 
+// Takes the texts as they stand as the loaded ones, which a save measures this
+// copy's edits against. load_database does it; titles filled in after it from
+// the disc itself (CD-TEXT, a sheet) are no edit of this copy's, so that a
+// save never writes them over another copy's edits.
+void remember_loaded_texts(DiscDatabase &db);
+
 // Writes the texts to the disc's file, replacing it only once the new contents
 // are safely on disk; clears dirty on success. Returns 0 on success, or -1 with
 // database_error() set and dirty as it was; a file the last load could not
