@@ -53,9 +53,9 @@ struct TextBuffer {
 // the buffer had no room left.
 int write_field(TextBuffer &out, const char *keyword, int32_t index, const char *text);
 
-// True when every text is empty, as in a file an editor visit saved without
-// an edit: such a file holds nothing of the user's.
-bool database_is_empty(const DiscDatabase &db);
+// True when every text of the disc of toc is empty, as in a file an editor
+// visit saved without an edit: such a file holds nothing of the user's.
+bool database_is_empty(const DiscDatabase &db, const Toc &toc);
 
 // Empties every text, the year and genre included, and forgets that a file
 // could not be read: the state of a drive without a disc.
