@@ -100,6 +100,9 @@ class Lookup(E2E):
         wait_status(m, "Stopped")
         self.wait_loop(m, 4)
         self.assertEqual(len(s.requests()), 1, "a miss is remembered")
+        # A quick second answer can put the same words over the first's while
+        # they still show, and then nothing new is drawn: they go first.
+        m.wait_no_text("No titles found", 10)
         mark = len(m.raw)
         m.send("L")  # asked for, it is looked up again
         m.wait_for(lambda m: len(s.requests()) == 2, 5, "the second request")
