@@ -45,7 +45,9 @@ int load_disc_titles(PlayerState &state, const Toc &toc, const DiscText &text)
     int result = load_database(state.db, toc);
     // A title file that is there but unreadable still wins: it is kept, and
     // titles from elsewhere must not be saved over it.
-    if (result != 0 && !state.db.unreadable)
+    if (result != 0 && !state.db.unreadable) {
         fill_titles_from_disc_text(state.db, text, toc.count);
+        remember_loaded_texts(state.db);
+    }
     return result;
 }

@@ -64,9 +64,9 @@ void stop_lookups()
 static bool title_file_exists()
 {
     if (player.db.unreadable || player.db.short_name || build_database_path(player.disc_id) != 0)
-        return !database_is_empty(player.db) || player.db.unreadable;
+        return !database_is_empty(player.db, player.drive.toc) || player.db.unreadable;
     struct stat info;
-    return stat(database_path, &info) == 0 && !database_is_empty(player.db);
+    return stat(database_path, &info) == 0 && !database_is_empty(player.db, player.drive.toc);
 }
 
 static bool disc_in_drive()

@@ -81,7 +81,7 @@ static void follow_disc_change(uint64_t id)
         // A file that is there but cannot be read still holds the user's
         // texts; one of empty fields (an editor visit saves) holds none.
         has_title_file = (load_disc_titles(player, drive.toc, text) == 0 &&
-                          !database_is_empty(player.db)) ||
+                          !database_is_empty(player.db, drive.toc)) ||
                          player.db.unreadable;
         say_unreadable_titles();
     }

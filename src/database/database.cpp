@@ -355,9 +355,7 @@ static uint64_t text_hash(const char *text)
     return hash;
 }
 
-// Takes the texts as they stand as the load's, the state edits are measured
-// against.
-static void remember_loaded_texts(DiscDatabase &db)
+void remember_loaded_texts(DiscDatabase &db)
 {
     for (int e = 0; e < DB_ENTRY_COUNT; e++) {
         db.field_hash[e][0] = text_hash(db.entries[e].title);
@@ -951,13 +949,17 @@ int save_database(DiscDatabase &db, const Toc &toc)
 
 const char *database_conflict_note() { return conflict_note; }
 
-bool database_is_empty(const DiscDatabase &db)
+bool database_is_empty(const DiscDatabase &db, const Toc &toc)
 {
     if (db.year[0] != '\0' || db.genre[0] != '\0')
         return false;
-    for (const TrackText &entry : db.entries)
-        if (entry.title[0] != '\0' || entry.ext[0] != '\0')
+    // Entries past the disc's tracks may hold a longer disc's texts.
+    int tracks = usable_track_count(toc);
+    for (int e = 0; e < DB_ENTRY_COUNT; e++) {
+        const TrackText &entry = db.entries[e];
+        if ((e < tracks || e == DISC_ENTRY) && (entry.title[0] != '\0' || entry.ext[0] != '\0'))
             return false;
+    }
     return true;
 }
 

@@ -15,6 +15,12 @@
 // keeps what was read before it.
 int load_database(DiscDatabase &db, const Toc &toc);
 
+// Takes the texts as they stand as the loaded ones, which a save measures this
+// copy's edits against. load_database does it; titles filled in after it from
+// the disc itself (CD-TEXT, a sheet) are no edit of this copy's, so that a
+// save never writes them over another copy's edits.
+void remember_loaded_texts(DiscDatabase &db);
+
 // Writes the texts to the disc's file, replacing it only once the new contents
 // are safely on disk; clears dirty on success. Returns 0 on success, or -1 with
 // database_error() set and dirty as it was; a file the last load could not
@@ -47,9 +53,9 @@ struct TextBuffer {
 // the buffer had no room left.
 int write_field(TextBuffer &out, const char *keyword, int32_t index, const char *text);
 
-// True when every text is empty, as in a file an editor visit saved without
-// an edit: such a file holds nothing of the user's.
-bool database_is_empty(const DiscDatabase &db);
+// True when every text of the disc of toc is empty, as in a file an editor
+// visit saved without an edit: such a file holds nothing of the user's.
+bool database_is_empty(const DiscDatabase &db, const Toc &toc);
 
 // Empties every text, the year and genre included, and forgets that a file
 // could not be read: the state of a drive without a disc.

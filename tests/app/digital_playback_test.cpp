@@ -187,6 +187,35 @@ TEST_F(DigitalPlayback, CdTextNamesADiscWithoutATitleFileAndIsNotSaved)
     EXPECT_FALSE(fs::exists(home / ".kel"));
 }
 
+// The sheet's titles are what this copy loaded, not its edits: another copy's
+// save of a track since then survives this copy's save of another track.
+TEST_F(DigitalPlayback, CdTextIsNoEditOverAnotherCopysSave)
+{
+    sheet_text.present = true;
+    snprintf(sheet_text.entry[MAX_TRACKS].title, CDTEXT_FIELD_SIZE, "Album");
+    snprintf(sheet_text.entry[0].title, CDTEXT_FIELD_SIZE, "Eins");
+    snprintf(sheet_text.entry[1].title, CDTEXT_FIELD_SIZE, "Zwei");
+    open_image();
+    poll_drive();
+    ASSERT_STREQ(player.db.entries[0].title, "Eins");
+
+    // The other copy showed the same sheet, edited track 1 and saved.
+    build_database_path(compute_disc_id(three_tracks()));
+    fs::create_directories(home / ".kel");
+    std::ofstream(database_path) << "DTITLE=Album\nTTITLE0=Eins by the other\nTTITLE1=Zwei\n";
+
+    snprintf(player.db.entries[2].title, TEXT_FIELD_SIZE, "Drei");
+    player.db.dirty = 1;
+    ASSERT_EQ(save_database(player.db, player.drive.toc), 0) << database_error();
+    EXPECT_EQ(player.db.conflicts, 0);
+    DiscDatabase reread{};
+    ASSERT_EQ(load_database(reread, three_tracks()), 0);
+    EXPECT_STREQ(reread.entries[0].title, "Eins by the other");
+    EXPECT_STREQ(reread.entries[1].title, "Zwei");
+    EXPECT_STREQ(reread.entries[2].title, "Drei");
+    EXPECT_STREQ(reread.entries[DISC_ENTRY].title, "Album");
+}
+
 TEST_F(DigitalPlayback, ATitleFileWinsOverCdText)
 {
     sheet_text.present = true;

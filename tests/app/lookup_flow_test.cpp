@@ -180,6 +180,25 @@ TEST_F(LookupFlow, ATitleFileOfEmptyFieldsIsLookedUpLikeNone)
     EXPECT_NE(disc_file().find("TTITLE0=Kingdom of Gold"), std::string::npos);
 }
 
+// Titles of tracks a disc does not have, left by a longer disc before it with
+// no empty drive between, are none of this disc's.
+TEST_F(LookupFlow, ALongerDiscBeforeLeavesNoTitlesInTheWay)
+{
+    insert_fake_disc(DIFFERING);
+    build_database_path(compute_disc_id(toc_of(fake_sdl.reported)));
+    fs::create_directories(home / ".kel");
+    std::ofstream(database_path) << "DTITLE=Typed\nTTITLE12=Thirteenth\n";
+    poll_drive();
+    ASSERT_STREQ(player.db.entries[12].title, "Thirteenth");
+    ASSERT_EQ(lookup_phase(), LOOKUP_IDLE);
+
+    insert_fake_disc(AGREEING);
+    build_database_path(compute_disc_id(toc_of(fake_sdl.reported)));
+    std::ofstream(database_path) << "DTITLE=\nTTITLE0=\nEXTD=\nPLAYORDER=\n";
+    poll_drive();
+    EXPECT_EQ(lookup_phase(), LOOKUP_RUNNING);
+}
+
 TEST_F(LookupFlow, TitlesOfADiscThatLeftAreNeverStored)
 {
     // A drive that forgets the table when emptied, and one that keeps it.
