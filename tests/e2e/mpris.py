@@ -160,16 +160,26 @@ class Mpris(E2E):
         self.addCleanup(watcher.kill)
         # It has subscribed once it has found who owns the name.
         wait_until("the monitor", lambda: "is owned by" in (watcher.next(5) or ""))
+        def seek(offset):
+            r = b.call("org.mpris.MediaPlayer2.Player.Seek", offset)
+            self.assertEqual(r.returncode, 0, r.stderr)
+
         cases = [
             # (what, the call, the drive call it makes)
-            ("to 10 s", ["position", "10"], r"^PlayTracks 0 750 0 "),
-            ("back past the start", ["position", "60-"], r"^PlayTracks 0 0 0 "),
-            ("past the end: next track", ["position", "100+"], r"^PlayTracks 1 0 0 "),
+            ("to 10 s", lambda: b.playerctl("position", "10"), r"^PlayTracks 0 750 0 "),
+            ("back past the start", lambda: b.playerctl("position", "60-"), r"^PlayTracks 0 0 0 "),
+            ("past the end: next track", lambda: b.playerctl("position", "100+"),
+             r"^PlayTracks 1 0 0 "),
+            # Offsets that overflow the position's sum or its count in frames.
+            ("the largest offset: next track", lambda: seek("9223372036854775807"),
+             r"^PlayTracks 2 0 0 "),
+            ("an offset too large for frames: next track", lambda: seek("200000000000000000"),
+             r"^PlayTracks 3 0 0 "),
         ]
-        for what, args, call in cases:
+        for what, call_it, call in cases:
             with self.subTest(what):
                 mark = m.mark()
-                b.playerctl(*args)
+                call_it()
                 m.wait_call(call, since=mark)
         seeked = []
         while len(seeked) < 2:
