@@ -250,6 +250,22 @@ class Mpris(E2E):
                 r = b.call(get, "org.mpris.MediaPlayer2.Player", can)
                 self.assertEqual(r.stdout.strip(), "(<false>,)")
 
+    def test_titles_that_are_not_utf8_still_reach_the_bus(self):
+        # An old title file may hold Latin-1; the bus takes only UTF-8, and
+        # one bad byte would lose every property read together with it.
+        b = self.bus()
+        home = os.path.join(harness.tempfile.mkdtemp(prefix="mivo-e2e-home-"), "home")
+        toc = harness.standin_toc(DISC)
+        xmcd.write(os.path.join(home, ".kel", harness.disc_file_name(toc)),
+                   "Zo\u00eb Example / Chansons d'\u00e9t\u00e9", ["Caf\u00e9", "Two"], toc[:-1])
+        m = self.start_on(b, home=home)
+        m.send("p")
+        self.wait_player(b, "Playing", "status")
+        self.assertEqual(b.playerctl("metadata", "xesam:title"), "Caf?")
+        self.assertEqual(b.playerctl("metadata", "xesam:artist"), "Zo? Example")
+        self.assertEqual(b.playerctl("metadata", "xesam:album"), "Chansons d'?t?")
+        self.assertEqual(b.playerctl("metadata", "xesam:trackNumber"), "1")
+
     def test_follow_sees_each_change(self):
         b = self.bus()
         m = self.start_on(b)
