@@ -136,7 +136,11 @@ static bool seek_to(int64_t target_us)
     if (drive.track < 0 || drive.track >= drive.toc.count)
         return false;
     int64_t length = drive.toc.track[drive.track].length;
-    int64_t frame = target_us < 0 ? 0 : us_to_frames(target_us);
+    // A remote's offset may be any 64-bit number: one too large to count in
+    // frames is past any track's end.
+    int64_t frame = target_us < 0                               ? 0
+                    : target_us > INT64_MAX / FRAMES_PER_SECOND ? length
+                                                                : us_to_frames(target_us);
     if (frame >= length) {
         run_command(CMD_NEXT, 0);
         return false;
@@ -176,8 +180,12 @@ static bool run_request(const MprisRequest &request)
         return false;
     }
     switch (request.command) {
-    case MPRIS_SEEK:
-        return seek_to(frames_to_us(player.drive.frame) + request.offset_us);
+    case MPRIS_SEEK: {
+        int64_t target;
+        if (__builtin_add_overflow(frames_to_us(player.drive.frame), request.offset_us, &target))
+            target = request.offset_us > 0 ? INT64_MAX : INT64_MIN;
+        return seek_to(target);
+    }
     case MPRIS_SET_POSITION:
         return seek_to(request.position_us);
     case MPRIS_SET_VOLUME:

@@ -162,5 +162,8 @@ bool extract_flac_picture(const char *folder, const char *dir, const char *name,
     snprintf(file_name, sizeof file_name, "%s.%s", name, kind);
     if (cover_make_dirs(dir) != 0 || cover_write_atomically(dir, file_name, block + offset, length) != 0)
         return false;
+    // The copies share the archive's cache, and its bound: a user who only
+    // plays rips would otherwise gather one picture per disc for ever.
+    cover_trim_cache(dir, cover_settings.cache_bytes, file_name);
     return snprintf(path, static_cast<size_t>(size), "%s/%s", dir, file_name) < size;
 }

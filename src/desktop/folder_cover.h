@@ -18,6 +18,7 @@ bool flac_picture_in_block(const unsigned char *data, size_t size, size_t &offse
 
 // Copies the first picture of the folder's first FLAC file (by name) that has
 // one to dir/name.<kind>; true with that path. Only JPEG and PNG pictures are
-// taken, and only up to the cover size bound.
+// taken, and only up to the cover size bound; dir is trimmed to the cache's
+// bound after, as the archive's covers are.
 bool extract_flac_picture(const char *folder, const char *dir, const char *name, char *path,
                           int size);

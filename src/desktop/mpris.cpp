@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktop/mpris.h"
 
+#include "lookup/candidate.h"
+
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -443,8 +445,14 @@ static void emit_seeked(int64_t position_us)
     sd_bus_emit_signal(bus, OBJECT_PATH, PLAYER_INTERFACE, "Seeked", "x", position_us);
 }
 
-void mpris_publish(const MprisFacts &now, int64_t now_us, bool seeked)
+void mpris_publish(const MprisFacts &given, int64_t now_us, bool seeked)
 {
+    // Titles come from title files, which may hold text that is not UTF-8;
+    // the bus takes UTF-8 only, and refuses a whole reply over one bad byte.
+    MprisFacts now = given;
+    clean_text(now.title);
+    clean_text(now.artist);
+    clean_text(now.album);
     const MprisFacts before = facts;
     const bool had = published;
     const int64_t elapsed = now_us - published_at_us;

@@ -160,16 +160,26 @@ class Mpris(E2E):
         self.addCleanup(watcher.kill)
         # It has subscribed once it has found who owns the name.
         wait_until("the monitor", lambda: "is owned by" in (watcher.next(5) or ""))
+        def seek(offset):
+            r = b.call("org.mpris.MediaPlayer2.Player.Seek", offset)
+            self.assertEqual(r.returncode, 0, r.stderr)
+
         cases = [
             # (what, the call, the drive call it makes)
-            ("to 10 s", ["position", "10"], r"^PlayTracks 0 750 0 "),
-            ("back past the start", ["position", "60-"], r"^PlayTracks 0 0 0 "),
-            ("past the end: next track", ["position", "100+"], r"^PlayTracks 1 0 0 "),
+            ("to 10 s", lambda: b.playerctl("position", "10"), r"^PlayTracks 0 750 0 "),
+            ("back past the start", lambda: b.playerctl("position", "60-"), r"^PlayTracks 0 0 0 "),
+            ("past the end: next track", lambda: b.playerctl("position", "100+"),
+             r"^PlayTracks 1 0 0 "),
+            # Offsets that overflow the position's sum or its count in frames.
+            ("the largest offset: next track", lambda: seek("9223372036854775807"),
+             r"^PlayTracks 2 0 0 "),
+            ("an offset too large for frames: next track", lambda: seek("200000000000000000"),
+             r"^PlayTracks 3 0 0 "),
         ]
-        for what, args, call in cases:
+        for what, call_it, call in cases:
             with self.subTest(what):
                 mark = m.mark()
-                b.playerctl(*args)
+                call_it()
                 m.wait_call(call, since=mark)
         seeked = []
         while len(seeked) < 2:
@@ -239,6 +249,22 @@ class Mpris(E2E):
             with self.subTest(can):
                 r = b.call(get, "org.mpris.MediaPlayer2.Player", can)
                 self.assertEqual(r.stdout.strip(), "(<false>,)")
+
+    def test_titles_that_are_not_utf8_still_reach_the_bus(self):
+        # An old title file may hold Latin-1; the bus takes only UTF-8, and
+        # one bad byte would lose every property read together with it.
+        b = self.bus()
+        home = os.path.join(harness.tempfile.mkdtemp(prefix="mivo-e2e-home-"), "home")
+        toc = harness.standin_toc(DISC)
+        xmcd.write(os.path.join(home, ".kel", harness.disc_file_name(toc)),
+                   "Zo\u00eb Example / Chansons d'\u00e9t\u00e9", ["Caf\u00e9", "Two"], toc[:-1])
+        m = self.start_on(b, home=home)
+        m.send("p")
+        self.wait_player(b, "Playing", "status")
+        self.assertEqual(b.playerctl("metadata", "xesam:title"), "Caf?")
+        self.assertEqual(b.playerctl("metadata", "xesam:artist"), "Zo? Example")
+        self.assertEqual(b.playerctl("metadata", "xesam:album"), "Chansons d'?t?")
+        self.assertEqual(b.playerctl("metadata", "xesam:trackNumber"), "1")
 
     def test_follow_sees_each_change(self):
         b = self.bus()

@@ -210,6 +210,33 @@ TEST(FolderCover, FirstFlacPictureIsCopiedOut)
     EXPECT_FALSE(extract_flac_picture(folder.c_str(), cache.c_str(), "e", path, sizeof path));
 }
 
+TEST(FolderCover, CopiedPicturesKeepTheCacheWithinItsBound)
+{
+    const std::string image = slurp(covers_data("front.jpg"));
+    std::string folder = temp_dir();
+    std::string cache = temp_dir();
+    spit(folder + "/a.flac", flac_with({{6, picture_block(image)}}));
+    const CoverSettings saved = cover_settings;
+    cover_settings.cache_bytes = static_cast<int64_t>(image.size()) * 2;
+    // Two older copies of other discs' pictures, each as large as this one.
+    const struct {
+        const char *name;
+        time_t time;
+    } olds[] = {{"older.jpg", 1000}, {"old.jpg", 2000}};
+    for (const auto &old : olds) {
+        const std::string file = cache + "/" + old.name;
+        spit(file, image);
+        struct timespec times[2] = {{old.time, 0}, {old.time, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    }
+    char path[1024];
+    ASSERT_TRUE(extract_flac_picture(folder.c_str(), cache.c_str(), "new", path, sizeof path));
+    cover_settings = saved;
+    EXPECT_TRUE(exists(cache + "/new.jpg"));
+    EXPECT_TRUE(exists(cache + "/old.jpg"));
+    EXPECT_FALSE(exists(cache + "/older.jpg"));
+}
+
 class CoverFetch : public ::testing::Test
 {
   protected:
