@@ -121,6 +121,11 @@ int drive_disc_text(DiscText &text)
 
 const char *drive_error() { return last_error; }
 
+const char *drive_notice()
+{
+    return open_backend && open_backend->notice ? open_backend->notice() : nullptr;
+}
+
 int drive_news_fd() { return open_backend && open_backend->news_fd ? open_backend->news_fd() : -1; }
 
 const char *drive_backend_name() { return open_backend ? open_backend->name : "none"; }

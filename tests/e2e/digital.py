@@ -8,6 +8,8 @@ the position. The same scenarios run on classic SDL 1.2 and on sdl12-compat.
 """
 
 import os
+import shutil
+import subprocess
 import time
 
 import pcm_image
@@ -244,6 +246,52 @@ class DigitalPlayback:
                 self.assertIn(start, lines[0])
                 time.sleep(0.1)
                 self.assertEqual(bytes(m.raw), b"", "the terminal was touched")
+
+    def test_a_damaged_stretch_is_silence_and_the_play_goes_on(self):
+        sheet = self.image([300])
+        folder = os.path.dirname(sheet)
+        wav = os.path.join(folder, "disc.wav")
+        flac = os.path.join(folder, "disc.flac")
+        subprocess.run(["flac", "-s", "-f", "-o", flac, wav], check=True)
+        os.remove(wav)
+        with open(flac, "r+b") as f:
+            f.seek(os.path.getsize(flac) // 2)
+            f.write(bytes((i * 37 + 11) & 0xFF for i in range(4000)))
+        with open(sheet) as f:
+            text = f.read().replace("disc.wav", "disc.flac")
+        with open(sheet, "w") as f:
+            f.write(text)
+        m = self.start(drive=self.DRIVE, args=[sheet], control=[], cols=200)
+        wait_status(m, "Stopped", 10)
+        m.send("p")
+        m.wait_text(flac + " is damaged at 0:0", 10)
+        got, _ = self.finish(m)
+        # Before and after the damage, the file's own samples; silence between.
+        self.assertEqual(got[0][0], 150 * FS)
+        self.assertEqual(got[-1][1], 450 * FS)
+        self.assertLess(sum(end - start for start, end in got), 300 * FS)
+
+    def test_a_file_failing_during_the_play_is_named_with_its_reason(self):
+        sheet = self.image([75])
+        folder = os.path.dirname(sheet)
+        shutil.copy(os.path.join(folder, "disc.wav"), os.path.join(folder, "two.wav"))
+        with open(sheet, "a") as f:
+            f.write('FILE "two.wav" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n')
+        two = os.path.join(folder, "two.wav")
+        cases = [
+            ("deleted", lambda: os.remove(two), "cannot open " + two + ": No such file"),
+            ("cut short", lambda: os.truncate(two, 1000), two + " has shrunk since"),
+        ]
+        for name, harm, words in cases:
+            with self.subTest(name):
+                shutil.copy(os.path.join(folder, "disc.wav"), two)
+                m = self.start(drive=self.DRIVE, args=[sheet], control=[], cols=200)
+                wait_status(m, "Stopped", 10)
+                harm()
+                m.send("p")
+                wait_status(m, "Error", 10)
+                m.wait_text(words, 5)
+                self.quit_cleanly(m)
 
     def test_cd_text_names_the_disc_until_titles_are_saved(self):
         sheet = self.image(SHORT, title=("Anna Blume", "Tones"))

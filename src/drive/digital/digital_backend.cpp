@@ -110,6 +110,12 @@ static std::atomic<bool> reading_disc;
 // Written by the reader before it queues an ENTRY_ERROR, read by the main loop
 // once the callback has met that entry.
 static char read_error[ERROR_SIZE];
+// What the source met without stopping the play (damage read as silence):
+// the reader writes notice_text only while every notice before it has been
+// taken, then counts it posted; the main loop copies it out, then counts it
+// taken. The source keeps its next notice until the last one was taken.
+static char notice_text[ERROR_SIZE];
+static std::atomic<uint32_t> notices_posted, notices_taken;
 
 // Set by the main loop to end the reader. It is not queued: a full command
 // queue must never cost a quit.
@@ -346,6 +352,20 @@ static void tell_main_loop()
     (void)written;
 }
 
+// Hands the source's notice to the main loop once it took the last one.
+static void pass_on_notice()
+{
+    uint32_t posted = notices_posted.load(std::memory_order_relaxed);
+    if (source->notice == nullptr || notices_taken.load(std::memory_order_acquire) != posted)
+        return;
+    const char *words = source->notice();
+    if (words == nullptr)
+        return;
+    copy_error(notice_text, words);
+    notices_posted.store(posted + 1, std::memory_order_release);
+    tell_main_loop();
+}
+
 // Tells the main loop of a play that ended since it was last told.
 static void tell_ends()
 {
@@ -436,6 +456,7 @@ static bool fill_ring()
         if (count <= 0)
             return moved;
         int32_t got = source->read(job.next, count, staging);
+        pass_on_notice();
         if (got < 0) {
             copy_error(read_error, source->error());
             if (!queue_marker(ENTRY_ERROR))
@@ -953,10 +974,23 @@ static int digital_disc_text(DiscText &out)
 // Why the last call failed, or the drive's error state arose.
 static const char *digital_error() { return error_text; }
 
+// The reader's notice not yet taken, or nullptr.
+static const char *digital_notice()
+{
+    static char taken[ERROR_SIZE];
+    uint32_t posted = notices_posted.load(std::memory_order_acquire);
+    if (posted == notices_taken.load(std::memory_order_relaxed))
+        return nullptr;
+    copy_error(taken, notice_text);
+    notices_taken.store(posted, std::memory_order_release);
+    return taken;
+}
+
 static int digital_news_fd() { return news_fd; }
 
 const DriveBackend digital_drive_backend = {
     "digital",          digital_open,      digital_close, digital_refresh, digital_play,
     digital_pause,      digital_resume,    digital_stop,  digital_eject,   digital_get_volume,
     digital_set_volume, digital_disc_text, digital_error, digital_news_fd,
+    digital_notice,
 };

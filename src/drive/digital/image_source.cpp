@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -25,9 +26,10 @@ enum FileKind : int32_t { RAW_LITTLE_ENDIAN, RAW_BIG_ENDIAN, DECODED };
 struct FileInfo {
     FileKind kind;
     int32_t channels;     // decoded files: 1 or 2
-    int64_t size;         // raw files: bytes
+    int64_t size;         // bytes
     int64_t samples;      // decoded files: sample frames
     int32_t sector_bytes; // raw files
+    bool floating;        // decoded files whose samples are floating point
 };
 
 // The one file open for reading; the image keeps no other handle.
@@ -45,6 +47,13 @@ uint32_t file_frames[CUE_MAX_FILES];
 OpenFile current = {-1, -1, nullptr, 0};
 bool loaded;
 char error_text[ERROR_SIZE];
+// Told once per damaged stretch, taken by notice().
+char notice_text[ERROR_SIZE];
+bool notice_pending;
+bool in_damage;
+// Floating-point samples on their way to 16 bits.
+constexpr int FLOAT_CHUNK = 4096;
+float float_samples[FLOAT_CHUNK * 2];
 
 // Lets go of the open file, if any.
 void close_current()
@@ -119,9 +128,26 @@ SNDFILE *open_sound(int fd, const CueFile &file, SF_INFO &format)
         sf_close(sound);
         return nullptr;
     }
-    // Floating-point files are scaled to the full 16-bit range, not truncated.
-    sf_command(sound, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
     return sound;
+}
+
+// True for the kinds whose decoder gives floating-point samples: their 1.0 is
+// full scale, which libsndfile's own conversion to 16 bits does not know
+// without reading the whole file for its peak first.
+bool decodes_to_float(const SF_INFO &format)
+{
+    switch (format.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Learns each file's kind and length in frames, so that every error a sheet
@@ -164,8 +190,9 @@ int probe_file(int32_t index)
         f.kind = DECODED;
         f.channels = format.channels;
         f.samples = format.frames;
-        f.size = 0;
+        f.size = st.st_size;
         f.sector_bytes = FRAME_BYTES;
+        f.floating = decodes_to_float(format);
         file_frames[index] =
             static_cast<uint32_t>((format.frames + SAMPLES_PER_FRAME - 1) / SAMPLES_PER_FRAME);
         if (format.frames / SAMPLES_PER_FRAME > 0x7fffffff) {
@@ -180,6 +207,7 @@ int probe_file(int32_t index)
     f.channels = 2;
     f.size = st.st_size;
     f.samples = 0;
+    f.floating = false;
     f.sector_bytes = file.sector_bytes > 0 ? file.sector_bytes : FRAME_BYTES;
     int64_t frames = (st.st_size + f.sector_bytes - 1) / f.sector_bytes;
     if (frames > 0x7fffffff) {
@@ -205,14 +233,15 @@ int select_file(int32_t index)
         snprintf(error_text, sizeof error_text, "cannot open %s: %s", file.path, strerror(errno));
         return -1;
     }
+    // A decoder would read a file cut short as damage; the cut is the news.
+    struct stat st;
+    if (fstat(fd, &st) < 0 || st.st_size < f.size) {
+        snprintf(error_text, sizeof error_text, "%s has shrunk since the image was opened",
+                 file.path);
+        close(fd);
+        return -1;
+    }
     if (f.kind != DECODED) {
-        struct stat st;
-        if (fstat(fd, &st) < 0 || st.st_size < f.size) {
-            snprintf(error_text, sizeof error_text, "%s has shrunk since the image was opened",
-                     file.path);
-            close(fd);
-            return -1;
-        }
         current = {index, fd, nullptr, 0};
         return 0;
     }
@@ -266,34 +295,96 @@ int read_raw(const FileInfo &f, uint32_t at, int32_t frames, int16_t *samples)
     return 0;
 }
 
-// Reads frames of a decoded file, one channel doubled to two.
+// Reads frames of floating-point samples as 16 bits: 1.0 is full scale
+// whatever the file's peak, and louder samples are clipped, never wrapped.
+sf_count_t read_float_frames(const FileInfo &f, int16_t *samples, sf_count_t frames)
+{
+    sf_count_t done = 0;
+    const sf_count_t chunk = FLOAT_CHUNK * 2 / f.channels;
+    while (done < frames) {
+        sf_count_t want = frames - done < chunk ? frames - done : chunk;
+        sf_count_t got = sf_readf_float(current.sound, float_samples, want);
+        if (got <= 0)
+            break;
+        int16_t *out = samples + done * f.channels;
+        for (sf_count_t i = 0; i < got * f.channels; i++) {
+            float v = float_samples[i] * 32768.0f;
+            out[i] = v >= 32767.0f    ? int16_t{32767}
+                     : v <= -32768.0f ? int16_t{-32768}
+                                      : static_cast<int16_t>(lrintf(v));
+        }
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done;
+}
+
+// Writes the notice of a damaged stretch, once until the file reads again.
+void note_damage(int64_t at)
+{
+    if (in_damage)
+        return;
+    in_damage = true;
+    int64_t seconds = at / CD_RATE;
+    snprintf(notice_text, sizeof notice_text, "%s is damaged at %d:%02d (%s); played as silence",
+             sheet.file[current.file].path, static_cast<int>(seconds / 60),
+             static_cast<int>(seconds % 60),
+             current.sound != nullptr && sf_error(current.sound) != 0
+                 ? sf_strerror(current.sound)
+                 : "cannot seek there");
+    notice_pending = true;
+}
+
+// Reads frames of a decoded file, one channel doubled to two. A stretch the
+// decoder cannot read is silence: the file is opened afresh for the frames
+// after it, since a decoder that lost its way does not find it again.
 int read_decoded(const FileInfo &f, uint32_t at, int32_t frames, int16_t *samples)
 {
     int64_t start = static_cast<int64_t>(at) * SAMPLES_PER_FRAME;
     int64_t want = static_cast<int64_t>(frames) * SAMPLES_PER_FRAME;
     int64_t in_file = f.samples - start < want ? f.samples - start : want;
+    sf_count_t got = 0;
+    bool damaged = false;
     if (current.position != start) {
-        if (sf_seek(current.sound, start, SEEK_SET) != start) {
-            snprintf(error_text, sizeof error_text, "cannot seek in %s: %s",
-                     sheet.file[current.file].path, sf_strerror(current.sound));
+        // A decoder seeks by decoding: failing, it met damage.
+        damaged = sf_seek(current.sound, start, SEEK_SET) != start;
+        current.position = start;
+    }
+    if (!damaged) {
+        got = f.floating ? read_float_frames(f, samples, in_file)
+                         : sf_readf_short(current.sound, samples, in_file);
+        if (got < 0)
+            got = 0;
+        if (got != in_file) {
+            if (sf_error(current.sound) == 0) {
+                snprintf(error_text, sizeof error_text, "cannot read %s: the file ends early",
+                         sheet.file[current.file].path);
+                current.position = -1;
+                return -1;
+            }
+            damaged = true;
+        }
+    }
+    if (damaged) {
+        struct stat st;
+        if (fstat(current.fd, &st) == 0 && st.st_size < f.size) {
+            snprintf(error_text, sizeof error_text, "%s has shrunk since the image was opened",
+                     sheet.file[current.file].path);
             current.position = -1;
             return -1;
         }
-        current.position = start;
+        note_damage(start + got);
+        close_current();
+    } else {
+        current.position += got;
+        in_damage = false;
     }
-    sf_count_t got = sf_readf_short(current.sound, samples, in_file);
-    if (got != in_file) {
-        snprintf(error_text, sizeof error_text, "cannot read %s: %s", sheet.file[current.file].path,
-                 sf_error(current.sound) != 0 ? sf_strerror(current.sound) : "the file ends early");
-        current.position = -1;
-        return -1;
-    }
-    current.position += got;
     if (f.channels == 1) {
-        for (int64_t i = in_file - 1; i >= 0; i--)
+        for (int64_t i = got - 1; i >= 0; i--)
             samples[2 * i] = samples[2 * i + 1] = samples[i];
     }
-    memset(samples + 2 * in_file, 0, static_cast<size_t>(want - in_file) * 4);
+    memset(samples + 2 * got, 0, static_cast<size_t>(want - got) * 4);
     return 0;
 }
 
@@ -337,6 +428,8 @@ int image_open(const char *path)
     close_current();
     loaded = false;
     error_text[0] = '\0';
+    notice_pending = false;
+    in_damage = false;
     if (parse_cue_sheet(path, sheet, error_text, sizeof error_text) < 0)
         return -1;
     for (int32_t i = 0; i < sheet.file_count; i++)
@@ -440,17 +533,28 @@ int image_eject()
 
 // File names in the message come from the sheet: control bytes in them must
 // not break the one line or steer a terminal.
-const char *image_error()
+const char *one_line(char *text)
 {
-    for (char *c = error_text; *c; c++)
+    for (char *c = text; *c; c++)
         if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f)
             *c = '?';
-    return error_text;
+    return text;
+}
+
+const char *image_error() { return one_line(error_text); }
+
+// The damage met since the last call, or nullptr.
+const char *image_notice()
+{
+    if (!notice_pending)
+        return nullptr;
+    notice_pending = false;
+    return one_line(notice_text);
 }
 
 } // namespace
 
 const AudioSource image_audio_source = {
     "image",    image_open, image_close, image_media_changed,
-    image_load, image_read, image_eject, image_error,
+    image_load, image_read, image_eject, image_error, image_notice,
 };

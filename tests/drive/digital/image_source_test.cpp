@@ -7,8 +7,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 using namespace imagetest;
@@ -626,6 +628,113 @@ TEST(ImageSource, KeepsOneFileOpenWhateverTheImageHolds)
     }
     source.close();
     EXPECT_EQ(open_descriptors(), before);
+}
+
+} // namespace
+
+namespace
+{
+
+// Floating-point files play at a fixed scale, 1.0 being full scale, with
+// louder samples clipped: never scaled to the file's own peak, which would
+// also mean reading the whole file before the first sample.
+TEST(ImageSource, FloatSamplesKeepTheirLevelAndClip)
+{
+    struct Case {
+        float sample;
+        int16_t expected;
+    };
+    static const Case cases[] = {
+        {0.25f, 8192}, {-0.25f, -8192}, {0.0f, 0},         {1.0f, 32767},
+        {1.5f, 32767}, {-1.0f, -32768}, {-7.0f, -32768}, {0.5f / 32768, 0},
+    };
+    for (int format : {SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE}) {
+        TempDir dir;
+        std::vector<float> samples;
+        for (const Case &c : cases)
+            samples.insert(samples.end(), {c.sample, 0.0f});
+        samples.resize(SAMPLES_PER_FRAME * 2, 0.0f);
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | format;
+        SNDFILE *file = sf_open((dir.path / "f.wav").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        sf_writef_float(file, samples.data(), SAMPLES_PER_FRAME);
+        sf_close(file);
+        write_text(dir.path / "disc.cue", "FILE f.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+        const AudioSource &source = image_audio_source;
+        ASSERT_EQ(source.open((dir.path / "disc.cue").c_str()), 0) << source.error();
+        int16_t frame[SAMPLES_PER_FRAME * 2];
+        ASSERT_EQ(source.read(150, 1, frame), 1) << source.error();
+        for (size_t i = 0; i < std::size(cases); i++) {
+            SCOPED_TRACE(cases[i].sample);
+            EXPECT_EQ(frame[2 * i], cases[i].expected);
+            EXPECT_EQ(frame[2 * i + 1], 0);
+        }
+        source.close();
+    }
+}
+
+// A FLAC file with a damaged stretch reads as silence there and as itself
+// before and after it; the damage is told once, naming the file, and the
+// reads all succeed.
+TEST(ImageSource, DamagedStretchOfAFileIsSilenceAndReadingGoesOn)
+{
+    TempDir dir;
+    constexpr uint32_t FRAMES = 1500; // 20 s
+    std::string path = make_image(dir.path, {{"d.flac", FLAC, FRAMES}},
+                                  "FILE d.flac WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    fs::path flac = dir.path / "d.flac";
+    {
+        std::fstream f(flac, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(fs::file_size(flac) / 2));
+        std::string noise(8000, '\0');
+        for (size_t i = 0; i < noise.size(); i++)
+            noise[i] = static_cast<char>(i * 37 + 11);
+        f.write(noise.data(), static_cast<std::streamsize>(noise.size()));
+    }
+    const AudioSource &source = image_audio_source;
+    ASSERT_EQ(source.open(path.c_str()), 0) << source.error();
+    EXPECT_EQ(source.notice(), nullptr);
+    std::vector<int16_t> got = read_disc(source, 150 + FRAMES, 32);
+    std::vector<int16_t> expected = make_pcm(FRAMES, 0);
+    const char *notice = source.notice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_NE(std::string(notice).find(flac.string() + " is damaged at 0:"), std::string::npos)
+        << notice;
+    EXPECT_EQ(source.notice(), nullptr) << "told once";
+
+    // Frame by frame: each is the file's own or silence, the first and last
+    // seconds are the file's own, and the silence is one stretch.
+    const size_t frame_samples = SAMPLES_PER_FRAME * 2;
+    std::string kinds;
+    for (uint32_t i = 0; i < FRAMES; i++) {
+        auto at = got.begin() + static_cast<std::ptrdiff_t>((150 + i) * frame_samples);
+        auto own = expected.begin() + static_cast<std::ptrdiff_t>(i * frame_samples);
+        bool same = std::equal(at, at + static_cast<std::ptrdiff_t>(frame_samples), own);
+        bool silent = std::all_of(at, at + static_cast<std::ptrdiff_t>(frame_samples),
+                                  [](int16_t s) { return s == 0; });
+        // Or the file's own up to the damage, then silence.
+        auto differs = std::mismatch(at, at + static_cast<std::ptrdiff_t>(frame_samples), own).first;
+        bool cut = std::all_of(differs, at + static_cast<std::ptrdiff_t>(frame_samples),
+                               [](int16_t s) { return s == 0; });
+        kinds += same ? 'a' : silent ? '0' : cut ? 'c' : 'x';
+    }
+    EXPECT_EQ(kinds.find('x'), std::string::npos) << kinds;
+    size_t cut = kinds.find('c');
+    if (cut != std::string::npos) {
+        EXPECT_EQ(kinds.find('c', cut + 1), std::string::npos) << kinds;
+        EXPECT_EQ(kinds[cut + 1], '0') << kinds;
+        kinds[cut] = '0';
+    }
+    EXPECT_EQ(kinds.substr(0, 75), std::string(75, 'a'));
+    EXPECT_EQ(kinds.substr(FRAMES - 75), std::string(75, 'a'));
+    size_t first = kinds.find('0');
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(kinds.find('a', first), kinds.find_last_of('0') + 1) << kinds;
+    EXPECT_LT(kinds.find_last_of('0') - first, 300u) << "a stretch, not the rest of the file";
+    source.close();
 }
 
 } // namespace
