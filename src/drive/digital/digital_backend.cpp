@@ -885,8 +885,13 @@ static int digital_play(int32_t track, int32_t frame, PlaySpan span)
     // the first track it starts the disc.
     int64_t start = int64_t{start_track.offset} + frame;
     start = std::max<int64_t>(start, toc.track[0].offset);
-    uint32_t end = span == SPAN_ONE_TRACK ? start_track.offset + start_track.length
-                                          : toc.track[toc.count].offset;
+    // A play to the end stops with the last audio track: what follows on an
+    // Enhanced CD is the gap between its sessions and data.
+    int32_t last_audio = toc.count - 1;
+    while (!toc.track[last_audio].audio)
+        last_audio--;
+    const TocTrack &end_track = span == SPAN_ONE_TRACK ? start_track : toc.track[last_audio];
+    uint32_t end = end_track.offset + end_track.length;
     uint32_t first = static_cast<uint32_t>(start);
     new_generation();
     post_play(true, first, end);

@@ -2,6 +2,7 @@
 #include "drive/digital/image_source.h"
 
 #include "drive/digital/cue_sheet.h"
+#include "drive/digital/sheet_files.h"
 
 #include <fcntl.h>
 #include <sndfile.h>
@@ -44,6 +45,8 @@ CueSheet sheet;
 CueLayout layout;
 FileInfo info[CUE_MAX_FILES];
 uint32_t file_frames[CUE_MAX_FILES];
+// Files whose indexes belong to data tracks alone.
+bool data_only[CUE_MAX_FILES];
 OpenFile current = {-1, -1, nullptr, 0};
 bool loaded;
 char error_text[ERROR_SIZE];
@@ -79,35 +82,25 @@ bool has_container_magic(const unsigned char *head, ssize_t length)
            is(0, ".snd") || is(0, "wvpk");
 }
 
-// Opens a file of the sheet without waiting (a FILE line naming a pipe must
-// not hang mivo); with a Latin-1 sheet, a name that is not found as written
-// is tried again in UTF-8, as unpacking usually renames it.
+// Finds the file a FILE line means (see sheet_files.h) and opens it without
+// waiting: a FILE line naming a pipe must not hang mivo. A name not found
+// stays as written, for the message.
 int open_path(CueFile &file)
 {
-    int fd = open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0 || errno != ENOENT || !sheet.latin1)
-        return fd;
-    char utf8[CUE_PATH_SIZE];
-    size_t used = 0;
-    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(file.path); *c; c++) {
-        if (used + 3 >= sizeof utf8) {
-            errno = ENOENT;
-            return -1;
-        }
-        if (*c < 0x80) {
-            utf8[used++] = static_cast<char>(*c);
-        } else {
-            utf8[used++] = static_cast<char>(0xc0 | *c >> 6);
-            utf8[used++] = static_cast<char>(0x80 | (*c & 0x3f));
-        }
+    char decoded[CUE_PATH_SIZE];
+    const char *other = nullptr;
+    if (sheet.windows1252) {
+        const char *name = file.path + file.folder_length;
+        memcpy(decoded, file.path, static_cast<size_t>(file.folder_length));
+        if (windows1252_to_utf8(name, static_cast<int32_t>(strlen(name)),
+                                decoded + file.folder_length,
+                                CUE_PATH_SIZE - file.folder_length) >= 0)
+            other = decoded;
     }
-    utf8[used] = '\0';
-    fd = open(utf8, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0)
-        memcpy(file.path, utf8, used + 1);
-    else
-        errno = ENOENT;
-    return fd;
+    char found[CUE_PATH_SIZE];
+    if (find_sheet_file(file.path, file.folder_length, other, found, sizeof found) == 0)
+        memcpy(file.path, found, strlen(found) + 1);
+    return open(file.path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 }
 
 // Opens a decoded file on an open descriptor, which stays the caller's to
@@ -157,9 +150,20 @@ int probe_file(int32_t index)
     CueFile &file = sheet.file[index];
     FileInfo &f = info[index];
     int fd = open_path(file);
+    if (fd < 0 && data_only[index]) {
+        // A data track's file is never read; rippers often leave it out.
+        file.absent = true;
+        file_frames[index] = 0;
+        f = {RAW_LITTLE_ENDIAN, 2, 0, 0, FRAME_BYTES, false};
+        return 0;
+    }
     if (fd < 0) {
-        snprintf(error_text, sizeof error_text, "%s:%d: cannot open %s: %s", sheet.path, file.line,
-                 file.path, strerror(errno));
+        int error = errno;
+        snprintf(error_text, sizeof error_text, "%s:%d: cannot open %s: %s%s", sheet.path,
+                 file.line, file.path, strerror(error),
+                 error == ENOENT ? " (also tried with \\ as /, in any case and with other "
+                                   "audio extensions)"
+                                 : "");
         return -1;
     }
     struct stat st;
@@ -178,8 +182,9 @@ int probe_file(int32_t index)
         return -1;
     }
     // The type word is often wrong (FLAC declared WAVE), so the content
-    // decides; a file declared raw without a known container is raw.
-    if (file.type == CUE_FILE_AUDIO || has_container_magic(head, got)) {
+    // decides; a file declared raw without a known container is raw, and so
+    // is one only data tracks use, which is never decoded.
+    if (!data_only[index] && (file.type == CUE_FILE_AUDIO || has_container_magic(head, got))) {
         SF_INFO format;
         SNDFILE *sound = open_sound(fd, file, format);
         if (sound != nullptr)
@@ -407,7 +412,8 @@ int32_t find_segment(uint32_t frame)
 }
 
 // The frame where the run of frames starting at frame stops being audio or
-// data: the next track's start. Data frames are never read out.
+// data: the end of its track, or the next track's start. Data frames, and
+// those between an Enhanced CD's audio and its data, are never read out.
 uint32_t track_run(uint32_t frame, bool &data)
 {
     const Toc &toc = layout.toc;
@@ -417,8 +423,9 @@ uint32_t track_run(uint32_t frame, bool &data)
     int32_t t = 0;
     while (t + 1 < toc.count && toc.track[t + 1].offset <= frame)
         t++;
-    data = !toc.track[t].audio;
-    return toc.track[t + 1].offset;
+    uint32_t end = toc.track[t].offset + toc.track[t].length;
+    data = !toc.track[t].audio || frame >= end;
+    return frame < end ? end : toc.track[t + 1].offset;
 }
 
 // Reads the sheet and probes every file, so a bad image fails here, before
@@ -432,6 +439,13 @@ int image_open(const char *path)
     in_damage = false;
     if (parse_cue_sheet(path, sheet, error_text, sizeof error_text) < 0)
         return -1;
+    for (int32_t i = 0; i < sheet.file_count; i++)
+        data_only[i] = true;
+    for (int32_t i = 0; i < sheet.event_count; i++) {
+        const CueEvent &e = sheet.event[i];
+        if (e.kind != CUE_SILENCE && e.file < sheet.file_count && sheet.track[e.track].audio)
+            data_only[e.file] = false;
+    }
     for (int32_t i = 0; i < sheet.file_count; i++)
         if (probe_file(i) < 0)
             return -1;

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "drive/digital/cue_sheet.h"
 #include "drive/digital/image_source.h"
 #include "image_test_support.h"
 
@@ -186,15 +187,41 @@ const std::vector<GoodSheet> &good_sheets()
          450,
          "AA",
          {{0, 0, 300}}},
+        // An Enhanced CD: the data track starts 11400 frames after the audio.
         {"data track after the audio is listed and reads as silence",
          {{"disc.bin", RAW_LE, 300}},
          "FILE disc.bin BINARY\n"
          "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
          "  TRACK 02 MODE1/2352\n    INDEX 01 00:02:00\n",
-         {150, 300},
-         450,
+         {150, 11700},
+         11850,
          "AD",
-         {{0, 0, 150}, {-1, 0, 150}}},
+         {{0, 0, 150}, {-1, 0, 11550}}},
+        {"data track of a ripper's own type with only INDEX 00, at the end of the audio",
+         {{"a.wav", WAV, 300}},
+         "FILE a.wav WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 MODEx/2xxx\n    INDEX 00 00:04:00\n",
+         {150, 11850},
+         11850,
+         "AD",
+         {{0, 0, 300}, {-1, 0, 11400}}},
+        {"data track whose file is not there",
+         {{"a.wav", WAV, 300}},
+         "FILE a.wav WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "FILE \"<Filename>.iso\" BINARY\n  TRACK 02 MODE1/2048\n    INDEX 01 00:00:00\n",
+         {150, 11850},
+         11850,
+         "AD",
+         {{0, 0, 300}, {-1, 0, 11400}}},
+        {"data track with its pregap in the file keeps 11400 frames after the audio",
+         {{"disc.bin", RAW_LE, 500}},
+         "FILE disc.bin BINARY\n"
+         "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 MODE1/2352\n    INDEX 00 00:02:00\n    INDEX 01 00:04:00\n",
+         {150, 11700},
+         11900,
+         "AD",
+         {{0, 0, 150}, {-1, 0, 11600}}},
         {"data track first, in its own file of 2048-byte sectors",
          {{"data.iso", RAW_LE, 50}, {"audio.wav", WAV, 100}},
          // 50 frames of 2352 bytes fill 57.4 sectors of 2048: 58 frames.
@@ -303,9 +330,15 @@ TEST_P(GoodSheets, GiveTheDrivesTableAndTheGeneratedSamples)
     bool has_audio = strchr(c.audio, 'A') != nullptr;
     EXPECT_EQ(source.load(toc, *text), has_audio ? DRIVE_STOPPED : DRIVE_NO_DISC);
     ASSERT_EQ(toc.count, static_cast<int32_t>(c.offsets.size()));
+    // The last audio track before the closing data tracks ends with the audio.
+    std::string kinds = c.audio;
+    size_t last_audio = kinds.find_last_of('A');
+    bool enhanced = last_audio != std::string::npos && last_audio + 1 < kinds.size();
     for (int32_t t = 0; t < toc.count; t++) {
         EXPECT_EQ(toc.track[t].offset, c.offsets[t]) << "track " << t + 1;
         uint32_t next = t + 1 < toc.count ? c.offsets[t + 1] : c.leadout;
+        if (enhanced && static_cast<size_t>(t) == last_audio)
+            next -= ENHANCED_CD_GAP_FRAMES;
         EXPECT_EQ(toc.track[t].length, next - c.offsets[t]) << "track " << t + 1;
         EXPECT_EQ(toc.track[t].audio, c.audio[t] == 'A') << "track " << t + 1;
     }
