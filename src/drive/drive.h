@@ -65,7 +65,7 @@ inline constexpr int DRIVE_PATH_SIZE = 1024;
 // What the command line named.
 enum TargetKind : int32_t {
     TARGET_SDL_NUMBER,    // a drive number for SDL's CD-ROM interface
-    TARGET_IMAGE,         // a CUE sheet
+    TARGET_IMAGE,         // a rip: a CUE sheet, a folder or an audio file
     TARGET_DEVICE,        // a CD drive's device, read digitally
     TARGET_DEFAULT_DEVICE // the system's default CD drive, read digitally
 };

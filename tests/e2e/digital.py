@@ -293,6 +293,38 @@ class DigitalPlayback:
                 m.wait_text(words, 5)
                 self.quit_cleanly(m)
 
+    def test_a_folder_of_files_plays_as_a_disc_in_natural_order(self):
+        sheet = self.image(SHORT)
+        folder = os.path.dirname(sheet)
+        with open(os.path.join(folder, "disc.wav"), "rb") as f:
+            header, data = f.read(44), f.read()
+        os.remove(sheet)
+        os.remove(os.path.join(folder, "disc.wav"))
+        start = 0
+        for name, frames in zip(["1 - a.wav", "2 - b.wav", "10 - c.wav"], SHORT):
+            part = data[start * FS * 4:(start + frames) * FS * 4]
+            head = (header[:4] + (36 + len(part)).to_bytes(4, "little") + header[8:40] +
+                    len(part).to_bytes(4, "little"))
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(head + part)
+            start += frames
+        m = self.start(drive=self.DRIVE, args=[folder], control=[])
+        wait_status(m, "Stopped", 10)
+        m.send("p")
+        wait_status(m, "Playing")
+        got, gap = self.finish(m)
+        self.assertEqual(got, [(SHORT_OFF[0] * FS, SHORT_OFF[-1] * FS)])
+
+        # Two sheets: which one is the user's to say.
+        for name in ("a.cue", "b.cue"):
+            with open(os.path.join(folder, name), "w") as f:
+                f.write('FILE "1 - a.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n')
+        m = self.start(drive=self.DRIVE, args=[folder], control=[])
+        self.assertEqual(m.wait_exit(5), 1)
+        lines = m.stderr_lines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn("holds 2 CUE sheets", lines[0])
+
     def test_cd_text_names_the_disc_until_titles_are_saved(self):
         sheet = self.image(SHORT, title=("Anna Blume", "Tones"))
         m = self.start(drive=self.DRIVE, args=[sheet], control=[])

@@ -754,6 +754,12 @@ int layout_cue_sheet(const CueSheet &sheet, const uint32_t *file_frames, CueLayo
     return 0;
 }
 
+void cue_copy_text(char *out, int size, const char *text, int32_t length)
+{
+    copy_text(out, size, text, length,
+              !valid_utf8(reinterpret_cast<const unsigned char *>(text), length));
+}
+
 int windows1252_to_utf8(const char *text, int32_t length, char *out, int size)
 {
     int used = 0;

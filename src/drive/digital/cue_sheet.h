@@ -122,5 +122,10 @@ int layout_cue_sheet(const CueSheet &sheet, const uint32_t *file_frames, CueLayo
 // of the same number, as Windows reads them. -1 when it does not fit.
 int windows1252_to_utf8(const char *text, int32_t length, char *out, int size);
 
+// Copies a title from outside a sheet (a file's tags) into a field as the
+// sheet's own titles are copied: UTF-8 when it is valid, else Windows-1252,
+// cut between characters, control characters made spaces.
+void cue_copy_text(char *out, int size, const char *text, int32_t length);
+
 // Fills text with the sheet's CD-TEXT: entry MAX_TRACKS the disc, 0.. the tracks.
 void cue_disc_text(const CueSheet &sheet, DiscText &text);

@@ -2,6 +2,7 @@
 #include "drive/digital/image_source.h"
 
 #include "drive/digital/cue_sheet.h"
+#include "drive/digital/rip.h"
 #include "drive/digital/sheet_files.h"
 
 #include <fcntl.h>
@@ -42,6 +43,7 @@ struct OpenFile {
 };
 
 CueSheet sheet;
+RipKind rip_kind;
 CueLayout layout;
 FileInfo info[CUE_MAX_FILES];
 uint32_t file_frames[CUE_MAX_FILES];
@@ -82,6 +84,18 @@ bool has_container_magic(const unsigned char *head, ssize_t length)
            is(0, ".snd") || is(0, "wvpk");
 }
 
+// Where a file comes from, for messages: the sheet and the line naming it,
+// or the folder of a rip without a sheet.
+const char *place(const CueFile &file)
+{
+    static char text[CUE_PATH_SIZE + 16];
+    if (file.line > 0)
+        snprintf(text, sizeof text, "%s:%d", sheet.path, file.line);
+    else
+        snprintf(text, sizeof text, "%s", sheet.path);
+    return text;
+}
+
 // Finds the file a FILE line means (see sheet_files.h) and opens it without
 // waiting: a FILE line naming a pipe must not hang mivo. A name not found
 // stays as written, for the message.
@@ -110,14 +124,14 @@ SNDFILE *open_sound(int fd, const CueFile &file, SF_INFO &format)
     memset(&format, 0, sizeof format);
     SNDFILE *sound = sf_open_fd(fd, SFM_READ, &format, SF_FALSE);
     if (sound == nullptr) {
-        snprintf(error_text, sizeof error_text, "%s:%d: cannot decode %s: %s", sheet.path,
-                 file.line, file.path, sf_strerror(nullptr));
+        snprintf(error_text, sizeof error_text, "%s: cannot decode %s: %s", place(file),
+                 file.path, sf_strerror(nullptr));
         return nullptr;
     }
     if (format.samplerate != CD_RATE || (format.channels != 1 && format.channels != 2)) {
         snprintf(error_text, sizeof error_text,
-                 "%s:%d: %s has %d Hz in %d channels; mivo plays 44100 Hz in one or two",
-                 sheet.path, file.line, file.path, format.samplerate, format.channels);
+                 "%s: %s has %d Hz in %d channels; mivo plays 44100 Hz in one or two",
+                 place(file), file.path, format.samplerate, format.channels);
         sf_close(sound);
         return nullptr;
     }
@@ -143,6 +157,44 @@ bool decodes_to_float(const SF_INFO &format)
     }
 }
 
+// A tag's text into a field the rip left empty.
+void take_tag(SNDFILE *sound, int tag, char *field)
+{
+    const char *value = sf_get_string(sound, tag);
+    if (value != nullptr && field[0] == '\0')
+        cue_copy_text(field, CUE_TEXT_SIZE, value, static_cast<int32_t>(strlen(value)));
+}
+
+// A folder's or a single file's tags name the disc and its tracks as CD-TEXT
+// would: the album and the date from any file, the artist for the disc when
+// every track has the same one.
+void take_tags(SNDFILE *sound, int32_t index)
+{
+    if (rip_kind == RIP_SHEET)
+        return;
+    take_tag(sound, SF_STR_ALBUM, sheet.title);
+    take_tag(sound, SF_STR_DATE, sheet.date);
+    take_tag(sound, SF_STR_GENRE, sheet.genre);
+    if (rip_kind == RIP_EMBEDDED) {
+        take_tag(sound, SF_STR_ARTIST, sheet.performer);
+        return;
+    }
+    CueTrack &track = sheet.track[index];
+    take_tag(sound, SF_STR_TITLE, track.title);
+    take_tag(sound, SF_STR_ARTIST, track.performer);
+}
+
+// After every file's tags: the disc's artist is the tracks' one artist.
+void settle_disc_artist()
+{
+    if (rip_kind != RIP_FOLDER && rip_kind != RIP_SINGLE_FILE)
+        return;
+    for (int32_t t = 1; t < sheet.track_count; t++)
+        if (strcmp(sheet.track[t].performer, sheet.track[0].performer) != 0)
+            return;
+    memcpy(sheet.performer, sheet.track[0].performer, sizeof sheet.performer);
+}
+
 // Learns each file's kind and length in frames, so that every error a sheet
 // can hold is reported before anything plays.
 int probe_file(int32_t index)
@@ -159,8 +211,8 @@ int probe_file(int32_t index)
     }
     if (fd < 0) {
         int error = errno;
-        snprintf(error_text, sizeof error_text, "%s:%d: cannot open %s: %s%s", sheet.path,
-                 file.line, file.path, strerror(error),
+        snprintf(error_text, sizeof error_text, "%s: cannot open %s: %s%s", place(file),
+                 file.path, strerror(error),
                  error == ENOENT ? " (also tried with \\ as /, in any case and with other "
                                    "audio extensions)"
                                  : "");
@@ -168,15 +220,15 @@ int probe_file(int32_t index)
     }
     struct stat st;
     if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-        snprintf(error_text, sizeof error_text, "%s:%d: %s is not a regular file", sheet.path,
-                 file.line, file.path);
+        snprintf(error_text, sizeof error_text, "%s: %s is not a regular file", place(file),
+                 file.path);
         close(fd);
         return -1;
     }
     unsigned char head[12];
     ssize_t got = pread(fd, head, sizeof head, 0);
     if (got < 0 || fstat(fd, &st) < 0) {
-        snprintf(error_text, sizeof error_text, "%s:%d: cannot read %s: %s", sheet.path, file.line,
+        snprintf(error_text, sizeof error_text, "%s: cannot read %s: %s", place(file),
                  file.path, strerror(errno));
         close(fd);
         return -1;
@@ -187,8 +239,10 @@ int probe_file(int32_t index)
     if (!data_only[index] && (file.type == CUE_FILE_AUDIO || has_container_magic(head, got))) {
         SF_INFO format;
         SNDFILE *sound = open_sound(fd, file, format);
-        if (sound != nullptr)
+        if (sound != nullptr) {
+            take_tags(sound, index);
             sf_close(sound);
+        }
         close(fd);
         if (sound == nullptr)
             return -1;
@@ -201,7 +255,7 @@ int probe_file(int32_t index)
         file_frames[index] =
             static_cast<uint32_t>((format.frames + SAMPLES_PER_FRAME - 1) / SAMPLES_PER_FRAME);
         if (format.frames / SAMPLES_PER_FRAME > 0x7fffffff) {
-            snprintf(error_text, sizeof error_text, "%s:%d: %s is too long", sheet.path, file.line,
+            snprintf(error_text, sizeof error_text, "%s: %s is too long", place(file),
                      file.path);
             return -1;
         }
@@ -216,7 +270,7 @@ int probe_file(int32_t index)
     f.sector_bytes = file.sector_bytes > 0 ? file.sector_bytes : FRAME_BYTES;
     int64_t frames = (st.st_size + f.sector_bytes - 1) / f.sector_bytes;
     if (frames > 0x7fffffff) {
-        snprintf(error_text, sizeof error_text, "%s:%d: %s is too long", sheet.path, file.line,
+        snprintf(error_text, sizeof error_text, "%s: %s is too long", place(file),
                  file.path);
         return -1;
     }
@@ -437,7 +491,7 @@ int image_open(const char *path)
     error_text[0] = '\0';
     notice_pending = false;
     in_damage = false;
-    if (parse_cue_sheet(path, sheet, error_text, sizeof error_text) < 0)
+    if (read_rip(path, sheet, rip_kind, error_text, sizeof error_text) < 0)
         return -1;
     for (int32_t i = 0; i < sheet.file_count; i++)
         data_only[i] = true;
@@ -449,6 +503,7 @@ int image_open(const char *path)
     for (int32_t i = 0; i < sheet.file_count; i++)
         if (probe_file(i) < 0)
             return -1;
+    settle_disc_artist();
     if (layout_cue_sheet(sheet, file_frames, layout, error_text, sizeof error_text) < 0)
         return -1;
     loaded = true;
