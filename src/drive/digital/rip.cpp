@@ -189,9 +189,10 @@ int read_folder(const char *path, CueSheet &sheet, RipKind &kind, char *error, i
     return 0;
 }
 
-// Reads FLAC's CUESHEET block into sheet, checked as a sheet's text is: the
-// block is the file's, so untrusted.
-int sheet_of_block(const char *path, const FLAC__StreamMetadata_CueSheet &block, CueSheet &sheet)
+} // namespace
+
+int sheet_of_flac_block(const char *path, const FLAC__StreamMetadata_CueSheet &block,
+                        CueSheet &sheet)
 {
     memset(&sheet, 0, sizeof sheet);
     snprintf(sheet.path, sizeof sheet.path, "%s", path);
@@ -239,6 +240,9 @@ int sheet_of_block(const char *path, const FLAC__StreamMetadata_CueSheet &block,
     return sheet.track_count > 0 ? 0 : -1;
 }
 
+namespace
+{
+
 // Copies a CUESHEET tag's value; 1 when there was one.
 int take_tag_text(const char *value, size_t length, char *text, int32_t text_size,
                   int32_t &text_length)
@@ -271,7 +275,7 @@ int read_flac_sheet(const char *path, char *text, int32_t text_size, int32_t &le
     FLAC__StreamMetadata *block = nullptr;
     if (!FLAC__metadata_get_cuesheet(path, &block) || block == nullptr)
         return 0;
-    int result = sheet_of_block(path, block->data.cue_sheet, sheet) == 0 ? 2 : -1;
+    int result = sheet_of_flac_block(path, block->data.cue_sheet, sheet) == 0 ? 2 : -1;
     FLAC__metadata_object_delete(block);
     return result;
 }

@@ -8,6 +8,8 @@
 
 #include "drive/digital/cue_sheet.h"
 
+#include <FLAC/format.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -39,6 +41,11 @@ int rip_folder(const char *path, char *out, size_t size);
 // "Monkey's Audio", "TAK", "WAVE", "AIFF", "Ogg", or nullptr for none of
 // them (a sheet, say).
 const char *audio_format_of(const unsigned char *head, size_t length);
+
+// Reads FLAC's CUESHEET block (the file's, so untrusted: every number is
+// checked) into a sheet of the one file at path; -1 when it describes no disc.
+int sheet_of_flac_block(const char *path, const FLAC__StreamMetadata_CueSheet &block,
+                        CueSheet &sheet);
 
 // Reads the cue sheet an audio file carries: a CUESHEET tag (FLAC's Vorbis
 // comments, WavPack's APEv2 tags) as text into text, or FLAC's CUESHEET block
