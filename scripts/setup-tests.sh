@@ -15,5 +15,6 @@ packages=(
   mandoc                         # the manual pages' lint
   dpkg-dev lintian               # the Debian package: its dependencies and its lint
   shellcheck                     # the scripts' lint
+  wavpack                        # WavPack rips made at test time (flac's metaflac comes with setup.sh)
 )
 install_missing "${packages[@]}"

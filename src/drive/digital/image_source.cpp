@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sndfile.h>
+#include <wavpack/wavpack.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +23,7 @@ namespace
 constexpr int ERROR_SIZE = CUE_ERROR_SIZE + CUE_PATH_SIZE;
 constexpr int CD_RATE = 44100;
 
-enum FileKind : int32_t { RAW_LITTLE_ENDIAN, RAW_BIG_ENDIAN, DECODED };
+enum FileKind : int32_t { RAW_LITTLE_ENDIAN, RAW_BIG_ENDIAN, DECODED, WAVPACK };
 
 // What the probe found in each file, checked again whenever it is reopened.
 struct FileInfo {
@@ -32,6 +33,7 @@ struct FileInfo {
     int64_t samples;      // decoded files: sample frames
     int32_t sector_bytes; // raw files
     bool floating;        // decoded files whose samples are floating point
+    int32_t bits;         // WavPack files: bits of an integer sample
 };
 
 // The one file open for reading; the image keeps no other handle.
@@ -39,7 +41,8 @@ struct OpenFile {
     int32_t file; // -1 when none
     int fd;
     SNDFILE *sound;
-    int64_t position; // decoded files: the next sample frame sf_read returns
+    int64_t position; // decoded files: the next sample frame a read returns
+    WavpackContext *wavpack;
 };
 
 CueSheet sheet;
@@ -49,7 +52,7 @@ FileInfo info[CUE_MAX_FILES];
 uint32_t file_frames[CUE_MAX_FILES];
 // Files whose indexes belong to data tracks alone.
 bool data_only[CUE_MAX_FILES];
-OpenFile current = {-1, -1, nullptr, 0};
+OpenFile current = {-1, -1, nullptr, 0, nullptr};
 bool loaded;
 char error_text[ERROR_SIZE];
 // Told once per damaged stretch, taken by notice().
@@ -59,15 +62,19 @@ bool in_damage;
 // Floating-point samples on their way to 16 bits.
 constexpr int FLOAT_CHUNK = 4096;
 float float_samples[FLOAT_CHUNK * 2];
+// WavPack's samples on their way to 16 bits.
+int32_t wide_samples[FLOAT_CHUNK * 2];
 
 // Lets go of the open file, if any.
 void close_current()
 {
     if (current.sound != nullptr)
         sf_close(current.sound);
+    if (current.wavpack != nullptr)
+        WavpackCloseFile(current.wavpack);
     if (current.fd >= 0)
         close(current.fd);
-    current = {-1, -1, nullptr, 0};
+    current = {-1, -1, nullptr, 0, nullptr};
 }
 
 // True when the first bytes are a container libsndfile knows; anything else
@@ -195,6 +202,75 @@ void settle_disc_artist()
     memcpy(sheet.performer, sheet.track[0].performer, sizeof sheet.performer);
 }
 
+// Opens a WavPack file with its correction file (name.wvc) when there is
+// one, so a hybrid file plays lossless; checks that it is CD audio.
+WavpackContext *open_wavpack(const CueFile &file)
+{
+    char why[80] = "";
+    WavpackContext *wavpack =
+        WavpackOpenFileInput(file.path, why, OPEN_WVC | OPEN_NORMALIZE | OPEN_TAGS, 0);
+    if (wavpack == nullptr) {
+        snprintf(error_text, sizeof error_text, "%s: cannot decode %s: %s", place(file),
+                 file.path, why);
+        return nullptr;
+    }
+    int rate = static_cast<int>(WavpackGetSampleRate(wavpack));
+    int channels = WavpackGetNumChannels(wavpack);
+    int bits = WavpackGetBitsPerSample(wavpack);
+    if (rate != CD_RATE || (channels != 1 && channels != 2) || bits < 1 || bits > 32 ||
+        WavpackGetNumSamples64(wavpack) < 0) {
+        snprintf(error_text, sizeof error_text,
+                 "%s: %s has %d Hz in %d channels; mivo plays 44100 Hz in one or two",
+                 place(file), file.path, rate, channels);
+        WavpackCloseFile(wavpack);
+        return nullptr;
+    }
+    return wavpack;
+}
+
+// A WavPack tag's text into a field the rip left empty.
+void take_wavpack_tag(WavpackContext *wavpack, const char *name, char *field)
+{
+    char value[CUE_TEXT_SIZE * 2];
+    int length = WavpackGetTagItem(wavpack, name, value, sizeof value);
+    if (length > 0 && field[0] == '\0')
+        cue_copy_text(field, CUE_TEXT_SIZE, value, static_cast<int32_t>(strnlen(value, sizeof value)));
+}
+
+int probe_wavpack(int32_t index, int64_t size)
+{
+    CueFile &file = sheet.file[index];
+    FileInfo &f = info[index];
+    WavpackContext *wavpack = open_wavpack(file);
+    if (wavpack == nullptr)
+        return -1;
+    f.kind = WAVPACK;
+    f.channels = WavpackGetNumChannels(wavpack);
+    f.samples = WavpackGetNumSamples64(wavpack);
+    f.size = size;
+    f.sector_bytes = FRAME_BYTES;
+    f.floating = (WavpackGetMode(wavpack) & MODE_FLOAT) != 0;
+    f.bits = WavpackGetBitsPerSample(wavpack);
+    if (rip_kind != RIP_SHEET) {
+        take_wavpack_tag(wavpack, "album", sheet.title);
+        take_wavpack_tag(wavpack, "year", sheet.date);
+        take_wavpack_tag(wavpack, "genre", sheet.genre);
+        if (rip_kind == RIP_EMBEDDED) {
+            take_wavpack_tag(wavpack, "artist", sheet.performer);
+        } else {
+            take_wavpack_tag(wavpack, "title", sheet.track[index].title);
+            take_wavpack_tag(wavpack, "artist", sheet.track[index].performer);
+        }
+    }
+    WavpackCloseFile(wavpack);
+    if (f.samples / SAMPLES_PER_FRAME > 0x7fffffff) {
+        snprintf(error_text, sizeof error_text, "%s: %s is too long", place(file), file.path);
+        return -1;
+    }
+    file_frames[index] = static_cast<uint32_t>((f.samples + SAMPLES_PER_FRAME - 1) / SAMPLES_PER_FRAME);
+    return 0;
+}
+
 // Learns each file's kind and length in frames, so that every error a sheet
 // can hold is reported before anything plays.
 int probe_file(int32_t index)
@@ -206,7 +282,7 @@ int probe_file(int32_t index)
         // A data track's file is never read; rippers often leave it out.
         file.absent = true;
         file_frames[index] = 0;
-        f = {RAW_LITTLE_ENDIAN, 2, 0, 0, FRAME_BYTES, false};
+        f = {RAW_LITTLE_ENDIAN, 2, 0, 0, FRAME_BYTES, false, 16};
         return 0;
     }
     if (fd < 0) {
@@ -236,6 +312,10 @@ int probe_file(int32_t index)
     // The type word is often wrong (FLAC declared WAVE), so the content
     // decides; a file declared raw without a known container is raw, and so
     // is one only data tracks use, which is never decoded.
+    if (!data_only[index] && got >= 4 && memcmp(head, "wvpk", 4) == 0) {
+        close(fd);
+        return probe_wavpack(index, st.st_size);
+    }
     if (!data_only[index] && (file.type == CUE_FILE_AUDIO || has_container_magic(head, got))) {
         SF_INFO format;
         SNDFILE *sound = open_sound(fd, file, format);
@@ -252,6 +332,7 @@ int probe_file(int32_t index)
         f.size = st.st_size;
         f.sector_bytes = FRAME_BYTES;
         f.floating = decodes_to_float(format);
+        f.bits = 16;
         file_frames[index] =
             static_cast<uint32_t>((format.frames + SAMPLES_PER_FRAME - 1) / SAMPLES_PER_FRAME);
         if (format.frames / SAMPLES_PER_FRAME > 0x7fffffff) {
@@ -267,6 +348,7 @@ int probe_file(int32_t index)
     f.size = st.st_size;
     f.samples = 0;
     f.floating = false;
+    f.bits = 16;
     f.sector_bytes = file.sector_bytes > 0 ? file.sector_bytes : FRAME_BYTES;
     int64_t frames = (st.st_size + f.sector_bytes - 1) / f.sector_bytes;
     if (frames > 0x7fffffff) {
@@ -300,8 +382,25 @@ int select_file(int32_t index)
         close(fd);
         return -1;
     }
-    if (f.kind != DECODED) {
-        current = {index, fd, nullptr, 0};
+    if (f.kind == RAW_LITTLE_ENDIAN || f.kind == RAW_BIG_ENDIAN) {
+        current = {index, fd, nullptr, 0, nullptr};
+        return 0;
+    }
+    if (f.kind == WAVPACK) {
+        WavpackContext *wavpack = open_wavpack(file);
+        if (wavpack == nullptr) {
+            close(fd);
+            return -1;
+        }
+        if (WavpackGetNumChannels(wavpack) != f.channels ||
+            WavpackGetNumSamples64(wavpack) < f.samples) {
+            snprintf(error_text, sizeof error_text, "%s has changed since the image was opened",
+                     file.path);
+            WavpackCloseFile(wavpack);
+            close(fd);
+            return -1;
+        }
+        current = {index, fd, nullptr, 0, wavpack};
         return 0;
     }
     SF_INFO format;
@@ -317,7 +416,7 @@ int select_file(int32_t index)
         close(fd);
         return -1;
     }
-    current = {index, fd, sound, 0};
+    current = {index, fd, sound, 0, nullptr};
     return 0;
 }
 
@@ -444,6 +543,60 @@ int read_decoded(const FileInfo &f, uint32_t at, int32_t frames, int16_t *sample
             samples[2 * i] = samples[2 * i + 1] = samples[i];
     }
     memset(samples + 2 * got, 0, static_cast<size_t>(want - got) * 4);
+    return 0;
+}
+
+// Reads frames of a WavPack file as 16 bits: integer samples keep their top
+// 16 bits, floating-point ones have the fixed scale of other files.
+int read_wavpack(const FileInfo &f, uint32_t at, int32_t frames, int16_t *samples)
+{
+    int64_t start = static_cast<int64_t>(at) * SAMPLES_PER_FRAME;
+    int64_t want = static_cast<int64_t>(frames) * SAMPLES_PER_FRAME;
+    int64_t in_file = f.samples - start < want ? f.samples - start : want;
+    if (current.position != start) {
+        if (!WavpackSeekSample64(current.wavpack, start)) {
+            snprintf(error_text, sizeof error_text, "cannot seek in %s: %s",
+                     sheet.file[current.file].path, WavpackGetErrorMessage(current.wavpack));
+            close_current();
+            return -1;
+        }
+        current.position = start;
+    }
+    int64_t done = 0;
+    const int64_t chunk = FLOAT_CHUNK * 2 / f.channels;
+    while (done < in_file) {
+        int64_t ask = in_file - done < chunk ? in_file - done : chunk;
+        uint32_t got = WavpackUnpackSamples(current.wavpack, wide_samples, static_cast<uint32_t>(ask));
+        if (got == 0)
+            break;
+        int16_t *out = samples + done * f.channels;
+        for (int64_t i = 0; i < static_cast<int64_t>(got) * f.channels; i++) {
+            int32_t v = wide_samples[i];
+            if (f.floating) {
+                float x;
+                memcpy(&x, &v, sizeof x);
+                x *= 32768.0f;
+                out[i] = x >= 32767.0f    ? int16_t{32767}
+                         : x <= -32768.0f ? int16_t{-32768}
+                                          : static_cast<int16_t>(lrintf(x));
+            } else {
+                out[i] = static_cast<int16_t>(f.bits > 16 ? v >> (f.bits - 16) : v * (1 << (16 - f.bits)));
+            }
+        }
+        done += got;
+    }
+    if (done != in_file) {
+        snprintf(error_text, sizeof error_text, "cannot read %s: the file ends early",
+                 sheet.file[current.file].path);
+        close_current();
+        return -1;
+    }
+    current.position += done;
+    if (f.channels == 1) {
+        for (int64_t i = done - 1; i >= 0; i--)
+            samples[2 * i] = samples[2 * i + 1] = samples[i];
+    }
+    memset(samples + 2 * done, 0, static_cast<size_t>(want - done) * 4);
     return 0;
 }
 
@@ -580,8 +733,9 @@ int32_t image_read(uint32_t frame, int32_t count, int16_t *samples)
             uint32_t file_frame = segment->file_frame + (at - segment->disc_start);
             if (select_file(segment->file) < 0)
                 return -1;
-            int result = f.kind == DECODED ? read_decoded(f, file_frame, run, out)
-                                           : read_raw(f, file_frame, run, out);
+            int result = f.kind == DECODED   ? read_decoded(f, file_frame, run, out)
+                         : f.kind == WAVPACK ? read_wavpack(f, file_frame, run, out)
+                                             : read_raw(f, file_frame, run, out);
             if (result < 0) {
                 close_current();
                 return -1;

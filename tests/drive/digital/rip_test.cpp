@@ -209,3 +209,49 @@ TEST(Rip, TheFolderOfARip)
 }
 
 } // namespace
+
+namespace
+{
+
+// WavPack, lossless or hybrid: with its correction file a hybrid file plays
+// exactly; without, it plays its lossy part. A sheet naming the WAVE the rip
+// was made from finds the WavPack file of the same stem.
+TEST(Rip, WavPackPlaysLosslessWithItsCorrectionFile)
+{
+    if (!have("wavpack"))
+        GTEST_SKIP() << "wavpack (package wavpack) is not installed";
+    struct Case {
+        const char *what;
+        const char *options;
+        bool keep_correction;
+        bool exact;
+    } cases[] = {
+        {"lossless", "", false, true},
+        {"hybrid with its correction file", "-b384 -c", true, true},
+        {"hybrid alone", "-b384 -c", false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        std::vector<int16_t> pcm = make_pcm(40, 7);
+        write_sound(dir.path / "album.wav", pcm, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        ASSERT_EQ(system(("cd '" + dir.path.string() + "' && wavpack -q -y " + c.options +
+                          " album.wav >/dev/null 2>&1")
+                             .c_str()),
+                  0);
+        fs::remove(dir.path / "album.wav");
+        if (!c.keep_correction)
+            fs::remove(dir.path / "album.wvc");
+        write_text(dir.path / "disc.cue",
+                   "FILE \"album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+        Opened o = open_rip(dir.path / "disc.cue");
+        ASSERT_EQ(o.toc.count, 1);
+        EXPECT_EQ(o.toc.track[1].offset, 190u);
+        std::vector<int16_t> got = read_disc(image_audio_source, 190, 7);
+        std::vector<int16_t> played(got.begin() + LEAD_IN_FRAMES * SAMPLES_PER_FRAME * 2, got.end());
+        EXPECT_EQ(played == pcm, c.exact);
+        image_audio_source.close();
+    }
+}
+
+} // namespace
