@@ -187,12 +187,12 @@ def long_files(scratch, drive, runs=5):
         try:
             screens.append(first_screen_ms(m))
             m.send("p")
-            m.wait_for(lambda m: os.path.getsize(m.audio_path) > 44100 * 4, 10, "a second of audio")
+            # The file holds the silence of the stopped player too: wait for
+            # the play to be heard before the key.
+            m.wait_for(lambda m: "Time:       00:02" in m.text(), 10, "two seconds played")
             m.send("+")
-            m.wait_for(lambda m: "2 of 2" in m.text(), 10, "track 2")
-            # Only a silence with audio after it counts: give the second file
-            # time to be heard.
-            time.sleep(4)
+            m.wait_for(lambda m: "2 of 2" in m.text() and "Time:       00:02" in m.text(), 20,
+                       "two seconds of track 2")
             gaps = pcm_image.silences(m.audio_path)
             silences.append(max(gaps) / 44.1 if gaps else 0.0)
         finally:
