@@ -5,40 +5,44 @@
 
 #include <cstdio>
 
-static AudioFill current_fill;
-static bool subsystem_started;
-static bool device_open;
-static char error_text[256];
+// Opened and closed by the main loop; SDL's thread only reads the fill
+// function, which is set before the device starts.
+static struct {
+    AudioFill current_fill;
+    bool subsystem_started;
+    bool device_open;
+    char error_text[256];
+} output;
 
 // SDL's thread enters here; the fill function is set before the device starts.
-static void sdl_callback(void *, Uint8 *stream, int len) { current_fill(stream, len); }
+static void sdl_callback(void *, Uint8 *stream, int len) { output.current_fill(stream, len); }
 
 // Keeps SDL's words about the last failure, prefixed with what mivo tried.
 static void remember_sdl_error(const char *what)
 {
-    snprintf(error_text, sizeof error_text, "%s: %s", what, SDL_GetError());
+    snprintf(output.error_text, sizeof output.error_text, "%s: %s", what, SDL_GetError());
 }
 
 // Shuts the audio subsystem again when opening failed half-way.
 static void quit_subsystem()
 {
-    if (subsystem_started)
+    if (output.subsystem_started)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    subsystem_started = false;
+    output.subsystem_started = false;
 }
 
 // Starts SDL's audio and opens the device for CD audio, converting when the
 // device insists on another format.
 static int sdl_open(AudioFill fill)
 {
-    if (device_open)
+    if (output.device_open)
         return 0;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         remember_sdl_error("Could not start the sound system");
         return -1;
     }
-    subsystem_started = true;
-    current_fill = fill;
+    output.subsystem_started = true;
+    output.current_fill = fill;
 
     SDL_AudioSpec desired = {};
     desired.freq = OUTPUT_RATE;
@@ -63,7 +67,7 @@ static int sdl_open(AudioFill fill)
             return -1;
         }
     }
-    device_open = true;
+    output.device_open = true;
     SDL_PauseAudio(0);
     return 0;
 }
@@ -71,15 +75,15 @@ static int sdl_open(AudioFill fill)
 // Stops the callback and shuts the device and SDL's audio.
 static void sdl_close()
 {
-    if (device_open) {
+    if (output.device_open) {
         SDL_PauseAudio(1);
         SDL_CloseAudio();
     }
-    device_open = false;
+    output.device_open = false;
     quit_subsystem();
 }
 
 // What went wrong at the last open.
-static const char *sdl_error() { return error_text; }
+static const char *sdl_error() { return output.error_text; }
 
 const AudioOutput sdl_audio_output = {sdl_open, sdl_close, sdl_error};

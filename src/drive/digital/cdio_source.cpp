@@ -42,12 +42,13 @@ struct CdioSourceState {
     uint32_t next_frame; // where paranoia will read next without a seek
     int32_t skipped;
     char error[ERROR_SIZE];
+    // Written by libcdio's and paranoia's callbacks, which run on the thread
+    // that made the libcdio call: the one thread that owns this source.
+    char log_message[MESSAGE_SIZE];
 };
 
+// Owned by the thread that calls the source: the digital backend's reader.
 CdioSourceState state;
-// Written by libcdio's and paranoia's callbacks, which run on the thread that
-// made the libcdio call: the one thread that owns this source.
-char log_message[MESSAGE_SIZE];
 
 // Copies at most size-1 bytes of text and always terminates it.
 void copy_text(char *dst, int size, const char *src)
@@ -68,7 +69,8 @@ void keep_message(const char *message)
         --start;
     if (end == start)
         return;
-    snprintf(log_message, sizeof log_message, "%.*s", static_cast<int>(end - start), start);
+    snprintf(state.log_message, sizeof state.log_message, "%.*s", static_cast<int>(end - start),
+             start);
 }
 
 // libcdio's log handler: stores warnings and errors, never prints or exits.
@@ -101,14 +103,15 @@ void paranoia_event(long, paranoia_cb_mode_t mode)
     if (mode == PARANOIA_CB_SKIP)
         ++state.skipped;
     else if (mode == PARANOIA_CB_READERR)
-        copy_text(log_message, MESSAGE_SIZE, "read error");
+        copy_text(state.log_message, MESSAGE_SIZE, "read error");
 }
 
 // Sets error() to the reason, with libcdio's last word on it when there is one.
 void set_error(const char *what)
 {
-    if (log_message[0])
-        snprintf(state.error, sizeof state.error, "%s: %s (%s)", state.path, what, log_message);
+    if (state.log_message[0])
+        snprintf(state.error, sizeof state.error, "%s: %s (%s)", state.path, what,
+                 state.log_message);
     else
         snprintf(state.error, sizeof state.error, "%s: %s", state.path, what);
 }
@@ -409,7 +412,7 @@ int32_t cdio_load(Toc &toc, DiscText &text)
     if (state.image && state.ejected)
         return DRIVE_NO_DISC;
     // A fresh handle: libcdio keeps the first table of contents it read.
-    log_message[0] = '\0';
+    state.log_message[0] = '\0';
     state.cdio = open_handle();
     state.present = path_exists(state.path);
     if (!state.cdio) {
@@ -529,17 +532,11 @@ const AudioSource cdio_audio_source = {
     cdio_load, cdio_read,        cdio_eject_source, cdio_source_error, nullptr,
 };
 
-// Puts mivo's handler in libcdio's place once.
-void install_cdio_log_handler()
-{
-    static bool installed = false;
-    if (!installed)
-        cdio_log_set_handler(store_cdio_log);
-    installed = true;
-}
+// Puts mivo's handler in libcdio's place; again changes nothing.
+void install_cdio_log_handler() { cdio_log_set_handler(store_cdio_log); }
 
 // The last message the handlers kept.
-const char *last_cdio_message() { return log_message; }
+const char *last_cdio_message() { return state.log_message; }
 
 // Frames paranoia gave up on since the last load.
 int32_t cdio_skipped_frames() { return state.skipped; }

@@ -15,59 +15,60 @@ static_assert(int{CD_ERROR} == int{DRIVE_ERROR} && int{CD_TRAYEMPTY} == int{DRIV
                   int{CD_PAUSED} == int{DRIVE_PAUSED},
               "states pass through by number");
 
-static SDL_CD *cd;
-
-// The table the last refresh returned, to tell a new disc from the same one.
-static Toc last_toc;
-
-// The track last seen playing or paused. Once the drive stops, SDL no longer
-// names the track that ended (classic SDL reports 0, a virtual drive the next
-// one), so a restart of the current track plays this one.
-static int32_t last_played_track;
-
-// Start-up failures are whole lines for the user; SDL's own text otherwise.
-static char open_failure[1200];
-static bool open_failed;
-static bool no_drives;
+// The drive as the main loop, its only user, knows it.
+static struct {
+    SDL_CD *cd;
+    // The table the last refresh returned, to tell a new disc from the same one.
+    Toc last_toc;
+    // The track last seen playing or paused. Once the drive stops, SDL no
+    // longer names the track that ended (classic SDL reports 0, a virtual
+    // drive the next one), so a restart of the current track plays this one.
+    int32_t last_played_track;
+    // Start-up failures are whole lines for the user; SDL's own text otherwise.
+    char open_failure[1200];
+    bool open_failed;
+    bool no_drives;
+} sdl;
 
 // Starts SDL's CD-ROM subsystem and opens the numbered drive, saying which
 // step failed in the words mivo has always used. A failure takes the subsystem
 // down again, so a fallback to the digital drive does not run beside it.
 static int sdl_open(const DriveTarget &target)
 {
-    open_failed = true;
-    no_drives = false;
+    sdl.open_failed = true;
+    sdl.no_drives = false;
     int init_result = SDL_Init(SDL_INIT_CDROM);
     if (init_result != 0) {
-        snprintf(open_failure, sizeof open_failure, "Error: %s.", strerror(init_result));
+        snprintf(sdl.open_failure, sizeof sdl.open_failure, "Error: %s.", strerror(init_result));
         return -1;
     }
     if (SDL_CDNumDrives() < 1) {
-        no_drives = true;
-        snprintf(open_failure, sizeof open_failure, "No CDROM devices available");
+        sdl.no_drives = true;
+        snprintf(sdl.open_failure, sizeof sdl.open_failure, "No CDROM devices available");
         SDL_QuitSubSystem(SDL_INIT_CDROM);
         return -1;
     }
-    cd = SDL_CDOpen(target.number);
-    if (cd == nullptr) {
-        snprintf(open_failure, sizeof open_failure, "Could not open drive: %s", SDL_GetError());
+    sdl.cd = SDL_CDOpen(target.number);
+    if (sdl.cd == nullptr) {
+        snprintf(sdl.open_failure, sizeof sdl.open_failure, "Could not open drive: %s",
+                 SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_CDROM);
         return -1;
     }
-    open_failed = false;
-    memset(&last_toc, 0, sizeof last_toc);
-    last_played_track = 0;
+    sdl.open_failed = false;
+    memset(&sdl.last_toc, 0, sizeof sdl.last_toc);
+    sdl.last_played_track = 0;
     return 0;
 }
 
-bool sdl_found_no_drives() { return no_drives; }
+bool sdl_found_no_drives() { return sdl.no_drives; }
 
 // SDL_Quit lets the virtual drive's audio device go before the process ends.
 static void sdl_close()
 {
-    if (cd != nullptr)
-        SDL_CDClose(cd);
-    cd = nullptr;
+    if (sdl.cd != nullptr)
+        SDL_CDClose(sdl.cd);
+    sdl.cd = nullptr;
     SDL_Quit();
 }
 
@@ -99,60 +100,60 @@ static bool same_disc(const Toc &a, const Toc &b)
 static int sdl_refresh(DriveStatus &status)
 {
     memset(&status, 0, sizeof status);
-    if (cd == nullptr)
+    if (sdl.cd == nullptr)
         return -1;
-    SDL_CDStatus(cd);
+    SDL_CDStatus(sdl.cd);
     int state = 0;
-    static_assert(sizeof state == sizeof cd->status);
-    memcpy(&state, &cd->status, sizeof state); // any number the library stored
+    static_assert(sizeof state == sizeof sdl.cd->status);
+    memcpy(&state, &sdl.cd->status, sizeof state); // any number the library stored
     status.state = state;
-    copy_toc(*cd, status.toc);
-    status.track = cd->cur_track;
-    status.frame = cd->cur_frame;
+    copy_toc(*sdl.cd, status.toc);
+    status.track = sdl.cd->cur_track;
+    status.frame = sdl.cd->cur_frame;
     // After the end of the disc a virtual drive reports the track after the
     // last; the position is then the end of the last track.
     if (status.toc.count > 0 && status.track >= status.toc.count) {
         status.track = status.toc.count - 1;
         status.frame = static_cast<int32_t>(status.toc.track[status.track].length);
     }
-    if (!same_disc(status.toc, last_toc))
-        last_played_track = 0;
-    last_toc = status.toc;
+    if (!same_disc(status.toc, sdl.last_toc))
+        sdl.last_played_track = 0;
+    sdl.last_toc = status.toc;
     if (status.state == DRIVE_PLAYING || status.state == DRIVE_PAUSED)
-        last_played_track = status.track;
-    status.restart_track = last_played_track;
+        sdl.last_played_track = status.track;
+    status.restart_track = sdl.last_played_track;
     status.reading = false;
     return 0;
 }
 
 static int sdl_play(int32_t track, int32_t frame, PlaySpan span)
 {
-    if (cd == nullptr)
+    if (sdl.cd == nullptr)
         return -1;
     // Some drives refuse a one-track play of the last track; to the end of the
     // disc is the same stretch of audio there.
-    if (span == SPAN_TO_END || track == cd->numtracks - 1)
-        return SDL_CDPlayTracks(cd, track, frame, 0, 0) == 0 ? 0 : -1;
-    return SDL_CDPlayTracks(cd, track, frame, 1, 0) == 0 ? 0 : -1;
+    if (span == SPAN_TO_END || track == sdl.cd->numtracks - 1)
+        return SDL_CDPlayTracks(sdl.cd, track, frame, 0, 0) == 0 ? 0 : -1;
+    return SDL_CDPlayTracks(sdl.cd, track, frame, 1, 0) == 0 ? 0 : -1;
 }
 
-static int sdl_pause() { return cd != nullptr && SDL_CDPause(cd) == 0 ? 0 : -1; }
+static int sdl_pause() { return sdl.cd != nullptr && SDL_CDPause(sdl.cd) == 0 ? 0 : -1; }
 
-static int sdl_resume() { return cd != nullptr && SDL_CDResume(cd) == 0 ? 0 : -1; }
+static int sdl_resume() { return sdl.cd != nullptr && SDL_CDResume(sdl.cd) == 0 ? 0 : -1; }
 
-static int sdl_stop() { return cd != nullptr && SDL_CDStop(cd) == 0 ? 0 : -1; }
+static int sdl_stop() { return sdl.cd != nullptr && SDL_CDStop(sdl.cd) == 0 ? 0 : -1; }
 
-static int sdl_eject() { return cd != nullptr && SDL_CDEject(cd) == 0 ? 0 : -1; }
+static int sdl_eject() { return sdl.cd != nullptr && SDL_CDEject(sdl.cd) == 0 ? 0 : -1; }
 
 // SDL has no volume call; the drive's own requests go to its descriptor.
 static int sdl_get_volume(Volume &volume)
 {
-    return cd != nullptr ? read_drive_volume(cd->id, volume) : -1;
+    return sdl.cd != nullptr ? read_drive_volume(sdl.cd->id, volume) : -1;
 }
 
 static int sdl_set_volume(const Volume &volume)
 {
-    return cd != nullptr ? write_drive_volume(cd->id, volume) : -1;
+    return sdl.cd != nullptr ? write_drive_volume(sdl.cd->id, volume) : -1;
 }
 
 // SDL 1.2 reads no CD-TEXT.
@@ -162,7 +163,7 @@ static int sdl_disc_text(DiscText &text)
     return -1;
 }
 
-static const char *sdl_error() { return open_failed ? open_failure : SDL_GetError(); }
+static const char *sdl_error() { return sdl.open_failed ? sdl.open_failure : SDL_GetError(); }
 
 const DriveBackend sdl_drive_backend = {
     "sdl",    sdl_open,  sdl_close,      sdl_refresh,    sdl_play,      sdl_pause, sdl_resume,

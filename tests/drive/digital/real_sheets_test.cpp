@@ -143,7 +143,7 @@ std::map<std::string, uint32_t> kanye_files()
 {
     auto sheet = std::make_unique<CueSheet>();
     char error[CUE_ERROR_SIZE];
-    std::string text = read_text(data_dir() / "cue" / "kanye.cue");
+    std::string text = read_text(data_dir() / "cue" / "whipper" / "kanye.cue");
     std::map<std::string, uint32_t> files;
     if (parse_cue_text("x.cue", text.data(), static_cast<int32_t>(text.size()), *sheet, error,
                        sizeof error) < 0)
@@ -158,18 +158,18 @@ std::map<std::string, uint32_t> kanye_files()
 const std::vector<RealSheet> &real_sheets()
 {
     static const std::vector<RealSheet> sheets = {
-        {"bloc.cue", "bloc.toc", {}, 13, "AAAAAAAAAAAAA", "ad0be00d", ""},
-        {"surferrosa.eac.noncompliant.cue",
-         "surferrosa.toc",
+        {"whipper/bloc.cue", "whipper/bloc.toc", {}, 13, "AAAAAAAAAAAAA", "ad0be00d", ""},
+        {"whipper/surferrosa.eac.noncompliant.cue",
+         "whipper/surferrosa.toc",
          {},
          21,
          "AAAAAAAAAAAAAAAAAAAAA",
          "350caa15",
          "Bone Machine"},
         // The sheet names Amarok.dummy; the rip holds Amarok.wav.
-        {"Amarok.cue", "", {{"Amarok.wav", 270150}}, 1, "A", "020e1201", ""},
-        {"cdda.cue", "", {{"cdda.bin", 1000}}, 1, "A", "", "Soft"},
-        {"kanye.cue", "", kanye_files(), 13, "AAAAAAAAAAAAD", "", "Say You Will"},
+        {"cuetools/Amarok.cue", "", {{"Amarok.wav", 270150}}, 1, "A", "020e1201", ""},
+        {"libcdio/cdda.cue", "", {{"cdda.bin", 1000}}, 1, "A", "", "Soft"},
+        {"whipper/kanye.cue", "", kanye_files(), 13, "AAAAAAAAAAAAD", "", "Say You Will"},
     };
     return sheets;
 }
@@ -185,7 +185,8 @@ TEST_P(RealSheets, OpenWithTheDiscsTableAndIds)
     fs::path source = data_dir() / "cue" / c.sheet;
     ASSERT_TRUE(fs::exists(source)) << source;
     TempDir dir;
-    fs::copy_file(source, dir.path / c.sheet);
+    fs::path sheet_path = dir.path / source.filename();
+    fs::copy_file(source, sheet_path);
     std::map<std::string, uint32_t> files = c.files;
     if (*c.toc) {
         TocFile toc = read_cdrdao_toc(data_dir() / "cue" / c.toc);
@@ -205,7 +206,7 @@ TEST_P(RealSheets, OpenWithTheDiscsTableAndIds)
     }
 
     const AudioSource &image = image_audio_source;
-    ASSERT_EQ(image.open((dir.path / c.sheet).c_str()), 0) << image.error();
+    ASSERT_EQ(image.open(sheet_path.c_str()), 0) << image.error();
     Toc toc{};
     auto text = std::make_unique<DiscText>();
     EXPECT_EQ(image.load(toc, *text), DRIVE_STOPPED);

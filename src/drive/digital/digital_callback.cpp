@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The sound card's callback: takes frames off the reader's ring at the
+// current volume. It only reads atomics, moves ring counters and copies
+// bytes: no lock, no allocation, no wait, no log.
+#include "drive/digital/digital_threads.h"
+
+#include <algorithm>
+#include <cstring>
+
+CallbackState callback;
+
+void reset_callback()
+{
+    callback.played.store(0);
+    callback.finished_generation.store(0);
+    callback.failed_generation.store(0);
+    callback.underruns.store(0);
+    callback.entry_offset = 0;
+}
+
+// Scales one sample: 255 is unity, so full volume passes samples unchanged.
+static int16_t scaled(int16_t sample, uint32_t level)
+{
+    return static_cast<int16_t>(static_cast<int32_t>(sample) * static_cast<int32_t>(level) / 255);
+}
+
+// Copies n bytes (whole stereo samples) of PCM at the current volume.
+static void copy_at_volume(uint8_t *out, const uint8_t *in, int n, uint32_t levels)
+{
+    uint32_t left = levels & 0xff;
+    uint32_t right = (levels >> 8) & 0xff;
+    if (left == 255 && right == 255) {
+        memcpy(out, in, static_cast<size_t>(n));
+        return;
+    }
+    for (int i = 0; i + 4 <= n; i += 4) {
+        int16_t pair[2];
+        memcpy(pair, in + i, sizeof pair);
+        pair[0] = scaled(pair[0], left);
+        pair[1] = scaled(pair[1], right);
+        memcpy(out + i, pair, sizeof pair);
+    }
+}
+
+void fill_audio(uint8_t *stream, int len)
+{
+    auto &frames = reader.frames;
+    uint8_t *out = stream;
+    int left = len & ~3;
+    // paused is read before the generation: the main loop stores a new
+    // generation before it clears paused, so unpaused audio is never stale.
+    bool is_paused = main_loop.paused.load(std::memory_order_acquire);
+    uint32_t gen = main_loop.generation.load(std::memory_order_acquire);
+    uint32_t levels = main_loop.volume_bits.load(std::memory_order_relaxed);
+    while (!is_paused && left > 0) {
+        RingEntry *entry = frames.read_slot();
+        if (entry == nullptr) {
+            bool started = (callback.played.load(std::memory_order_relaxed) >> 32) == gen;
+            if (started && callback.finished_generation.load(std::memory_order_relaxed) != gen &&
+                callback.failed_generation.load(std::memory_order_relaxed) != gen)
+                callback.underruns.fetch_add(1, std::memory_order_relaxed);
+            break;
+        }
+        if (entry->generation != gen) {
+            // A command that came while this buffer was being filled may
+            // already have audio queued: that is the newest, not stale.
+            uint32_t now = main_loop.generation.load(std::memory_order_acquire);
+            if (entry->generation == now) {
+                gen = now;
+                continue;
+            }
+        }
+        if (entry->generation != gen || entry->kind != ENTRY_AUDIO) {
+            if (entry->generation == gen && entry->kind == ENTRY_END)
+                callback.finished_generation.store(gen, std::memory_order_release);
+            if (entry->generation == gen && entry->kind == ENTRY_ERROR)
+                callback.failed_generation.store(gen, std::memory_order_release);
+            // The reader passes the end on to the main loop, which restarts a
+            // repeat at once rather than at its next turn.
+            if (entry->generation == gen && entry->kind != ENTRY_AUDIO)
+                sem_post(&reader.wake);
+            frames.release();
+            callback.entry_offset = 0;
+            continue;
+        }
+        int n = std::min(left, static_cast<int>(FRAME_BYTES - callback.entry_offset));
+        copy_at_volume(out,
+                       reinterpret_cast<const uint8_t *>(entry->samples) + callback.entry_offset, n,
+                       levels);
+        out += n;
+        left -= n;
+        callback.entry_offset += static_cast<uint32_t>(n);
+        uint64_t sample = uint64_t{entry->frame} * SAMPLES_PER_FRAME + callback.entry_offset / 4;
+        callback.played.store((uint64_t{gen} << 32) | (sample & 0xffffffffu),
+                              std::memory_order_release);
+        if (callback.entry_offset == FRAME_BYTES) {
+            frames.release();
+            callback.entry_offset = 0;
+        }
+    }
+    memset(out, 0, static_cast<size_t>(len - (out - stream)));
+    // Only a reader waiting for room is woken, and only once per nap: an idle
+    // reader is left asleep while the ring stays empty.
+    if (frames.size() < RING_LOW_WATER && reader.hungry.load(std::memory_order_relaxed) &&
+        reader.hungry.exchange(false, std::memory_order_acq_rel))
+        sem_post(&reader.wake);
+}

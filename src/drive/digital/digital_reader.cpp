@@ -1,0 +1,362 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The reader thread: the only caller of the source. It follows the main
+// loop's posted plays and commands, keeps the ring of frames full for the
+// callback, reports the disc and tells the main loop of news.
+#include "drive/digital/digital_threads.h"
+
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace
+{
+// How often the reader asks the source whether the disc changed.
+constexpr long MEDIA_CHECK_NS = 500'000'000L;
+// How long the reader sleeps when nobody wakes it: commands and a ring that
+// runs low wake it at once, so it only needs to look at the disc now and then.
+constexpr long READER_NAP_NS = MEDIA_CHECK_NS;
+} // namespace
+
+ReaderState reader;
+
+int64_t monotonic_ns()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+bool wait_posted(sem_t &sem, int64_t ns)
+{
+    int64_t end = monotonic_ns() + ns;
+    timespec until{static_cast<time_t>(end / 1'000'000'000),
+                   static_cast<long>(end % 1'000'000'000)};
+    for (;;) {
+        if (sem_clockwait(&sem, CLOCK_MONOTONIC, &until) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+void copy_error(char *dest, const char *words)
+{
+    snprintf(dest, ERROR_SIZE, "%s", words ? words : "unknown error");
+}
+
+int prepare_reader(char *error)
+{
+    reader.frames.reset();
+    reader.report_ready.store(false);
+    reader.reading_disc.store(false);
+    reader.hungry.store(false);
+    reader.wakes.store(0);
+    reader.job = {};
+    reader.taken_version = 0;
+    reader.pending_valid = false;
+    reader.ejects_done = 0;
+    reader.told_finished = 0;
+    reader.told_failed = 0;
+    reader.notices_posted.store(0);
+    main_loop.notices_taken.store(0);
+    reader.news_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (reader.news_fd < 0) {
+        copy_error(error, "could not create the reader's descriptor");
+        return -1;
+    }
+    sem_init(&reader.wake, 0, 0);
+    sem_init(&reader.started, 0, 0);
+    sem_init(&reader.first_load_done, 0, 0);
+    return 0;
+}
+
+void release_reader_tools()
+{
+    sem_destroy(&reader.wake);
+    sem_destroy(&reader.started);
+    sem_destroy(&reader.first_load_done);
+    close(reader.news_fd);
+    reader.news_fd = -1;
+}
+
+// Sleeps until woken or until the nap is over; hungry when the job waits for
+// room in the ring.
+static void reader_nap(bool hungry)
+{
+    reader.hungry.store(hungry, std::memory_order_release);
+    wait_posted(reader.wake, READER_NAP_NS);
+    reader.hungry.store(false, std::memory_order_relaxed);
+    reader.wakes.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Asks the source for the disc now present and prepares a report of it.
+static void load_disc()
+{
+    DiscReport &pending = reader.pending;
+    memset(&pending, 0, sizeof pending);
+    pending.state = reader.source->load(pending.toc, pending.text);
+    if (pending.toc.count < 0 || pending.toc.count > MAX_TRACKS)
+        pending.toc.count = 0;
+    if (pending.state == DRIVE_ERROR)
+        copy_error(pending.error, reader.source->error());
+    pending.ejects_done = reader.ejects_done;
+    reader.toc = pending.toc;
+    reader.pending_valid = true;
+}
+
+// Reports an empty tray, the state of an image once ejected.
+static void report_empty_tray()
+{
+    memset(&reader.pending, 0, sizeof reader.pending);
+    reader.pending.state = DRIVE_NO_DISC;
+    reader.pending.ejects_done = reader.ejects_done;
+    reader.toc = reader.pending.toc;
+    reader.pending_valid = true;
+}
+
+// Wakes the main loop's wait; its next refresh takes the news.
+static void tell_main_loop()
+{
+    uint64_t one = 1;
+    // Only a full counter refuses, and that already says there is news.
+    ssize_t written = write(reader.news_fd, &one, sizeof one);
+    (void)written;
+}
+
+// Hands the source's notice to the main loop once it took the last one.
+static void pass_on_notice()
+{
+    uint32_t posted = reader.notices_posted.load(std::memory_order_relaxed);
+    if (reader.source->notice == nullptr ||
+        main_loop.notices_taken.load(std::memory_order_acquire) != posted)
+        return;
+    const char *words = reader.source->notice();
+    if (words == nullptr)
+        return;
+    copy_error(reader.notice_text, words);
+    reader.notices_posted.store(posted + 1, std::memory_order_release);
+    tell_main_loop();
+}
+
+// Tells the main loop of a play that ended since it was last told.
+static void tell_ends()
+{
+    uint32_t finished = callback.finished_generation.load(std::memory_order_acquire);
+    uint32_t failed = callback.failed_generation.load(std::memory_order_acquire);
+    if (finished == reader.told_finished && failed == reader.told_failed)
+        return;
+    reader.told_finished = finished;
+    reader.told_failed = failed;
+    tell_main_loop();
+}
+
+// Hands the prepared report over when the main loop has taken the last one.
+static void offer_report()
+{
+    if (!reader.pending_valid || reader.report_ready.load(std::memory_order_acquire))
+        return;
+    reader.report = reader.pending;
+    reader.report_ready.store(true, std::memory_order_release);
+    // After the hand-over, so a main loop that sees reading over finds the report.
+    reader.reading_disc.store(false, std::memory_order_release);
+    reader.pending_valid = false;
+    tell_main_loop();
+}
+
+// Queues a marker; false when the ring is full and it must wait.
+static bool queue_marker(EntryKind kind)
+{
+    RingEntry *slot = reader.frames.write_slot();
+    if (slot == nullptr)
+        return false;
+    slot->generation = reader.job.generation;
+    slot->kind = kind;
+    slot->frame = reader.job.next;
+    reader.frames.publish();
+    return true;
+}
+
+// The track that holds frame in the reader's table, or -1 outside the disc.
+static int track_at(uint32_t frame)
+{
+    for (int t = 0; t < reader.toc.count; t++) {
+        const TocTrack &track = reader.toc.track[t];
+        if (frame >= track.offset && frame < track.offset + track.length)
+            return t;
+    }
+    return -1;
+}
+
+// True when the main loop wants something new of the reader: a slow source
+// must not keep it reading a span nobody listens to any more.
+static bool news_for_reader()
+{
+    return main_loop.post_version.load(std::memory_order_acquire) != reader.taken_version ||
+           main_loop.commands.size() != 0 ||
+           main_loop.quit_requested.load(std::memory_order_acquire);
+}
+
+// Reads as much of the job as the ring has room for. Returns true when it
+// moved anything or news came, so the reader goes on without a nap.
+static bool fill_ring()
+{
+    ReaderJob &job = reader.job;
+    bool moved = false;
+    while (job.active) {
+        if (news_for_reader())
+            return true;
+        if (job.next >= job.end) {
+            if (!queue_marker(ENTRY_END))
+                return moved;
+            job.active = false;
+            return true;
+        }
+        int t = track_at(job.next);
+        uint32_t limit = job.end;
+        if (t >= 0) {
+            const TocTrack &track = reader.toc.track[t];
+            if (!track.audio) {
+                // Data tracks are listed but never played, as a drive skips them.
+                job.next = track.offset + track.length;
+                continue;
+            }
+            limit = std::min(limit, track.offset + track.length);
+        }
+        size_t room = reader.frames.capacity() - reader.frames.size();
+        int count = static_cast<int>(std::min<size_t>({room, READ_CHUNK, limit - job.next}));
+        if (count <= 0)
+            return moved;
+        int32_t got = reader.source->read(job.next, count, reader.staging);
+        pass_on_notice();
+        if (got < 0) {
+            copy_error(reader.read_error, reader.source->error());
+            if (!queue_marker(ENTRY_ERROR))
+                return moved;
+            job.active = false;
+            return true;
+        }
+        if (got == 0) {
+            // The source ends before the table of contents does: end the play
+            // there rather than wait for audio that will not come.
+            job.end = job.next;
+            continue;
+        }
+        got = std::min(got, count);
+        for (int i = 0; i < got; i++) {
+            RingEntry *slot = reader.frames.write_slot();
+            slot->generation = job.generation;
+            slot->kind = ENTRY_AUDIO;
+            slot->frame = job.next + static_cast<uint32_t>(i);
+            memcpy(slot->samples, reader.staging + i * SAMPLES_PER_FRAME * 2, FRAME_BYTES);
+            reader.frames.publish();
+        }
+        job.next += static_cast<uint32_t>(got);
+        moved = true;
+    }
+    return moved;
+}
+
+// Takes the latest span from the play mailbox when it changed.
+static void take_posted_play()
+{
+    for (;;) {
+        uint32_t before = main_loop.post_version.load(std::memory_order_acquire);
+        if (before == reader.taken_version)
+            return;
+        if (before & 1) {
+            sched_yield();
+            continue;
+        }
+        ReaderJob posted = {main_loop.post_active.load(std::memory_order_relaxed),
+                            main_loop.post_generation.load(std::memory_order_relaxed),
+                            main_loop.post_start.load(std::memory_order_relaxed),
+                            main_loop.post_end.load(std::memory_order_relaxed)};
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (main_loop.post_version.load(std::memory_order_relaxed) != before)
+            continue;
+        reader.taken_version = before;
+        reader.job = posted;
+        return;
+    }
+}
+
+// Carries out the queued commands, even at quit (an eject asked just before
+// quitting still opens the tray); false once told to quit.
+static bool take_commands()
+{
+    auto &commands = main_loop.commands;
+    take_posted_play();
+    while (Command *command = commands.read_slot()) {
+        Command c = *command;
+        commands.release();
+        switch (c.kind) {
+        case CMD_EJECT: {
+            // Ejects pressed again while the drive was busy all ask for the
+            // same open tray: one is carried out for all of them.
+            uint32_t asked = 1;
+            while (commands.read_slot() != nullptr && commands.read_slot()->kind == CMD_EJECT) {
+                commands.release();
+                asked++;
+            }
+            reader.job.active = false;
+            reader.source->eject();
+            reader.ejects_done += asked;
+            if (reader.target_kind == TARGET_IMAGE)
+                report_empty_tray();
+            else
+                load_disc();
+            break;
+        }
+        }
+    }
+    return !main_loop.quit_requested.load(std::memory_order_acquire);
+}
+
+void *run_reader(void *)
+{
+    reader.open_result = reader.source->open(reader.source_path);
+    if (reader.open_result != 0) {
+        copy_error(reader.open_error, reader.source->error());
+        sem_post(&reader.started);
+        return nullptr;
+    }
+    // Before start-up's wait can end, so its first refresh says "reading".
+    reader.reading_disc.store(true, std::memory_order_release);
+    sem_post(&reader.started);
+    load_disc();
+    offer_report();
+    sem_post(&reader.first_load_done);
+
+    int64_t next_media_check = monotonic_ns() + MEDIA_CHECK_NS;
+    // An ejected image stays ejected: there is nothing to put back.
+    bool image_ejected = false;
+    for (;;) {
+        uint32_t ejects_before = reader.ejects_done;
+        if (!take_commands())
+            break;
+        if (reader.ejects_done != ejects_before && reader.target_kind == TARGET_IMAGE)
+            image_ejected = true;
+        offer_report();
+        tell_ends();
+        int64_t now = monotonic_ns();
+        if (now >= next_media_check) {
+            next_media_check = now + MEDIA_CHECK_NS;
+            if (!image_ejected && reader.source->media_changed()) {
+                reader.job.active = false;
+                reader.reading_disc.store(true, std::memory_order_release);
+                load_disc();
+                offer_report();
+            }
+        }
+        if (!fill_ring())
+            reader_nap(reader.job.active);
+    }
+    reader.source->close();
+    return nullptr;
+}
