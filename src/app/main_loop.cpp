@@ -51,7 +51,7 @@ static void follow_disc_change(uint64_t id)
 // what went wrong without stopping the play.
 static void tell_drive_news(int32_t state_before)
 {
-    if (player.drive.state == DRIVE_ERROR && state_before != DRIVE_ERROR)
+    if (player.drive.state == DRIVE_ERROR && state_before != DRIVE_ERROR && *drive_error())
         show_message("%s", drive_error());
     if (const char *notice = drive_notice())
         show_message("%s", notice);

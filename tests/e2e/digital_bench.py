@@ -200,6 +200,34 @@ def long_files(scratch, drive, runs=5):
     return screens, silences
 
 
+def folder_first_screens(scratch, drive, runs=5):
+    """mivo FOLDER on 20 FLAC files of 4 minutes, tagged: only their headers
+    and tags are read before the screen comes up. A sheet of one short file is
+    the baseline."""
+    folder = os.path.join(scratch, "folder")
+    if not os.path.exists(folder):
+        os.makedirs(folder)
+        one = os.path.join(folder, "01 - Track.flac")
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", one,
+                        "synth", "240", "sine", "440", "vol", "0.5"], check=True)
+        subprocess.run(["metaflac", "--set-tag=TITLE=Track", "--set-tag=ARTIST=Anna",
+                        "--set-tag=ALBUM=Tones", one], check=True)
+        for n in range(2, 21):
+            shutil.copy(one, os.path.join(folder, f"{n:02d} - Track.flac"))
+    short = pcm_image.write_image(os.path.join(scratch, "short"), [75])
+    out = {}
+    for name, target in (("folder of 20 FLACs", folder), ("short sheet", short)):
+        times = []
+        for _ in range(runs):
+            m = Mivo(drive=drive, args=[target], control=[])
+            try:
+                times.append(first_screen_ms(m))
+            finally:
+                m.close()
+        out[name] = times
+    return out
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--mivo", required=True)
@@ -217,6 +245,9 @@ def main():
         print(f"two 30-minute FLACs ({drive}): first screen "
               f"{' '.join(f'{s:.0f}' for s in screens)} ms; silence at + "
               f"{' '.join(f'{s:.0f}' for s in silences)} ms")
+    for drive in ("image-classic", "image-compat"):
+        for name, times in folder_first_screens(scratch, drive).items():
+            print(f"{name} ({drive}): first screen {' '.join(f'{t:.0f}' for t in times)} ms")
     if opts.long_only:
         return
 
