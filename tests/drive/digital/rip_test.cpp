@@ -230,6 +230,22 @@ TEST(Rip, WavPackPlaysLosslessWithItsCorrectionFile)
         {"hybrid with its correction file", "-b384 -c", true, true},
         {"hybrid alone", "-b384 -c", false, false},
     };
+    // Its APEv2 CUESHEET tag, too, is a sheet.
+    {
+        TempDir dir;
+        write_sound(dir.path / "w.wav", make_pcm(300, 2), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        write_text(dir.path / "s.cue", "FILE \"x.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Eins\"\n"
+                                       "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n");
+        ASSERT_EQ(system(("cd '" + dir.path.string() +
+                          "' && wavpack -q -y -w Cuesheet=@s.cue w.wav >/dev/null 2>&1")
+                             .c_str()),
+                  0);
+        Opened o = open_rip(dir.path / "w.wv");
+        ASSERT_EQ(o.toc.count, 2);
+        EXPECT_EQ(o.toc.track[1].offset, 225u);
+        EXPECT_STREQ(o.text->entry[0].title, "Eins");
+        image_audio_source.close();
+    }
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
