@@ -365,6 +365,11 @@ const char *audio_format_of(const unsigned char *head, size_t length)
         return "AIFF";
     if (is(0, "OggS"))
         return "Ogg";
+    // An ID3 tag, or the sync word of an MPEG layer III frame (not a UTF-16
+    // byte-order mark, FF FE).
+    if (is(0, "ID3") ||
+        (length >= 2 && head[0] == 0xff && (head[1] & 0xe0) == 0xe0 && (head[1] & 0x06) == 0x02))
+        return "MP3";
     return nullptr;
 }
 

@@ -38,8 +38,8 @@ int natural_compare(const char *a, const char *b);
 int rip_folder(const char *path, char *out, size_t size);
 
 // The format of an audio file by its first bytes: "FLAC", "WavPack",
-// "Monkey's Audio", "TAK", "WAVE", "AIFF", "Ogg", or nullptr for none of
-// them (a sheet, say).
+// "Monkey's Audio", "TAK", "WAVE", "AIFF", "Ogg", "MP3", or nullptr for none
+// of them (a sheet, say).
 const char *audio_format_of(const unsigned char *head, size_t length);
 
 // Reads FLAC's CUESHEET block (the file's, so untrusted: every number is

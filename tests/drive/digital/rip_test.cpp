@@ -172,6 +172,34 @@ TEST(Rip, AnAudioFilePlaysTheSheetItCarriesOrIsOneTrack)
     }
 }
 
+// What an audio file is, by its first bytes; a sheet is none of them.
+TEST(Rip, AudioFilesAreKnownByTheirFirstBytes)
+{
+    struct Case {
+        std::string head;
+        const char *format;
+    } cases[] = {
+        {"fLaC\0\0\0\x22", "FLAC"},
+        {"wvpk\0\0\0\0", "WavPack"},
+        {std::string("RIFF\0\0\0\0WAVE", 12), "WAVE"},
+        {std::string("FORM\0\0\0\0AIFC", 12), "AIFF"},
+        {"OggS\0\2", "Ogg"},
+        {"ID3\4\0", "MP3"},
+        {"\xff\xfb\x90\x64", "MP3"},
+        {"MAC \x96\x0f", "Monkey's Audio"},
+        {"tBaK\0\0", "TAK"},
+        {"FILE \"a.wav\" WAVE", nullptr},
+        {"\xef\xbb\xbfREM", nullptr},
+        {"RIFF", nullptr},
+        {std::string("\xff\xfe" "F\0I\0", 6), nullptr},
+    };
+    for (const Case &c : cases) {
+        const char *got = audio_format_of(reinterpret_cast<const unsigned char *>(c.head.data()),
+                                          c.head.size());
+        EXPECT_STREQ(got, c.format) << c.head;
+    }
+}
+
 // Formats no library of mivo's reads are named, as is the file.
 TEST(Rip, FormatsNoLibraryReadsGetOneClearLine)
 {
