@@ -47,7 +47,7 @@ struct RingEntry {
 // the main loop lose or wait for a play or a stop.
 enum CommandKind : uint32_t { CMD_EJECT };
 
-struct Command {
+struct ReaderCommand {
     CommandKind kind;
 };
 
@@ -72,7 +72,7 @@ struct ReaderJob {
 struct MainLoopState {
     // Read by the reader. Between the main loop (producer) and the reader
     // (consumer).
-    SpscRing<Command, 64> commands;
+    SpscRing<ReaderCommand, 64> commands;
     // The play mailbox: the latest span the main loop wants, frames
     // [start, end) under a generation, active false for silence. The main
     // loop only ever writes it and the reader only reads it, so it is a
