@@ -53,3 +53,6 @@ echo "-- the real mivo while the drive's reads stall"
 echo "== title lookups (local stand-in server)"
 /usr/bin/python3 "$root/tests/e2e/lookup_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"
+echo "== the desktop's remote control and the cover (a private session bus)"
+/usr/bin/python3 "$root/tests/e2e/mpris_bench.py" --mivo "$build/mivo" \
+  --standin-dir "$build/tests/e2e-standin"

@@ -33,3 +33,7 @@ mivo_add_fuzzer(NAME cue_sheet TARGET ${CMAKE_CURRENT_SOURCE_DIR}/drive/digital/
 mivo_add_fuzzer(NAME rip TARGET ${CMAKE_CURRENT_SOURCE_DIR}/drive/digital/fuzz/rip_fuzz.cpp
   SOURCES src/drive/digital/cue_sheet.cpp src/drive/digital/rip.cpp src/drive/digital/sheet_files.cpp
   SEEDS ${data}/rip-fuzz LIBS ${FLAC_LDFLAGS} ${WAVPACK_LDFLAGS} RUNS 20000 MAX_LEN 2048)
+
+mivo_add_fuzzer(NAME desktop_input TARGET ${CMAKE_CURRENT_SOURCE_DIR}/desktop/fuzz/desktop_input_fuzz.cpp
+  SOURCES src/desktop/file_uri.cpp src/desktop/flac_picture.cpp src/lookup/cover_release.cpp
+  SEEDS ${data}/fuzz/desktop_input RUNS 20000 MAX_LEN 4096)
