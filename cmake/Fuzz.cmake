@@ -13,14 +13,15 @@
 #                       long as wanted by hand (README, "Fuzzing").
 #
 # mivo_add_fuzzer(NAME name TARGET source SOURCES mivo sources...
-#                 SEEDS dirs... [INCLUDES dirs...] [RUNS n] [MAX_LEN n])
+#                 SEEDS dirs... [INCLUDES dirs...] [LIBS linker flags...]
+#                 [RUNS n] [MAX_LEN n])
 
 find_program(MIVO_CLANGXX NAMES clang++ clang++-14)
 set(MIVO_FUZZ_DIR ${PROJECT_SOURCE_DIR}/tests/fuzz)
 set(MIVO_FUZZ_BIN ${PROJECT_BINARY_DIR}/fuzz)
 
 function(mivo_add_fuzzer)
-  cmake_parse_arguments(F "" "NAME;TARGET;RUNS;MAX_LEN" "SOURCES;SEEDS;INCLUDES" ${ARGN})
+  cmake_parse_arguments(F "" "NAME;TARGET;RUNS;MAX_LEN" "SOURCES;SEEDS;INCLUDES;LIBS" ${ARGN})
   if(NOT F_RUNS)
     set(F_RUNS 5000)
   endif()
@@ -35,7 +36,7 @@ function(mivo_add_fuzzer)
                                        ${F_SOURCES})
   target_include_directories(${F_NAME}_fuzz_driver PRIVATE ${includes})
   target_compile_options(${F_NAME}_fuzz_driver PRIVATE ${SDL12_CFLAGS_OTHER})
-  target_link_libraries(${F_NAME}_fuzz_driver PRIVATE mivo_flags)
+  target_link_libraries(${F_NAME}_fuzz_driver PRIVATE mivo_flags ${F_LIBS})
   add_test(NAME ${F_NAME}_fuzz_short COMMAND ${F_NAME}_fuzz_driver ${F_RUNS} ${F_SEEDS})
 
   if(NOT MIVO_CLANGXX)
@@ -50,7 +51,7 @@ function(mivo_add_fuzzer)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${MIVO_FUZZ_BIN}
     COMMAND ${MIVO_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined
             -fno-sanitize-recover=undefined ${include_flags} ${SDL12_CFLAGS_OTHER}
-            ${F_TARGET} ${F_SOURCES} -o ${bin}
+            ${F_TARGET} ${F_SOURCES} ${F_LIBS} -o ${bin}
     DEPENDS ${F_TARGET} ${F_SOURCES} ${headers} ${MIVO_FUZZ_DIR}/fuzz_target.h
     COMMENT "Building the libFuzzer target ${F_NAME} with clang"
     VERBATIM)

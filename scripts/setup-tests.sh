@@ -19,5 +19,6 @@ packages=(
   libglib2.0-bin                 # gdbus, the bus's introspection and signals
   python3-dbus                   # the remote control's bench: a client of its own
   ninja-build                    # the build with Ninja the suite checks
+  wavpack                        # WavPack rips made at test time (flac's metaflac comes with setup.sh)
 )
 install_missing "${packages[@]}"

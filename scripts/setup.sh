@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libsdl1.2-dev libsdl1.2-compat libncurses-dev
-  libsndfile1-dev # disc images' audio files
+  libsndfile1-dev libflac-dev libwavpack-dev # disc images' audio files
   libcurl4-openssl-dev libjsmn-dev # title lookups
   libcdio-dev libcdio-paranoia-dev # real drives read digitally
   libsystemd-dev # sd-bus: the desktop's remote control on the session bus

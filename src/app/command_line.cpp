@@ -91,6 +91,8 @@ void print_usage(FILE *out)
           "DISC names what to play:\n"
           "  a drive number   0 (the default), 1, ...; 0x starts a hexadecimal number\n"
           "  an image file    a CUE sheet such as album.cue, with its audio files\n"
+          "  a folder         a rip's folder: its one sheet, or its audio files\n"
+          "  an audio file    its embedded cue sheet, or one track\n"
           "  a device         a CD drive's device such as /dev/sr0\n"
           "\n"
           "Options:\n"

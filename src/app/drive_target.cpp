@@ -22,7 +22,8 @@ int drive_target_for(const char *argument, DriveTarget &target)
         return 0;
     struct stat st {
     };
-    if (stat(argument, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    if (stat(argument, &st) != 0 ||
+        !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode)))
         return 0;
     if (strlen(argument) >= sizeof target.path)
         return -1;

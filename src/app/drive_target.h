@@ -8,8 +8,9 @@
 
 // Reads the disc argument (nullptr when none was given). A whole number, as
 // strtol with base 0 reads it to its end, is an SDL drive number; otherwise a
-// name of an existing regular file is a disc image, that of a block device a
-// drive read digitally; anything else is read as a
+// name of an existing regular file (a sheet or an audio file) or folder is a
+// disc image, that of a block device a drive read digitally; anything else is
+// read as a
 // drive number the old way, so "abc" is drive 0. -1 when the file's name does
 // not fit a DriveTarget.
 int drive_target_for(const char *argument, DriveTarget &target);

@@ -91,9 +91,22 @@ static void follow_disc_change(uint64_t id)
     lookup_new_disc(has_title_file);
 }
 
+// Says on the message line what the drive met: the reason of a play that
+// failed (a file deleted, cut short, replaced) as the error state arrives, and
+// what went wrong without stopping the play.
+static void tell_drive_news(int32_t state_before)
+{
+    if (player.drive.state == DRIVE_ERROR && state_before != DRIVE_ERROR && *drive_error())
+        show_message("%s", drive_error());
+    if (const char *notice = drive_notice())
+        show_message("%s", notice);
+}
+
 void poll_drive()
 {
+    int32_t state_before = player.drive.state;
     drive_refresh(player.drive);
+    tell_drive_news(state_before);
     uint64_t id = compute_disc_id(player.drive.toc);
     if (id != player.disc_id)
         follow_disc_change(id);

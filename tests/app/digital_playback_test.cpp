@@ -70,7 +70,7 @@ int32_t source_read(uint32_t, int32_t count, int16_t *samples)
 int source_eject() { return 0; }
 const char *source_error() { return "stalled"; }
 const AudioSource stalling_source = {"stalling",  source_open, source_close, source_media_changed,
-                                     source_load, source_read, source_eject, source_error};
+                                     source_load, source_read, source_eject, source_error, nullptr};
 
 int output_open(AudioFill) { return 0; }
 void output_close() {}

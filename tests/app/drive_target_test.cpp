@@ -48,7 +48,7 @@ struct TargetCase {
     const char *path;
 };
 
-TEST_F(DriveTargetTest, NumbersNameDrivesExistingFilesImagesAndTheRestTheOldWay)
+TEST_F(DriveTargetTest, NumbersNameDrivesExistingFilesAndFoldersImagesAndTheRestTheOldWay)
 {
     const TargetCase cases[] = {
         {nullptr, TARGET_SDL_NUMBER, 0, ""},
@@ -64,7 +64,8 @@ TEST_F(DriveTargetTest, NumbersNameDrivesExistingFilesImagesAndTheRestTheOldWay)
         {"abc", TARGET_SDL_NUMBER, 0, ""},
         {"3abc", TARGET_SDL_NUMBER, 3, ""},
         {"missing.cue", TARGET_SDL_NUMBER, 0, ""},
-        {"folder", TARGET_SDL_NUMBER, 0, ""},
+        // A folder is a rip's.
+        {"folder", TARGET_IMAGE, 0, "folder"},
         {"", TARGET_SDL_NUMBER, 0, ""},
     };
     for (const TargetCase &c : cases) {

@@ -8,6 +8,8 @@ the position. The same scenarios run on classic SDL 1.2 and on sdl12-compat.
 """
 
 import os
+import shutil
+import subprocess
 import time
 
 import pcm_image
@@ -256,6 +258,84 @@ class DigitalPlayback:
                 self.assertIn(start, lines[0])
                 time.sleep(0.1)
                 self.assertEqual(bytes(m.raw), b"", "the terminal was touched")
+
+    def test_a_damaged_stretch_is_silence_and_the_play_goes_on(self):
+        sheet = self.image([300])
+        folder = os.path.dirname(sheet)
+        wav = os.path.join(folder, "disc.wav")
+        flac = os.path.join(folder, "disc.flac")
+        subprocess.run(["flac", "-s", "-f", "-o", flac, wav], check=True)
+        os.remove(wav)
+        with open(flac, "r+b") as f:
+            f.seek(os.path.getsize(flac) // 2)
+            f.write(bytes((i * 37 + 11) & 0xFF for i in range(4000)))
+        with open(sheet) as f:
+            text = f.read().replace("disc.wav", "disc.flac")
+        with open(sheet, "w") as f:
+            f.write(text)
+        m = self.start(drive=self.DRIVE, args=[sheet], control=[], cols=200)
+        wait_status(m, "Stopped", 10)
+        m.send("p")
+        m.wait_text(flac + " is damaged at 0:0", 10)
+        got, _ = self.finish(m)
+        # Before and after the damage, the file's own samples; silence between.
+        self.assertEqual(got[0][0], 150 * FS)
+        self.assertEqual(got[-1][1], 450 * FS)
+        self.assertLess(sum(end - start for start, end in got), 300 * FS)
+
+    def test_a_file_failing_during_the_play_is_named_with_its_reason(self):
+        sheet = self.image([75])
+        folder = os.path.dirname(sheet)
+        shutil.copy(os.path.join(folder, "disc.wav"), os.path.join(folder, "two.wav"))
+        with open(sheet, "a") as f:
+            f.write('FILE "two.wav" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n')
+        two = os.path.join(folder, "two.wav")
+        cases = [
+            ("deleted", lambda: os.remove(two), "cannot open " + two + ": No such file"),
+            ("cut short", lambda: os.truncate(two, 1000), two + " has shrunk since"),
+        ]
+        for name, harm, words in cases:
+            with self.subTest(name):
+                shutil.copy(os.path.join(folder, "disc.wav"), two)
+                m = self.start(drive=self.DRIVE, args=[sheet], control=[], cols=200)
+                wait_status(m, "Stopped", 10)
+                harm()
+                m.send("p")
+                wait_status(m, "Error", 10)
+                m.wait_text(words, 5)
+                self.quit_cleanly(m)
+
+    def test_a_folder_of_files_plays_as_a_disc_in_natural_order(self):
+        sheet = self.image(SHORT)
+        folder = os.path.dirname(sheet)
+        with open(os.path.join(folder, "disc.wav"), "rb") as f:
+            header, data = f.read(44), f.read()
+        os.remove(sheet)
+        os.remove(os.path.join(folder, "disc.wav"))
+        start = 0
+        for name, frames in zip(["1 - a.wav", "2 - b.wav", "10 - c.wav"], SHORT):
+            part = data[start * FS * 4:(start + frames) * FS * 4]
+            head = (header[:4] + (36 + len(part)).to_bytes(4, "little") + header[8:40] +
+                    len(part).to_bytes(4, "little"))
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(head + part)
+            start += frames
+        m = self.start(drive=self.DRIVE, args=[folder], control=[])
+        wait_status(m, "Stopped", 10)
+        m.send("p")
+        wait_status(m, "Playing")
+        got, gap = self.finish(m)
+        self.assertEqual(got, [(SHORT_OFF[0] * FS, SHORT_OFF[-1] * FS)])
+
+        # Two sheets: which one is the user's to say.
+        for name in ("a.cue", "b.cue"):
+            with open(os.path.join(folder, name), "w") as f:
+                f.write('FILE "1 - a.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n')
+        m = self.start(drive=self.DRIVE, args=[folder], control=[])
+        self.assertEqual(m.wait_exit(5), 1)
+        lines = m.stderr_lines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn("holds 2 CUE sheets", lines[0])
 
     def test_cd_text_names_the_disc_until_titles_are_saved(self):
         sheet = self.image(SHORT, title=("Anna Blume", "Tones"))

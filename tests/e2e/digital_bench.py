@@ -7,11 +7,15 @@ against the analog stand-in drive as the baseline.
 
 CPU time per minute of playback (digital and analog), resident memory after
 one minute and after an hour of audio (Repeat CD, disk driver without delay),
-and gaps in a whole disc played while two busy loops hold both cores.
+gaps in a whole disc played while two busy loops hold both cores, and, for a
+sheet of two 30-minute FLAC files, the time to the first screen and the
+silence at `+` into the other file (--long-only: these alone).
 """
 
 import argparse
+import atexit
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -155,16 +159,98 @@ def repeat_gaps(drive, scratch):
         m.close()
 
 
+def first_screen_ms(m):
+    """Time from the start to the output that first showed the image stopped."""
+    m.wait_for(lambda m: status(m) == "Stopped", 20, "the image")
+    with m.lock:
+        last = m.chunks[-1][0]
+    return (last - m.started) * 1000
+
+
+def long_files(scratch, drive, runs=5):
+    """Two 30-minute FLAC files, one a track: first screen, and the silence
+    between the first file and the second at `+`."""
+    folder = os.path.join(scratch, "long")
+    sheet = os.path.join(folder, "long.cue")
+    if not os.path.exists(sheet):
+        os.makedirs(folder)
+        one = os.path.join(folder, "one.flac")
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", one,
+                        "synth", "1800", "sine", "440", "vol", "0.5"], check=True)
+        subprocess.run(["cp", one, os.path.join(folder, "two.flac")], check=True)
+        with open(sheet, "w") as f:
+            f.write('FILE "one.flac" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n'
+                    'FILE "two.flac" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n')
+    screens, silences = [], []
+    for _ in range(runs):
+        m = Mivo(drive=drive, args=[sheet], control=[])
+        try:
+            screens.append(first_screen_ms(m))
+            m.send("p")
+            # The file holds the silence of the stopped player too: wait for
+            # the play to be heard before the key.
+            m.wait_for(lambda m: "Time:       00:02" in m.text(), 10, "two seconds played")
+            m.send("+")
+            m.wait_for(lambda m: "2 of 2" in m.text() and "Time:       00:02" in m.text(), 20,
+                       "two seconds of track 2")
+            gaps = pcm_image.silences(m.audio_path)
+            silences.append(max(gaps) / 44.1 if gaps else 0.0)
+        finally:
+            m.close()
+    return screens, silences
+
+
+def folder_first_screens(scratch, drive, runs=5):
+    """mivo FOLDER on 20 FLAC files of 4 minutes, tagged: only their headers
+    and tags are read before the screen comes up. A sheet of one short file is
+    the baseline."""
+    folder = os.path.join(scratch, "folder")
+    if not os.path.exists(folder):
+        os.makedirs(folder)
+        one = os.path.join(folder, "01 - Track.flac")
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", one,
+                        "synth", "240", "sine", "440", "vol", "0.5"], check=True)
+        subprocess.run(["metaflac", "--set-tag=TITLE=Track", "--set-tag=ARTIST=Anna",
+                        "--set-tag=ALBUM=Tones", one], check=True)
+        for n in range(2, 21):
+            shutil.copy(one, os.path.join(folder, f"{n:02d} - Track.flac"))
+    short = pcm_image.write_image(os.path.join(scratch, "short"), [75])
+    out = {}
+    for name, target in (("folder of 20 FLACs", folder), ("short sheet", short)):
+        times = []
+        for _ in range(runs):
+            m = Mivo(drive=drive, args=[target], control=[])
+            try:
+                times.append(first_screen_ms(m))
+            finally:
+                m.close()
+        out[name] = times
+    return out
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--mivo", required=True)
     parser.add_argument("--standin-dir", required=True)
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--hour-minutes", type=float, default=60)
+    parser.add_argument("--long-only", action="store_true")
     opts = parser.parse_args()
     harness.CONFIG.update(mivo=os.path.abspath(opts.mivo), standin_dir=os.path.abspath(opts.standin_dir))
 
     scratch = tempfile.mkdtemp(prefix="mivo-bench-images-")
+    atexit.register(shutil.rmtree, scratch, True)
+    for drive in ("image-classic", "image-compat"):
+        screens, silences = long_files(scratch, drive)
+        print(f"two 30-minute FLACs ({drive}): first screen "
+              f"{' '.join(f'{s:.0f}' for s in screens)} ms; silence at + "
+              f"{' '.join(f'{s:.0f}' for s in silences)} ms")
+    for drive in ("image-classic", "image-compat"):
+        for name, times in folder_first_screens(scratch, drive).items():
+            print(f"{name} ({drive}): first screen {' '.join(f'{t:.0f}' for t in times)} ms")
+    if opts.long_only:
+        return
+
     # A minute in three tracks for the timings, ten minutes for the hour.
     minute = [1500, 1500, 1500]
     minute_sheet = pcm_image.write_image(os.path.join(scratch, "minute"), minute)

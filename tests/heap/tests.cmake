@@ -15,7 +15,8 @@ if(NOT MIVO_SANITIZE)
   target_include_directories(mivo_heap_probe PUBLIC $<TARGET_PROPERTY:mivo_lib,INCLUDE_DIRECTORIES>)
   target_compile_options(mivo_heap_probe PUBLIC $<TARGET_PROPERTY:mivo_lib,COMPILE_OPTIONS>)
   target_include_directories(mivo_heap_probe PRIVATE ${JSMN_INCLUDE_DIR})
-  target_link_libraries(mivo_heap_probe PUBLIC PkgConfig::NCURSESW PkgConfig::SNDFILE Threads::Threads
+  target_link_libraries(mivo_heap_probe PUBLIC PkgConfig::NCURSESW PkgConfig::SNDFILE PkgConfig::FLAC
+                                              PkgConfig::WAVPACK Threads::Threads
                                               PkgConfig::CDIO PkgConfig::CURL PkgConfig::SYSTEMD
                                               PkgConfig::COVER_IMAGES
                                               mivo_flags)

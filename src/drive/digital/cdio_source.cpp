@@ -553,7 +553,7 @@ const char *cdio_source_error() { return state.error; }
 
 const AudioSource cdio_audio_source = {
     "cdio",    cdio_open_source, cdio_close_source, cdio_media_changed,
-    cdio_load, cdio_read,        cdio_eject_source, cdio_source_error,
+    cdio_load, cdio_read,        cdio_eject_source, cdio_source_error, nullptr,
 };
 
 // Puts mivo's handler in libcdio's place; again changes nothing.

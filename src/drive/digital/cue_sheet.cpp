@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -84,24 +85,62 @@ bool valid_utf8(const unsigned char *s, int32_t length)
     return true;
 }
 
-// Copies a text value into a field, from Latin-1 when the sheet is, never
-// splitting a character and turning control bytes into spaces so that
-// nothing from a sheet can steer the terminal.
-void copy_text(char *out, int size, const char *text, int32_t length, bool latin1)
+// The characters Windows-1252 puts at 0x80..0x9f; 0 where it has none.
+constexpr uint16_t WINDOWS_1252_HIGH[32] = {
+    0x20ac, 0,      0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017d, 0,      0,      0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0,      0x017e, 0x0178,
+};
+
+// The code point of one byte of Windows-1252 text.
+uint32_t windows1252_code(unsigned char c)
+{
+    if (c >= 0x80 && c < 0xa0 && WINDOWS_1252_HIGH[c - 0x80] != 0)
+        return WINDOWS_1252_HIGH[c - 0x80];
+    return c;
+}
+
+// Writes a code point below 0x10000 as UTF-8; the bytes used.
+int put_utf8(char *out, uint32_t code)
+{
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xc0 | code >> 6);
+        out[1] = static_cast<char>(0x80 | (code & 0x3f));
+        return 2;
+    }
+    out[0] = static_cast<char>(0xe0 | code >> 12);
+    out[1] = static_cast<char>(0x80 | (code >> 6 & 0x3f));
+    out[2] = static_cast<char>(0x80 | (code & 0x3f));
+    return 3;
+}
+
+// Copies a text value into a field, from Windows-1252 when the sheet is,
+// never splitting a character and turning control characters (C0, DEL and
+// C1) into spaces so that nothing from a sheet can steer the terminal.
+void copy_text(char *out, int size, const char *text, int32_t length, bool windows1252)
 {
     int used = 0;
     for (int32_t i = 0; i < length;) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7f) {
+        bool c1 = c == 0xc2 && !windows1252 && i + 1 < length &&
+                  static_cast<unsigned char>(text[i + 1]) < 0xa0;
+        uint32_t code = windows1252 ? windows1252_code(c) : c;
+        if (c < 0x20 || c == 0x7f || c1 || (windows1252 && code >= 0x80 && code < 0xa0)) {
             if (used + 1 >= size)
                 break;
             out[used++] = ' ';
-            i++;
-        } else if (latin1 && c >= 0x80) {
-            if (used + 2 >= size)
+            i += c1 ? 2 : 1;
+        } else if (windows1252 && c >= 0x80) {
+            char bytes[3];
+            int n = put_utf8(bytes, code);
+            if (used + n >= size)
                 break;
-            out[used++] = static_cast<char>(0xc0 | c >> 6);
-            out[used++] = static_cast<char>(0x80 | (c & 0x3f));
+            memcpy(out + used, bytes, static_cast<size_t>(n));
+            used += n;
             i++;
         } else {
             int n = c < 0x80 ? 1 : (c & 0xe0) == 0xc0 ? 2 : (c & 0xf0) == 0xe0 ? 3 : 4;
@@ -205,6 +244,9 @@ int32_t sector_bytes_of(const char *mode, int32_t length)
         {"AUDIO", 2352},      {"MODE1/2048", 2048}, {"MODE1/2352", 2352}, {"MODE2/2048", 2048},
         {"MODE2/2324", 2324}, {"MODE2/2336", 2336}, {"MODE2/2352", 2352}, {"CDI/2336", 2336},
         {"CDI/2352", 2352},   {"CDG", 2448},
+        // A ripper's stand-in for the data track of an Enhanced or mixed-mode
+        // disc it did not read.
+        {"MODEx/2xxx", 2352},
     };
     for (const Mode &m : modes)
         if (word_is(mode, length, m.name))
@@ -284,6 +326,7 @@ int handle_file(Parser &p, const char *args, int32_t length)
     memcpy(f.path, p.path, static_cast<size_t>(folder));
     memcpy(f.path + folder, name, static_cast<size_t>(name_length));
     f.path[folder + name_length] = '\0';
+    f.folder_length = folder;
     if (memchr(f.path, '\0', static_cast<size_t>(folder + name_length)) != nullptr)
         return fail(p, p.line, "FILE name holds a NUL byte");
     p.current_file = s.file_count++;
@@ -295,7 +338,19 @@ int finish_track(Parser &p)
 {
     if (p.current_track < 0)
         return 0;
-    const CueTrack &t = p.sheet->track[p.current_track];
+    CueTrack &t = p.sheet->track[p.current_track];
+    if (!t.has_index1 && !t.audio && p.track_has_index0 && p.pending_pregap == 0) {
+        // A data track a ripper did not read may have only its INDEX 00:
+        // the disc's data starts there as far as anyone can tell.
+        for (int32_t i = p.sheet->event_count - 1; i >= 0; i--) {
+            CueEvent &e = p.sheet->event[i];
+            if (e.track == p.current_track && e.kind == CUE_INDEX0) {
+                e.kind = CUE_INDEX1;
+                t.has_index1 = true;
+                break;
+            }
+        }
+    }
     if (!t.has_index1)
         return fail(p, t.line, "track %02d has no INDEX 01", t.number);
     if (p.pending_pregap > 0)
@@ -372,7 +427,7 @@ int handle_index(Parser &p, const char *args, int32_t length)
     CueFile &f = s.file[p.current_file];
     if (f.sector_bytes == 0)
         f.sector_bytes = t.sector_bytes;
-    else if (f.sector_bytes != t.sector_bytes)
+    else if (f.sector_bytes != t.sector_bytes && f.type != CUE_FILE_AUDIO)
         return fail(p, p.line, "tracks of %d and %d bytes a sector share one file", f.sector_bytes,
                     t.sector_bytes);
 
@@ -453,7 +508,7 @@ int handle_line(Parser &p, const char *text, int32_t length)
             field = title ? s.title : s.performer;
         else
             field = title ? s.track[p.current_track].title : s.track[p.current_track].performer;
-        copy_text(field, CUE_TEXT_SIZE, text, length, s.latin1);
+        copy_text(field, CUE_TEXT_SIZE, text, length, s.windows1252);
         return 0;
     }
     if (word_is(keyword, keyword_length, "REM")) {
@@ -466,7 +521,7 @@ int handle_line(Parser &p, const char *text, int32_t length)
         else if (word_is(name, name_length, "DATE"))
             field = s.date;
         if (field != nullptr && p.current_track < 0 && unquote(text, length))
-            copy_text(field, CUE_TEXT_SIZE, text, length, s.latin1);
+            copy_text(field, CUE_TEXT_SIZE, text, length, s.windows1252);
         return 0;
     }
     // Lines that carry nothing a player needs.
@@ -503,7 +558,7 @@ int parse_cue_text(const char *path, const char *text, int32_t length, CueSheet 
         text += 3, length -= 3;
     if (memchr(text, '\0', static_cast<size_t>(length)) != nullptr)
         return fail(p, 0, "not a CUE sheet (binary data)");
-    sheet.latin1 = !valid_utf8(reinterpret_cast<const unsigned char *>(text), length);
+    sheet.windows1252 = !valid_utf8(reinterpret_cast<const unsigned char *>(text), length);
 
     const char *end = text + length;
     for (const char *at = text; at < end;) {
@@ -611,11 +666,15 @@ bool add_segment(Walk &w, int32_t file, uint32_t file_frame, uint32_t frames)
 // part of its own file from where the walk stood.
 bool advance(Walk &w, int32_t file, uint32_t frame)
 {
-    for (; w.file < file && w.file < w.sheet->file_count; w.file++, w.frame = 0)
-        if (!add_segment(w, w.file, w.frame, w.file_frames[w.file] - w.frame))
+    // An absent file's frames are silence, as many as its indexes need.
+    auto source = [&](int32_t f) { return w.sheet->file[f].absent ? -1 : f; };
+    for (; w.file < file && w.file < w.sheet->file_count; w.file++, w.frame = 0) {
+        uint32_t length = std::max(w.file_frames[w.file], w.frame);
+        if (!add_segment(w, source(w.file), w.frame, length - w.frame))
             return false;
+    }
     if (w.file < w.sheet->file_count && frame > w.frame) {
-        if (!add_segment(w, w.file, w.frame, frame - w.frame))
+        if (!add_segment(w, source(w.file), w.frame, frame - w.frame))
             return false;
         w.frame = frame;
     }
@@ -631,11 +690,21 @@ int layout_cue_sheet(const CueSheet &sheet, const uint32_t *file_frames, CueLayo
 {
     memset(&layout, 0, sizeof layout);
     Walk w{&sheet, file_frames, &layout, LEAD_IN_FRAMES, 0, 0};
+    // The first of the data tracks that end a disc with audio before them.
+    int32_t enhanced = sheet.track_count;
+    while (enhanced > 0 && !sheet.track[enhanced - 1].audio)
+        enhanced--;
+    if (enhanced == 0 || enhanced == sheet.track_count)
+        enhanced = -1;
+    uint32_t audio_end = 0;
+    bool audio_ended = false;
     for (int32_t i = 0; i < sheet.event_count; i++) {
         const CueEvent &e = sheet.event[i];
-        if (e.file < sheet.file_count) {
+        if (e.file < sheet.file_count && !sheet.file[e.file].absent) {
             uint32_t length = file_frames[e.file];
-            bool index = e.kind != CUE_SILENCE;
+            // A data track may start where its file ends: a ripper's mark
+            // that the data follows the audio there.
+            bool index = e.kind != CUE_SILENCE && sheet.track[e.track].audio;
             if (e.frame > length || (index && e.frame == length)) {
                 char at[16];
                 char size[16];
@@ -648,8 +717,16 @@ int layout_cue_sheet(const CueSheet &sheet, const uint32_t *file_frames, CueLayo
                 return -1;
             }
         }
-        if (!advance(w, e.file, e.frame) ||
-            (e.kind == CUE_SILENCE && !add_segment(w, -1, 0, e.gap))) {
+        bool fits = advance(w, e.file, e.frame);
+        if (e.track == enhanced && !audio_ended) {
+            audio_end = w.disc;
+            audio_ended = true;
+        }
+        fits = fits && (e.kind != CUE_SILENCE || add_segment(w, -1, 0, e.gap));
+        if (fits && e.track == enhanced && e.kind == CUE_INDEX1 &&
+            w.disc - audio_end < ENHANCED_CD_GAP_FRAMES)
+            fits = add_segment(w, -1, 0, ENHANCED_CD_GAP_FRAMES - (w.disc - audio_end));
+        if (!fits) {
             snprintf(error, static_cast<size_t>(error_size), "%s:%d: image too long", sheet.path,
                      e.line);
             return -1;
@@ -669,10 +746,35 @@ int layout_cue_sheet(const CueSheet &sheet, const uint32_t *file_frames, CueLayo
         uint32_t next = t + 1 < toc.count ? toc.track[t + 1].offset : w.disc;
         toc.track[t].length = next - toc.track[t].offset;
     }
+    if (enhanced > 0)
+        toc.track[enhanced - 1].length = audio_end - toc.track[enhanced - 1].offset;
     toc.track[toc.count].offset = w.disc;
     toc.track[toc.count].length = 0;
     toc.track[toc.count].audio = false;
     return 0;
+}
+
+void cue_copy_text(char *out, int size, const char *text, int32_t length)
+{
+    copy_text(out, size, text, length,
+              !valid_utf8(reinterpret_cast<const unsigned char *>(text), length));
+}
+
+int windows1252_to_utf8(const char *text, int32_t length, char *out, int size)
+{
+    int used = 0;
+    for (int32_t i = 0; i < length; i++) {
+        char bytes[3];
+        int n = put_utf8(bytes, windows1252_code(static_cast<unsigned char>(text[i])));
+        if (used + n >= size)
+            return -1;
+        memcpy(out + used, bytes, static_cast<size_t>(n));
+        used += n;
+    }
+    if (used >= size)
+        return -1;
+    out[used] = '\0';
+    return used;
 }
 
 // Tracks' entries follow the sheet's order, whatever their numbers.

@@ -30,11 +30,15 @@ enum CueFileType : int32_t {
 
 struct CueFile {
     char path[CUE_PATH_SIZE]; // joined to the sheet's folder when relative
+    int32_t folder_length;    // bytes of path that are the sheet's folder
     CueFileType type;
     int32_t line;
     // Bytes of one sector in a raw file: 2352 for audio, less for some data
     // tracks; 0 until a track of the file names it.
     int32_t sector_bytes;
+    // Set by the image source for a file only data tracks use that is not
+    // there: it holds no frames, and its indexes need none.
+    bool absent;
 };
 
 struct CueTrack {
@@ -64,7 +68,7 @@ struct CueEvent {
 
 struct CueSheet {
     char path[CUE_PATH_SIZE];
-    bool latin1; // the text was not valid UTF-8 and was converted
+    bool windows1252; // the text was not valid UTF-8 and was read as Windows-1252
     int32_t file_count;
     CueFile file[CUE_MAX_FILES];
     int32_t track_count;
@@ -85,6 +89,10 @@ struct CueSegment {
     uint32_t file_frame;
 };
 
+// Between the audio session of an Enhanced CD and its data track lie the
+// session's lead-out, the next lead-in and the data track's pregap.
+inline constexpr uint32_t ENHANCED_CD_GAP_FRAMES = 11400;
+
 struct CueLayout {
     int32_t segment_count;
     CueSegment segment[CUE_MAX_SEGMENTS];
@@ -103,8 +111,21 @@ int parse_cue_text(const char *path, const char *text, int32_t length, CueSheet 
 // Places the files, whose lengths in frames are given in file order, on the
 // disc from frame LEAD_IN_FRAMES on and fills the table of contents; -1 with
 // a message naming the file and line when the sheet points past a file's end.
+// Data tracks after the last audio track start ENHANCED_CD_GAP_FRAMES after
+// the audio ends, as on an Enhanced CD (silence makes up what the sheet's
+// files lack), and the last audio track ends where the audio does.
 int layout_cue_sheet(const CueSheet &sheet, const uint32_t *file_frames, CueLayout &layout,
                      char *error, int error_size);
+
+// Writes length bytes of Windows-1252 text as UTF-8 into out, with a final
+// NUL; the five bytes the code page leaves undefined become the C1 code points
+// of the same number, as Windows reads them. -1 when it does not fit.
+int windows1252_to_utf8(const char *text, int32_t length, char *out, int size);
+
+// Copies a title from outside a sheet (a file's tags) into a field as the
+// sheet's own titles are copied: UTF-8 when it is valid, else Windows-1252,
+// cut between characters, control characters made spaces.
+void cue_copy_text(char *out, int size, const char *text, int32_t length);
 
 // Fills text with the sheet's CD-TEXT: entry MAX_TRACKS the disc, 0.. the tracks.
 void cue_disc_text(const CueSheet &sheet, DiscText &text);

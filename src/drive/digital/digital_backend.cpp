@@ -308,8 +308,14 @@ static int digital_play(int32_t track, int32_t frame, PlaySpan span)
     // the first track it starts the disc.
     int64_t start = int64_t{start_track.offset} + frame;
     start = std::max<int64_t>(start, main_loop.toc.track[0].offset);
-    uint32_t end = span == SPAN_ONE_TRACK ? start_track.offset + start_track.length
-                                          : main_loop.toc.track[main_loop.toc.count].offset;
+    // A play to the end stops with the last audio track: what follows on an
+    // Enhanced CD is the gap between its sessions and data.
+    int32_t last_audio = main_loop.toc.count - 1;
+    while (!main_loop.toc.track[last_audio].audio)
+        last_audio--;
+    const TocTrack &end_track =
+        span == SPAN_ONE_TRACK ? start_track : main_loop.toc.track[last_audio];
+    uint32_t end = end_track.offset + end_track.length;
     uint32_t first = static_cast<uint32_t>(start);
     new_generation();
     post_play(true, first, end);
@@ -399,8 +405,20 @@ static const char *digital_error() { return main_loop.error_text; }
 
 static int digital_news_fd() { return reader.news_fd; }
 
+// The reader's notice not yet taken, or nullptr.
+static const char *digital_notice()
+{
+    uint32_t posted = reader.notices_posted.load(std::memory_order_acquire);
+    if (posted == main_loop.notices_taken.load(std::memory_order_relaxed))
+        return nullptr;
+    copy_error(main_loop.notice, reader.notice_text);
+    main_loop.notices_taken.store(posted, std::memory_order_release);
+    return main_loop.notice;
+}
+
 const DriveBackend digital_drive_backend = {
     "digital",          digital_open,      digital_close, digital_refresh, digital_play,
     digital_pause,      digital_resume,    digital_stop,  digital_eject,   digital_get_volume,
     digital_set_volume, digital_disc_text, digital_error, digital_news_fd,
+    digital_notice,
 };

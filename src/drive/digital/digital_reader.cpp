@@ -63,6 +63,8 @@ int prepare_reader(char *error)
     reader.ejects_done = 0;
     reader.told_finished = 0;
     reader.told_failed = 0;
+    reader.notices_posted.store(0);
+    main_loop.notices_taken.store(0);
     reader.news_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (reader.news_fd < 0) {
         copy_error(error, "could not create the reader's descriptor");
@@ -125,6 +127,21 @@ static void tell_main_loop()
     // Only a full counter refuses, and that already says there is news.
     ssize_t written = write(reader.news_fd, &one, sizeof one);
     (void)written;
+}
+
+// Hands the source's notice to the main loop once it took the last one.
+static void pass_on_notice()
+{
+    uint32_t posted = reader.notices_posted.load(std::memory_order_relaxed);
+    if (reader.source->notice == nullptr ||
+        main_loop.notices_taken.load(std::memory_order_acquire) != posted)
+        return;
+    const char *words = reader.source->notice();
+    if (words == nullptr)
+        return;
+    copy_error(reader.notice_text, words);
+    reader.notices_posted.store(posted + 1, std::memory_order_release);
+    tell_main_loop();
 }
 
 // Tells the main loop of a play that ended since it was last told.
@@ -216,6 +233,7 @@ static bool fill_ring()
         if (count <= 0)
             return moved;
         int32_t got = reader.source->read(job.next, count, reader.staging);
+        pass_on_notice();
         if (got < 0) {
             copy_error(reader.read_error, reader.source->error());
             if (!queue_marker(ENTRY_ERROR))

@@ -86,6 +86,8 @@ struct MainLoopState {
     // Set to end the reader. It is not queued: a full command queue must
     // never cost a quit.
     std::atomic<bool> quit_requested;
+    // Read by the reader: the notices the main loop has taken.
+    std::atomic<uint32_t> notices_taken;
 
     // Read by the callback.
     std::atomic<uint32_t> generation;
@@ -106,6 +108,7 @@ struct MainLoopState {
     int32_t last_track;  // the track last seen playing or paused
     Volume volume = {{255, 255, 255, 255}};
     char error_text[ERROR_SIZE];
+    char notice[ERROR_SIZE]; // the notice last taken
 };
 extern MainLoopState main_loop;
 
@@ -128,6 +131,12 @@ struct ReaderState {
     // Written before an ENTRY_ERROR is queued, read by the main loop once the
     // callback has met that entry.
     char read_error[ERROR_SIZE];
+    // What the source met without stopping the play (damage read as
+    // silence): written only while every notice before it has been taken,
+    // then counted posted; the main loop copies it out, then counts it taken
+    // (main_loop.notices_taken). The source keeps its next notice until then.
+    char notice_text[ERROR_SIZE];
+    std::atomic<uint32_t> notices_posted;
     // True while the reader naps with a job it cannot go on with until the
     // ring drains; only then has the callback a reason to wake it, and the
     // callback clears it as it does.

@@ -32,4 +32,8 @@ struct AudioSource {
     int32_t (*read)(uint32_t frame, int32_t count, int16_t *samples);
     int (*eject)();
     const char *(*error)();
+    // What went wrong without stopping the play since the last call (a
+    // damaged stretch read as silence), or nullptr; nullptr for a source
+    // that never has such news.
+    const char *(*notice)();
 };

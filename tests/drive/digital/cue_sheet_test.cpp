@@ -51,6 +51,29 @@ TEST(CueSheetText, LongTitlesAreCutBetweenCharacters)
     }
 }
 
+// A sheet that is not UTF-8 is Windows-1252, whose 0x80..0x9f are
+// punctuation and letters, not control characters; UTF-8, with a byte-order
+// mark or without, stays as it is, and control characters become spaces in
+// either.
+TEST(CueSheetText, WindowsCodePageOrUtf8)
+{
+    struct Case {
+        const char *what;
+        std::string sheet;
+        std::string title;
+    } cases[] = {
+        {"Windows-1252 punctuation", "TITLE \"Don\x92t \x96 stop\x85 \x80\x99\"\n",
+         "Don\u2019t \u2013 stop\u2026 \u20ac\u2122"},
+        {"Windows-1252 letters of Latin-1", "TITLE \"Caf\xe9 \xdc" "ber\"\n", "Caf\u00e9 \u00dcber"},
+        {"code points Windows-1252 leaves out are spaces", "TITLE \"a\x81" "b\x9d" "c\"\n", "a b c"},
+        {"UTF-8", "TITLE \"Don\u2019t \u2013 Caf\u00e9\"\n", "Don\u2019t \u2013 Caf\u00e9"},
+        {"UTF-8 after a byte-order mark", "\xef\xbb\xbfTITLE \"\u20ac\u2026\"\n", "\u20ac\u2026"},
+        {"C1 controls in UTF-8 are spaces", "TITLE \"a\u0085b\u009bc\"\n", "a b c"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(disc_title_of(c.sheet), c.title) << c.what;
+}
+
 // A sheet's tracks may reach 99; the table of contents then holds 99 and the
 // lead-out, the gaps all in place.
 TEST(CueSheetLayout, NinetyNineTracksWithEveryGapFit)

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <string>
 #include <vector>
 
 namespace
@@ -47,6 +48,9 @@ struct FakeSource {
     int open_result = 0;
     std::atomic<int32_t> load_state{DRIVE_STOPPED};
     std::atomic<uint32_t> fail_from{UINT32_MAX};
+    // Frames whose reading the source has something to tell of, once each.
+    std::atomic<uint32_t> notice_at[2]{{UINT32_MAX}, {UINT32_MAX}};
+    std::atomic<int> notice_due{-1};
     std::atomic<int> read_delay_us{0};
     std::atomic<int> load_delay_ms{0};
     std::atomic<bool> stall{false};
@@ -105,6 +109,13 @@ int32_t fake_read(uint32_t frame, int32_t count, int16_t *samples)
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
     if (frame >= fake->fail_from)
         return -1;
+    for (int k = 0; k < 2; k++) {
+        uint32_t at = fake->notice_at[k].load();
+        if (at >= frame && at < frame + static_cast<uint32_t>(count)) {
+            fake->notice_at[k] = UINT32_MAX;
+            fake->notice_due = k;
+        }
+    }
     uint32_t end = std::min(fake->toc.track[fake->toc.count].offset, fake->fail_from.load());
     int32_t n = 0;
     for (; n < count && frame + static_cast<uint32_t>(n) < end; n++) {
@@ -123,8 +134,16 @@ int fake_eject()
 }
 const char *fake_error() { return "track07.flac: read failed"; }
 
+const char *fake_notice()
+{
+    static const char *const words[] = {"track07.flac is damaged at 0:01",
+                                        "track07.flac is damaged at 0:02"};
+    int due = fake->notice_due.exchange(-1);
+    return due < 0 ? nullptr : words[due];
+}
+
 const AudioSource fake_source = {"fake",    fake_open, fake_close, fake_media_changed,
-                                 fake_load, fake_read, fake_eject, fake_error};
+                                 fake_load, fake_read, fake_eject, fake_error, fake_notice};
 
 // The sound card as the test plays it: the test pulls device buffers itself.
 AudioFill pulled_fill;
@@ -482,6 +501,34 @@ TEST_F(DigitalBackend, AFailingSourceEndsInTheErrorStateWithSilence)
         pull();
         EXPECT_EQ(refresh().state, DRIVE_ERROR);
     }
+}
+
+// What the source met without failing reaches the main loop as a notice,
+// each once and in order, while the play goes on to its end.
+TEST_F(DigitalBackend, TheSourcesNoticesReachTheMainLoopAndThePlayGoesOn)
+{
+    source.notice_at[0] = 200;
+    source.notice_at[1] = 2000;
+    open_disc({3000});
+    EXPECT_EQ(drive.notice(), nullptr);
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    std::vector<std::string> told;
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    DriveStatus status{};
+    while (Clock::now() < deadline) {
+        if (const char *notice = drive.notice())
+            told.emplace_back(notice);
+        drive.refresh(status);
+        if (status.state == DRIVE_STOPPED)
+            break;
+        pull();
+    }
+    if (const char *notice = drive.notice())
+        told.emplace_back(notice);
+    EXPECT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_EQ(told, (std::vector<std::string>{"track07.flac is damaged at 0:01",
+                                              "track07.flac is damaged at 0:02"}));
+    EXPECT_EQ(drive.notice(), nullptr);
 }
 
 TEST_F(DigitalBackend, PlayOrStopAfterAReadErrorTriesTheDiscAgain)

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "drive/digital/cue_sheet.h"
 #include "drive/digital/image_source.h"
 #include "image_test_support.h"
 
@@ -7,8 +8,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 using namespace imagetest;
@@ -184,15 +187,41 @@ const std::vector<GoodSheet> &good_sheets()
          450,
          "AA",
          {{0, 0, 300}}},
+        // An Enhanced CD: the data track starts 11400 frames after the audio.
         {"data track after the audio is listed and reads as silence",
          {{"disc.bin", RAW_LE, 300}},
          "FILE disc.bin BINARY\n"
          "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
          "  TRACK 02 MODE1/2352\n    INDEX 01 00:02:00\n",
-         {150, 300},
-         450,
+         {150, 11700},
+         11850,
          "AD",
-         {{0, 0, 150}, {-1, 0, 150}}},
+         {{0, 0, 150}, {-1, 0, 11550}}},
+        {"data track of a ripper's own type with only INDEX 00, at the end of the audio",
+         {{"a.wav", WAV, 300}},
+         "FILE a.wav WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 MODEx/2xxx\n    INDEX 00 00:04:00\n",
+         {150, 11850},
+         11850,
+         "AD",
+         {{0, 0, 300}, {-1, 0, 11400}}},
+        {"data track whose file is not there",
+         {{"a.wav", WAV, 300}},
+         "FILE a.wav WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "FILE \"<Filename>.iso\" BINARY\n  TRACK 02 MODE1/2048\n    INDEX 01 00:00:00\n",
+         {150, 11850},
+         11850,
+         "AD",
+         {{0, 0, 300}, {-1, 0, 11400}}},
+        {"data track with its pregap in the file keeps 11400 frames after the audio",
+         {{"disc.bin", RAW_LE, 500}},
+         "FILE disc.bin BINARY\n"
+         "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 MODE1/2352\n    INDEX 00 00:02:00\n    INDEX 01 00:04:00\n",
+         {150, 11700},
+         11900,
+         "AD",
+         {{0, 0, 150}, {-1, 0, 11600}}},
         {"data track first, in its own file of 2048-byte sectors",
          {{"data.iso", RAW_LE, 50}, {"audio.wav", WAV, 100}},
          // 50 frames of 2352 bytes fill 57.4 sectors of 2048: 58 frames.
@@ -301,9 +330,15 @@ TEST_P(GoodSheets, GiveTheDrivesTableAndTheGeneratedSamples)
     bool has_audio = strchr(c.audio, 'A') != nullptr;
     EXPECT_EQ(source.load(toc, *text), has_audio ? DRIVE_STOPPED : DRIVE_NO_DISC);
     ASSERT_EQ(toc.count, static_cast<int32_t>(c.offsets.size()));
+    // The last audio track before the closing data tracks ends with the audio.
+    std::string kinds = c.audio;
+    size_t last_audio = kinds.find_last_of('A');
+    bool enhanced = last_audio != std::string::npos && last_audio + 1 < kinds.size();
     for (int32_t t = 0; t < toc.count; t++) {
         EXPECT_EQ(toc.track[t].offset, c.offsets[t]) << "track " << t + 1;
         uint32_t next = t + 1 < toc.count ? c.offsets[t + 1] : c.leadout;
+        if (enhanced && static_cast<size_t>(t) == last_audio)
+            next -= ENHANCED_CD_GAP_FRAMES;
         EXPECT_EQ(toc.track[t].length, next - c.offsets[t]) << "track " << t + 1;
         EXPECT_EQ(toc.track[t].audio, c.audio[t] == 'A') << "track " << t + 1;
     }
@@ -440,7 +475,11 @@ const std::vector<BadSheet> &bad_sheets()
          {"disc.cue:2: ", "unknown track type 'VIDEO'"}},
         {"unterminated quote", {}, "FILE \"disc.bin BINARY\n", {"disc.cue:1: ", "closing quote"}},
         {"no tracks at all", {}, "REM nothing here\n", {"disc.cue: ", "no TRACK lines"}},
-        {"not a sheet", {}, std::string("RIFF\0\0\0\0WAVE", 12), {"disc.cue: ", "not a CUE sheet"}},
+        {"not a sheet", {}, std::string("\x7f" "ELF\2\1\1\0\0\0\0\0", 12), {"disc.cue: ", "not a CUE sheet"}},
+        {"an audio file named as a sheet is played as one, or says why not",
+         {},
+         std::string("RIFF\0\0\0\0WAVE", 12),
+         {"disc.cue: cannot decode ", "disc.cue"}},
         {"sample rate other than 44100 Hz",
          {},
          "FILE \"fast.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
@@ -626,6 +665,113 @@ TEST(ImageSource, KeepsOneFileOpenWhateverTheImageHolds)
     }
     source.close();
     EXPECT_EQ(open_descriptors(), before);
+}
+
+} // namespace
+
+namespace
+{
+
+// Floating-point files play at a fixed scale, 1.0 being full scale, with
+// louder samples clipped: never scaled to the file's own peak, which would
+// also mean reading the whole file before the first sample.
+TEST(ImageSource, FloatSamplesKeepTheirLevelAndClip)
+{
+    struct Case {
+        float sample;
+        int16_t expected;
+    };
+    static const Case cases[] = {
+        {0.25f, 8192}, {-0.25f, -8192}, {0.0f, 0},         {1.0f, 32767},
+        {1.5f, 32767}, {-1.0f, -32768}, {-7.0f, -32768}, {0.5f / 32768, 0},
+    };
+    for (int format : {SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE}) {
+        TempDir dir;
+        std::vector<float> samples;
+        for (const Case &c : cases)
+            samples.insert(samples.end(), {c.sample, 0.0f});
+        samples.resize(SAMPLES_PER_FRAME * 2, 0.0f);
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | format;
+        SNDFILE *file = sf_open((dir.path / "f.wav").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        sf_writef_float(file, samples.data(), SAMPLES_PER_FRAME);
+        sf_close(file);
+        write_text(dir.path / "disc.cue", "FILE f.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+        const AudioSource &source = image_audio_source;
+        ASSERT_EQ(source.open((dir.path / "disc.cue").c_str()), 0) << source.error();
+        int16_t frame[SAMPLES_PER_FRAME * 2];
+        ASSERT_EQ(source.read(150, 1, frame), 1) << source.error();
+        for (size_t i = 0; i < std::size(cases); i++) {
+            SCOPED_TRACE(cases[i].sample);
+            EXPECT_EQ(frame[2 * i], cases[i].expected);
+            EXPECT_EQ(frame[2 * i + 1], 0);
+        }
+        source.close();
+    }
+}
+
+// A FLAC file with a damaged stretch reads as silence there and as itself
+// before and after it; the damage is told once, naming the file, and the
+// reads all succeed.
+TEST(ImageSource, DamagedStretchOfAFileIsSilenceAndReadingGoesOn)
+{
+    TempDir dir;
+    constexpr uint32_t FRAMES = 1500; // 20 s
+    std::string path = make_image(dir.path, {{"d.flac", FLAC, FRAMES}},
+                                  "FILE d.flac WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    fs::path flac = dir.path / "d.flac";
+    {
+        std::fstream f(flac, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(fs::file_size(flac) / 2));
+        std::string noise(8000, '\0');
+        for (size_t i = 0; i < noise.size(); i++)
+            noise[i] = static_cast<char>(i * 37 + 11);
+        f.write(noise.data(), static_cast<std::streamsize>(noise.size()));
+    }
+    const AudioSource &source = image_audio_source;
+    ASSERT_EQ(source.open(path.c_str()), 0) << source.error();
+    EXPECT_EQ(source.notice(), nullptr);
+    std::vector<int16_t> got = read_disc(source, 150 + FRAMES, 32);
+    std::vector<int16_t> expected = make_pcm(FRAMES, 0);
+    const char *notice = source.notice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_NE(std::string(notice).find(flac.string() + " is damaged at 0:"), std::string::npos)
+        << notice;
+    EXPECT_EQ(source.notice(), nullptr) << "told once";
+
+    // Frame by frame: each is the file's own or silence, the first and last
+    // seconds are the file's own, and the silence is one stretch.
+    const size_t frame_samples = SAMPLES_PER_FRAME * 2;
+    std::string kinds;
+    for (uint32_t i = 0; i < FRAMES; i++) {
+        auto at = got.begin() + static_cast<std::ptrdiff_t>((150 + i) * frame_samples);
+        auto own = expected.begin() + static_cast<std::ptrdiff_t>(i * frame_samples);
+        bool same = std::equal(at, at + static_cast<std::ptrdiff_t>(frame_samples), own);
+        bool silent = std::all_of(at, at + static_cast<std::ptrdiff_t>(frame_samples),
+                                  [](int16_t s) { return s == 0; });
+        // Or the file's own up to the damage, then silence.
+        auto differs = std::mismatch(at, at + static_cast<std::ptrdiff_t>(frame_samples), own).first;
+        bool cut = std::all_of(differs, at + static_cast<std::ptrdiff_t>(frame_samples),
+                               [](int16_t s) { return s == 0; });
+        kinds += same ? 'a' : silent ? '0' : cut ? 'c' : 'x';
+    }
+    EXPECT_EQ(kinds.find('x'), std::string::npos) << kinds;
+    size_t cut = kinds.find('c');
+    if (cut != std::string::npos) {
+        EXPECT_EQ(kinds.find('c', cut + 1), std::string::npos) << kinds;
+        EXPECT_EQ(kinds[cut + 1], '0') << kinds;
+        kinds[cut] = '0';
+    }
+    EXPECT_EQ(kinds.substr(0, 75), std::string(75, 'a'));
+    EXPECT_EQ(kinds.substr(FRAMES - 75), std::string(75, 'a'));
+    size_t first = kinds.find('0');
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(kinds.find('a', first), kinds.find_last_of('0') + 1) << kinds;
+    EXPECT_LT(kinds.find_last_of('0') - first, 300u) << "a stretch, not the rest of the file";
+    source.close();
 }
 
 } // namespace

@@ -74,10 +74,21 @@ void check_layout()
     const Toc &toc = layout.toc;
     if (toc.count != sheet.track_count)
         fail("a table of another track count");
-    for (int32_t t = 0; t < toc.count; t++)
-        if (toc.track[t + 1].offset < toc.track[t].offset ||
-            toc.track[t].length != toc.track[t + 1].offset - toc.track[t].offset)
+    // The last audio track before the data tracks that end a disc ends with
+    // the audio, an Enhanced CD's gap or more before the data.
+    int32_t last_audio = toc.count - 1;
+    while (last_audio >= 0 && !toc.track[last_audio].audio)
+        last_audio--;
+    bool enhanced = last_audio >= 0 && last_audio < toc.count - 1;
+    for (int32_t t = 0; t < toc.count; t++) {
+        uint32_t span = toc.track[t + 1].offset - toc.track[t].offset;
+        if (toc.track[t + 1].offset < toc.track[t].offset)
             fail("a table out of disc order");
+        if (enhanced && t == last_audio
+                ? toc.track[t].length > span || span - toc.track[t].length < ENHANCED_CD_GAP_FRAMES
+                : toc.track[t].length != span)
+            fail("a track's length that is not its span");
+    }
     if (layout.segment_count > 0 && toc.track[toc.count].offset != disc)
         fail("a lead-out where the runs do not end");
 }
