@@ -15,5 +15,7 @@ packages=(
   mandoc                         # the manual pages' lint
   dpkg-dev lintian               # the Debian package: its dependencies and its lint
   shellcheck                     # the scripts' lint
+  pulseaudio pulseaudio-utils    # the bench's real-time sink and its recorder
+  flac cmus mpv                  # the bench's disc and the peers it measures mivo against
 )
 install_missing "${packages[@]}"
