@@ -86,4 +86,5 @@ static void sdl_close()
 // What went wrong at the last open.
 static const char *sdl_error() { return output.error_text; }
 
-const AudioOutput sdl_audio_output = {sdl_open, sdl_close, sdl_error};
+// SDL fills one buffer while the one before plays.
+const AudioOutput sdl_audio_output = {sdl_open, sdl_close, sdl_error, 2 * OUTPUT_BUFFER_SAMPLES};

@@ -23,6 +23,10 @@ struct AudioOutput {
     // Stops pulling and closes the device; fill is not called afterwards.
     void (*close)();
     const char *(*error)();
+    // Samples between the one fill hands over and the one being heard as it
+    // is called: what the device buffers. 0 takes the last sample handed
+    // over as the one heard (a test pulling buffers itself).
+    int latency_samples;
 };
 
 // The sound card through SDL 1.2's audio interface.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 CallbackState callback;
 
@@ -15,7 +16,42 @@ void reset_callback()
     callback.finished_generation.store(0);
     callback.failed_generation.store(0);
     callback.underruns.store(0);
+    callback.fill_version.store(0);
+    callback.fill_played.store(0);
+    callback.fill_ns.store(0);
     callback.entry_offset = 0;
+}
+
+bool heard_sample(uint32_t gen, int64_t now, int latency, uint32_t &sample)
+{
+    uint64_t played = 0;
+    int64_t at = 0;
+    // The callback writes the pair in a few stores; a read that meets one
+    // under way tries again, and after a few tries takes the last sample
+    // handed over as the one heard.
+    bool whole = false;
+    for (int tries = 0; tries < 8 && !whole; tries++) {
+        uint32_t before = callback.fill_version.load(std::memory_order_acquire);
+        played = callback.fill_played.load(std::memory_order_relaxed);
+        at = callback.fill_ns.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        whole =
+            (before & 1) == 0 && callback.fill_version.load(std::memory_order_relaxed) == before;
+    }
+    uint64_t latest = callback.played.load(std::memory_order_acquire);
+    if ((latest >> 32) != gen)
+        return false;
+    sample = static_cast<uint32_t>(latest);
+    if (latency <= 0 || !whole || (played >> 32) != gen)
+        return true;
+    // The fill's last sample is heard latency samples after the fill began,
+    // and the device plays on at its rate from what it holds.
+    uint32_t handed = static_cast<uint32_t>(played);
+    int64_t since = std::max<int64_t>(now - at, 0);
+    int64_t ahead = std::min<int64_t>(since * OUTPUT_RATE / 1'000'000'000, latency);
+    int64_t heard = int64_t{handed} - latency + ahead;
+    sample = static_cast<uint32_t>(std::clamp<int64_t>(heard, 0, sample));
+    return true;
 }
 
 // Scales one sample: 255 is unity, so full volume passes samples unchanged.
@@ -47,6 +83,7 @@ void fill_audio(uint8_t *stream, int len)
     auto &frames = reader.frames;
     uint8_t *out = stream;
     int left = len & ~3;
+    int64_t began = monotonic_ns();
     // paused is read before the generation: the main loop stores a new
     // generation before it clears paused, so unpaused audio is never stale.
     bool is_paused = main_loop.paused.load(std::memory_order_acquire);
@@ -98,9 +135,21 @@ void fill_audio(uint8_t *stream, int len)
             callback.entry_offset = 0;
         }
     }
+    if (out != stream) {
+        uint32_t v = callback.fill_version.load(std::memory_order_relaxed);
+        callback.fill_version.store(v + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        callback.fill_played.store(callback.played.load(std::memory_order_relaxed),
+                                   std::memory_order_relaxed);
+        callback.fill_ns.store(began, std::memory_order_relaxed);
+        callback.fill_version.store(v + 2, std::memory_order_release);
+    }
     memset(out, 0, static_cast<size_t>(len - (out - stream)));
     // Only a reader waiting for room is woken, and only once per nap: an idle
     // reader is left asleep while the ring stays empty.
+    // The fence pairs with the reader's between its hungry flag and its look
+    // at the ring: one of the two always sees the other.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
     if (frames.size() < RING_LOW_WATER && reader.hungry.load(std::memory_order_relaxed) &&
         reader.hungry.exchange(false, std::memory_order_acq_rel))
         sem_post(&reader.wake);

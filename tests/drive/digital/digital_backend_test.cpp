@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/digital_backend.h"
 
+#include "image_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -142,7 +144,11 @@ void fake_output_close()
     pulled_fill = nullptr;
 }
 const char *fake_output_error() { return "no sound card"; }
-const AudioOutput fake_output = {fake_output_open, fake_output_close, fake_output_error};
+const AudioOutput fake_output = {fake_output_open, fake_output_close, fake_output_error, 0};
+// The same with a device that holds two of the test's buffers, as SDL's does.
+constexpr int DEVICE_LATENCY = 2048;
+const AudioOutput buffered_output = {fake_output_open, fake_output_close, fake_output_error,
+                                     DEVICE_LATENCY};
 
 // A disc of the given track lengths, the first at frame 150.
 Toc make_toc(std::vector<uint32_t> lengths, std::vector<bool> audio = {})
@@ -178,6 +184,7 @@ class DigitalBackend : public ::testing::Test
     {
         source.stall = false;
         drive.close();
+        set_digital_idle_close(0);
         set_digital_source(nullptr);
         set_digital_output(nullptr);
     }
@@ -840,6 +847,107 @@ TEST_F(DigitalBackend, TheSoundCardStillWakesAReaderWaitingForRoom)
     std::vector<uint32_t> heard = play_until(DRIVE_STOPPED);
     EXPECT_EQ(heard.size(), 8000u * SAMPLES_PER_FRAME);
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(4));
+}
+
+// Refreshes, as the main loop's turns do, until the sound card was closed.
+bool refresh_until_closed(const DriveBackend &d, int closes)
+{
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (output_closes < closes && Clock::now() < deadline) {
+        DriveStatus status{};
+        d.refresh(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return output_closes >= closes;
+}
+
+// Stopped or paused for a while, the sound card is let go, so nothing wakes;
+// Play and Resume open it again and the audio goes on sample for sample.
+TEST_F(DigitalBackend, TheSoundCardClosesWhenIdleAndOpensAgainOnPlay)
+{
+    set_digital_idle_close(50'000'000);
+    open_disc({3000});
+    ASSERT_EQ(drive.play(0, 100, SPAN_TO_END), 0);
+    std::vector<uint32_t> before = collect(10 * SAMPLES_PER_FRAME);
+    ASSERT_FALSE(before.empty());
+    ASSERT_EQ(drive.pause(), 0);
+    EXPECT_EQ(refresh().state, DRIVE_PAUSED);
+    ASSERT_TRUE(refresh_until_closed(drive, 1));
+    EXPECT_EQ(pulled_fill, nullptr);
+    EXPECT_EQ(refresh().state, DRIVE_PAUSED);
+
+    // A sound card that cannot open again leaves the pause as it was.
+    output_open_result = -1;
+    EXPECT_EQ(drive.resume(), -1);
+    EXPECT_STREQ(drive.error(), "no sound card");
+    EXPECT_EQ(refresh().state, DRIVE_PAUSED);
+    output_open_result = 0;
+
+    ASSERT_EQ(drive.resume(), 0);
+    ASSERT_NE(pulled_fill, nullptr);
+    std::vector<uint32_t> after = collect(10 * SAMPLES_PER_FRAME);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.front(), before.back() + 1);
+    EXPECT_TRUE(runs_on(after, before.back() + 1));
+
+    // Stopped, the same; Play opens it again.
+    ASSERT_EQ(drive.stop(), 0);
+    ASSERT_TRUE(refresh_until_closed(drive, 2));
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    ASSERT_NE(pulled_fill, nullptr);
+    std::vector<uint32_t> again = collect(SAMPLES_PER_FRAME);
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again.front(), (LEAD_IN_FRAMES)*SAMPLES_PER_FRAME);
+    EXPECT_EQ(refresh().state, DRIVE_PLAYING);
+}
+
+// The clock shows what is heard: the samples the device still holds are not
+// counted yet, and the main loop is woken when the next second is heard
+// rather than at its next turn.
+TEST_F(DigitalBackend, TheClockFollowsTheSoundTheDeviceHolds)
+{
+    set_digital_output(&buffered_output);
+    open_disc({3000});
+    int fd = drive.news_fd();
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    // Just past the first second handed over, the one heard still short of it.
+    const auto handed = static_cast<int32_t>(collect(OUTPUT_RATE + 1).size());
+    auto pulled = Clock::now();
+    DriveStatus status = refresh();
+    EXPECT_GE(status.frame, (handed - DEVICE_LATENCY) / SAMPLES_PER_FRAME);
+    EXPECT_LT(status.frame, 75) << "the second shown before it is heard";
+    ASSERT_TRUE(readable_within(fd, 2000)) << "no wake when the second is heard";
+    EXPECT_GE(Clock::now() - pulled, std::chrono::milliseconds(20)) << "woken before the second";
+    EXPECT_GE(refresh().frame, 75);
+    // With nothing more handed over, the device plays out what it holds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(refresh().frame, handed / SAMPLES_PER_FRAME);
+}
+
+// A disc image never changes, so its idle reader sleeps until woken: a
+// stopped player costs no wake at all.
+TEST_F(DigitalBackend, AnIdleImageReaderNeverWakes)
+{
+    imagetest::TempDir dir;
+    imagetest::write_raw(dir.path / "disc.bin", imagetest::make_pcm(300, 1), false);
+    imagetest::write_text(dir.path / "disc.cue",
+                          "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    set_digital_source(nullptr);
+    std::string sheet = (dir.path / "disc.cue").string();
+    DriveTarget target{TARGET_IMAGE, 0, ""};
+    snprintf(target.path, sizeof target.path, "%s", sheet.c_str());
+    ASSERT_EQ(drive.open(target), 0) << drive.error();
+    ASSERT_EQ(refresh().state, DRIVE_STOPPED);
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    play_until(DRIVE_STOPPED);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    uint64_t before = digital_reader_wakes();
+    // Longer than two of a drive's looks at its disc.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(digital_reader_wakes(), before);
+    // Woken, it still answers at once.
+    ASSERT_EQ(drive.play(0, 0, SPAN_ONE_TRACK), 0);
+    EXPECT_FALSE(collect(SAMPLES_PER_FRAME).empty());
 }
 
 } // namespace
