@@ -39,14 +39,14 @@ for sdl in classic sdl12-compat; do
   echo "-- $sdl"
   lib=
   [ "$sdl" = classic ] || lib=$(find_sdl12_compat_dir)
-  LD_LIBRARY_PATH=$lib SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/$sdl.raw" SDL_DISKAUDIODELAY=23 \
+  LD_LIBRARY_PATH=$lib SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/$sdl.raw" SDL_DISKAUDIODELAY=46 \
     "$build/tests/mivo_digital_bench" "$sheet" 2>/dev/null
 done
 /usr/bin/python3 "$root/tests/e2e/digital_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"
 echo "== a drive read through libcdio and paranoia (BIN/CUE image, SDL's disk driver)"
 mkdir -p "$images/cdio"
-SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=23 \
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=46 \
   "$build/tests/mivo_cdio_bench" "$images/cdio" 2>/dev/null
 echo "-- the real mivo while the drive's reads stall"
 /usr/bin/python3 "$root/tests/e2e/cdio_stall_bench.py" --mivo "$build/mivo" \
