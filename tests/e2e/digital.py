@@ -7,7 +7,10 @@ compared with the source for the whole disc and after every key that moves
 the position. The same scenarios run on classic SDL 1.2 and on sdl12-compat.
 """
 
+import array
+import math
 import os
+import sys
 import time
 
 import pcm_image
@@ -217,6 +220,45 @@ class DigitalPlayback:
         self.assertEqual(self.played(m)[0], heard)
         self.assertEqual(len(heard), 1)
         self.assertEqual(heard[0][0], WHOLE[0])
+        self.quit_cleanly(m)
+
+    def test_volume_keys_follow_a_cubic_curve_in_measured_loudness(self):
+        # A loud square wave, so that even low levels keep their precision.
+        folder = os.path.join(self.scratch, "loud")
+        os.makedirs(folder)
+        wave = array.array("h", ([20000] * 100 + [-20000] * 100) * (1500 * FS // 100))
+        if sys.byteorder != "little":
+            wave.byteswap()
+        with open(os.path.join(folder, "loud.bin"), "wb") as f:
+            f.write(wave.tobytes())
+        sheet = os.path.join(folder, "loud.cue")
+        with open(sheet, "w") as f:
+            f.write('FILE "loud.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n')
+        m = self.start(drive=self.DRIVE, args=[sheet], control=[])
+        wait_status(m, "Stopped", 10)
+        m.send("p")
+        second = 44100 * 4
+
+        def written():
+            return os.path.getsize(m.audio_path) if os.path.exists(m.audio_path) else 0
+
+        m.wait_for(lambda m: written() > second // 2, 10, "audio")
+        presses = 0
+        # Presses of "/" (5 levels each) and the loudness they leave, in dB.
+        for total, db in ((1, -0.52), (10, -5.69), (40, -40.0), (51, None)):
+            m.send("/" * (total - presses))
+            presses = total
+            m.wait_keys_read()
+            size = written()
+            m.wait_for(lambda m: written() > size + second // 2, 10, "audio after the keys")
+            with open(m.audio_path, "rb") as f:
+                f.seek(written() // 4 * 4 - second // 5)
+                tail = array.array("h", f.read(second // 5))
+            rms = math.sqrt(sum(v * v for v in tail) / len(tail))
+            if db is None:
+                self.assertEqual(rms, 0.0, "the lowest level is silence")
+            else:
+                self.assertAlmostEqual(20 * math.log10(rms / 20000), db, delta=0.1)
         self.quit_cleanly(m)
 
     def test_bad_images_print_one_line_and_exit_1(self):

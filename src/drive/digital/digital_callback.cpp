@@ -54,18 +54,34 @@ bool heard_sample(uint32_t gen, int64_t now, int latency, uint32_t &sample)
     return true;
 }
 
-// Scales one sample: 255 is unity, so full volume passes samples unchanged.
-static int16_t scaled(int16_t sample, uint32_t level)
+// The gain of each volume level in 1/65536ths: (level / 255) cubed, as
+// desktop mixers scale, so that every step is heard about alike (a step of 5
+// near the top is some 0.5 dB, near the bottom several dB) and 0 is silence.
+// 255 is unity, so full volume passes samples unchanged.
+struct GainTable {
+    int32_t gain[256];
+    constexpr GainTable() : gain()
+    {
+        constexpr int64_t full = int64_t{255} * 255 * 255;
+        for (int64_t level = 0; level < 256; level++)
+            gain[level] = static_cast<int32_t>((level * level * level * 65536 + full / 2) / full);
+    }
+};
+constexpr GainTable gains;
+static_assert(gains.gain[255] == 65536 && gains.gain[0] == 0);
+
+// Scales one sample by a gain in 1/65536ths.
+static int16_t scaled(int16_t sample, int32_t gain)
 {
-    return static_cast<int16_t>(static_cast<int32_t>(sample) * static_cast<int32_t>(level) / 255);
+    return static_cast<int16_t>(static_cast<int32_t>(sample) * gain / 65536);
 }
 
 // Copies n bytes (whole stereo samples) of PCM at the current volume.
 static void copy_at_volume(uint8_t *out, const uint8_t *in, int n, uint32_t levels)
 {
-    uint32_t left = levels & 0xff;
-    uint32_t right = (levels >> 8) & 0xff;
-    if (left == 255 && right == 255) {
+    int32_t left = gains.gain[levels & 0xff];
+    int32_t right = gains.gain[(levels >> 8) & 0xff];
+    if (left == 65536 && right == 65536) {
         memcpy(out, in, static_cast<size_t>(n));
         return;
     }

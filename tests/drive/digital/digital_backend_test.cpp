@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -415,7 +416,7 @@ TEST_F(DigitalBackend, SoftwareVolumeScalesBothChannelsAndPassesFullVolumeUnchan
     EXPECT_EQ(v.channel[0], 51);
     ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
     // The right channel is untouched and says where each sample is; the left
-    // is a fifth of the frame number the pattern put there.
+    // is the pattern's frame number at a fifth of full volume: (1/5)^3.
     uint32_t checked = 0;
     auto deadline = Clock::now() + std::chrono::seconds(5);
     while (checked < 20000 && Clock::now() < deadline) {
@@ -426,7 +427,7 @@ TEST_F(DigitalBackend, SoftwareVolumeScalesBothChannelsAndPassesFullVolumeUnchan
             uint32_t sample = 150 * SAMPLES_PER_FRAME + checked;
             ASSERT_EQ(buffer[i + 1], pattern_right(sample / SAMPLES_PER_FRAME,
                                                    static_cast<int>(sample % SAMPLES_PER_FRAME)));
-            ASSERT_EQ(buffer[i], pattern_left(sample / SAMPLES_PER_FRAME) * 51 / 255);
+            ASSERT_NEAR(buffer[i], pattern_left(sample / SAMPLES_PER_FRAME) / 125.0, 1.0);
             checked++;
         }
     }
@@ -436,6 +437,64 @@ TEST_F(DigitalBackend, SoftwareVolumeScalesBothChannelsAndPassesFullVolumeUnchan
     for (int16_t s : pull())
         ASSERT_EQ(s, 0);
     EXPECT_EQ(refresh().state, DRIVE_PLAYING);
+}
+
+// The level maps to gain on a cubic curve: each step is heard alike, and the
+// bottom of the scale is silence, not a whisper.
+TEST_F(DigitalBackend, VolumeLevelsFollowACubicCurveInMeasuredLoudness)
+{
+    struct LevelCase {
+        uint8_t level;
+        double db;        // expected loudness against full volume
+        double tolerance; // low levels lose precision to 16-bit samples
+    };
+    const LevelCase cases[] = {
+        {250, -0.52, 0.05}, {204, -5.81, 0.05}, {128, -17.96, 0.05},
+        {64, -36.01, 0.1},  {16, -72.1, 1.5},
+    };
+    // The RMS of the left channel over a few whole buffers of audio; buffers
+    // the reader left partly silent are skipped.
+    auto left_rms = [this] {
+        double sum = 0;
+        size_t count = 0;
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        for (int whole = 0; whole < 4 && Clock::now() < deadline;) {
+            std::vector<int16_t> buffer = pull();
+            bool audible = true;
+            for (size_t i = 1; i < buffer.size(); i += 2)
+                audible = audible && buffer[i] != 0;
+            if (!audible)
+                continue;
+            for (size_t i = 0; i < buffer.size(); i += 2)
+                sum += double(buffer[i]) * buffer[i];
+            count += buffer.size() / 2;
+            whole++;
+        }
+        return count ? std::sqrt(sum / double(count)) : 0.0;
+    };
+    // Frames near 31150 carry loud left samples (the pattern is 1 + frame %
+    // 32000) that change little from one measure to the next; the right
+    // channel stays at full volume and tells audio from silence.
+    open_disc({3000, 32000});
+    ASSERT_EQ(drive.play(1, 28000, SPAN_TO_END), 0);
+    for (const LevelCase &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.level));
+        Volume full = {{255, 255, 255, 255}};
+        ASSERT_EQ(drive.set_volume(full), 0);
+        pull(); // a buffer the callback may have begun at the old level
+        double reference = left_rms();
+        ASSERT_GT(reference, 30000.0);
+        Volume v = {{c.level, 255, 255, 255}};
+        ASSERT_EQ(drive.set_volume(v), 0);
+        pull();
+        double db = 20 * std::log10(left_rms() / reference);
+        EXPECT_NEAR(db, c.db, c.tolerance);
+    }
+    Volume mute = {{0, 0, 255, 255}};
+    ASSERT_EQ(drive.set_volume(mute), 0);
+    pull();
+    for (int16_t s : pull())
+        ASSERT_EQ(s, 0);
 }
 
 TEST_F(DigitalBackend, EveryCommandReturnsAtOnceWhileTheSourceStalls)
