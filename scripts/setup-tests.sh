@@ -11,10 +11,11 @@ here=$(dirname "$0")
 packages=(
   libgtest-dev                   # the unit tests
   python3 python3-pyte           # the end-to-end tests read the screen through pyte
-  clang libclang-rt-14-dev       # the database loader's libFuzzer target
+  clang libclang-rt-14-dev       # the parsers' libFuzzer targets
   mandoc                         # the manual pages' lint
   dpkg-dev lintian               # the Debian package: its dependencies and its lint
   shellcheck                     # the scripts' lint
+  ninja-build                    # the build with Ninja the suite checks
   pulseaudio pulseaudio-utils    # the bench's real-time sink and its recorder
   flac cmus mpv                  # the bench's disc and the peers it measures mivo against
 )

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/command_line.h"
 
+#include "app/commands.h"
 #include "mivo_version.h"
 
 #include <cctype>
@@ -49,6 +50,37 @@ CommandLine parse_command_line(int argc, char **argv)
     return line;
 }
 
+// The commands of one screen in brief, from the command table: "Keys: P start
+// playing, U Space pause or resume, ...", wrapped to 76 columns.
+static void print_keys(FILE *out, CommandPlace place, const char *heading)
+{
+    constexpr int WIDTH = 76;
+    int used = fprintf(out, "%s", heading);
+    bool first = true;
+    for (int i = 0; i < player_command_count(); i++) {
+        const Command &c = player_commands()[i];
+        if (c.place != place || c.keys[0] == 0)
+            continue;
+        char entry[128];
+        int n = snprintf(entry, sizeof entry, "%s %c%s", c.key_names,
+                         tolower(static_cast<unsigned char>(c.help[0])), c.help + 1);
+        if (n < 0)
+            continue;
+        if (!first)
+            used += fprintf(out, ",");
+        if (used + 1 + n > WIDTH) {
+            fputc('\n', out);
+            used = 0;
+        } else {
+            fputc(' ', out);
+            used++;
+        }
+        used += fprintf(out, "%s", entry);
+        first = false;
+    }
+    fputs(".\n", out);
+}
+
 void print_usage(FILE *out)
 {
     fputs("Usage: mivo [OPTION]... [DISC]\n"
@@ -63,13 +95,11 @@ void print_usage(FILE *out)
           "  -h, --help       show this help and exit\n"
           "  -V, --version    show the version and exit\n"
           "      --no-lookup  look up no disc titles online unless asked to\n"
-          "\n"
-          "Keys: P play, U or Space pause/resume, S stop, E eject, + and - next and\n"
-          "previous track, G go to a track, ] and [ skip 4 s ahead and back,\n"
-          "M play mode, * and / volume, T edit the titles, ? all keys, Q quit.\n"
-          "\n"
-          "Titles are kept per disc in ~/.kel; see mivo(1).\n",
+          "\n",
           out);
+    print_keys(out, PLACE_PLAYER, "Keys:");
+    print_keys(out, PLACE_EDITOR, "In the title editor:");
+    fputs("\nTitles are kept per disc in ~/.kel; see mivo(1).\n", out);
 }
 
 int answer_command_line(const CommandLine &line, FILE *out, FILE *err)

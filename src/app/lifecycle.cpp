@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/command_line.h"
+#include "app/commands.h"
 #include "app/disc_titles.h"
 #include "app/drive_target.h"
 #include "app/library_messages.h"
@@ -48,6 +49,7 @@ int parse_drive_number(int argc, char **argv)
 
 void start_up(int argc, char **argv)
 {
+    use_player_commands();
     signal(SIGTERM, handle_quit_signal);
     signal(SIGINT, handle_quit_signal);
     // A terminal that hangs up ends mivo the same orderly way, so unsaved texts

@@ -45,6 +45,9 @@ static void set_error(const char *verb, uint64_t id, const char *reason)
                  reason);
 }
 
+namespace
+{
+
 // Where one line is in its reading: its first bytes, which tell the keyword,
 // then an index after "TTITLE" or "EXTT", then the value, or a line to skip.
 enum class LinePhase { HEAD, INDEX, VALUE, SKIP };
@@ -68,6 +71,8 @@ struct LineReader {
     bool escape;
     bool carriage_return; // a CR waiting to see whether a newline follows
 };
+
+} // namespace
 
 // The white space strtoul skips before a number, in the C locale.
 static bool is_strtoul_space(char c)
@@ -407,18 +412,50 @@ static bool write_field_start(TextBuffer &out, const char *keyword, int32_t inde
     return put_format(out, "%s%d=", keyword, index);
 }
 
+// The bytes of the UTF-8 character text starts with: 2 to 4 for a lead byte
+// followed by its continuation bytes, 1 for anything else (ASCII, or a byte
+// of text that is not UTF-8, which is written as it stands).
+static int character_length(const char *text)
+{
+    unsigned char lead = static_cast<unsigned char>(text[0]);
+    int n = (lead & 0xe0) == 0xc0 ? 2 : (lead & 0xf0) == 0xe0 ? 3 : (lead & 0xf8) == 0xf0 ? 4 : 1;
+    for (int i = 1; i < n; i++)
+        if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80)
+            return 1;
+    return n;
+}
+
+// True when the multi-byte character at text would pass the longest line
+// after count characters, and so starts the next line.
+static bool breaks_before(const char *text, int count)
+{
+    int character = character_length(text);
+    return character > 1 && count > 0 && count + character > WRAP_AFTER + 2;
+}
+
 // Breaks after 61 or 62 escaped characters so that no escape straddles two
-// lines and no line is longer than 72 characters. A CR is escaped only where
-// it would end a line, so files without such CRs are written as they always
-// were.
+// lines and no line is longer than 72 characters, and never inside a UTF-8
+// character, so that each line is text on its own: a character that would
+// pass 62 goes to the next line whole. A CR is escaped only where it would
+// end a line, so files without such CRs are written as they always were.
 int write_field(TextBuffer &out, const char *keyword, int32_t index, const char *text)
 {
     if (!write_field_start(out, keyword, index))
         return -1;
     int count = 0;
     for (const char *p = text; *p != '\0'; p++) {
+        int character = character_length(p);
+        if (breaks_before(p, count)) {
+            if (!put_text(out, "\n", 1) || !write_field_start(out, keyword, index))
+                return -1;
+            count = 0;
+        }
         bool written;
-        if (*p == '\t') {
+        if (character > 1) {
+            written = put_text(out, p, static_cast<size_t>(character));
+            count += character;
+            p += character - 1;
+        } else if (*p == '\t') {
             written = put_text(out, "\\t", 2);
             count += 2;
         } else if (*p == '\n') {
@@ -427,7 +464,8 @@ int write_field(TextBuffer &out, const char *keyword, int32_t index, const char 
         } else if (*p == '\\') {
             written = put_text(out, "\\\\", 2);
             count += 2;
-        } else if (*p == '\r' && (p[1] == '\0' || count + 1 > WRAP_AFTER)) {
+        } else if (*p == '\r' &&
+                   (p[1] == '\0' || count + 1 > WRAP_AFTER || breaks_before(p + 1, count + 1))) {
             // A bare CR before the newline would read as part of the line end.
             written = put_text(out, "\\\r", 2);
             count += 2;

@@ -3,6 +3,7 @@
 
 #include "database/database.h"
 #include "database/disc_id.h"
+#include "ui/command.h"
 #include "ui/draw.h"
 #include "ui/message_line.h"
 #include "ui/prompt.h"
@@ -56,7 +57,8 @@ static void put_help_item(int row, int col, const char *label, const char *text)
     wattron(stdscr, A_BOLD | COLOR_PAIR(3));
     put_text(row, col, label);
     wattroff(stdscr, A_BOLD | COLOR_PAIR(3));
-    put_text(row, col + 3, text);
+    put_text(row, col + 3, " ");
+    put_text(row, col + 4, text);
 }
 
 // Prints a title in exactly width cells from (row, col): cut to width bytes,
@@ -115,6 +117,32 @@ static void keep_selection_visible(int track_count)
     editor_cursor_row = selected - scroll;
 }
 
+// The editor's commands in the help area: those with a place in every layout
+// there, then the others in further columns as far as the width has room.
+static void draw_editor_hints()
+{
+    const Rect &h = editor_help_rect;
+    constexpr int COLUMN = 25;
+    int extra = 0;
+    for (int i = 0; i < command_count(); i++) {
+        const Command &c = commands()[i];
+        if (c.place != PLACE_EDITOR || c.hint_key == 0)
+            continue;
+        int row = c.hint_row;
+        int col = c.hint_column;
+        if (row == 0) {
+            // Two rows a column, from the third column on.
+            col = (2 + extra / 2) * COLUMN;
+            row = 1 + extra % 2;
+            extra++;
+            if (col + 4 + static_cast<int>(strlen(c.hint)) > h.width)
+                continue;
+        }
+        const char label[] = {'[', c.hint_key, ']', '\0'};
+        put_help_item(h.top + row, h.left + col, label, c.hint);
+    }
+}
+
 // Erases the screen and draws the whole editor from the current size.
 static void draw_track_editor(const DiscDatabase &db, int track_count)
 {
@@ -139,11 +167,7 @@ static void draw_track_editor(const DiscDatabase &db, int track_count)
               editor_title_rect.width);
     wattroff(stdscr, A_BOLD | COLOR_PAIR(7));
 
-    const Rect &h = editor_help_rect;
-    put_help_item(h.top + 1, h.left, "[E]", " - Edit track name");
-    put_help_item(h.top + 1, h.left + 25, "[T]", " - Change disc title");
-    put_help_item(h.top + 2, h.left, "[Q]", " - Exit to player");
-    put_help_item(h.top + 2, h.left + 25, "[C]", " - Clear all tracks");
+    draw_editor_hints();
 
     for (int i = 0; i < editor_list_rect.height && editor_scroll_offset + i < track_count; i++) {
         int track = editor_scroll_offset + i;
@@ -203,15 +227,98 @@ static void move_selection_up()
 
 void (*editor_lookup)();
 
+// The open editor's disc and the drive's status as the player last saw it.
+static struct {
+    DiscDatabase *db;
+    const DriveStatus *drive;
+    bool open;
+} session;
+
+static int session_track_count() { return editor_track_count(*session.drive); }
+
+void editor_edit_track_title(int64_t)
+{
+    if (!session.open)
+        return;
+    int selected = editor_scroll_offset + editor_cursor_row;
+    if (selected >= 0 && selected < MAX_DB_TRACKS)
+        edit_title(*session.db, session.db->entries[selected].title, "Track name");
+}
+
+void editor_edit_disc_title(int64_t)
+{
+    if (session.open)
+        edit_title(*session.db, session.db->entries[DISC_ENTRY].title, "Artist / Album");
+}
+
+void editor_clear_titles(int64_t)
+{
+    if (session.open)
+        reset_track_titles(*session.db, session_track_count());
+}
+
+void editor_move_down(int64_t)
+{
+    if (session.open)
+        move_selection_down(session_track_count());
+}
+
+void editor_move_up(int64_t)
+{
+    if (session.open)
+        move_selection_up();
+}
+
+void editor_look_up(int64_t)
+{
+    if (session.open && editor_lookup != nullptr)
+        editor_lookup();
+}
+
+// Leaving always saves.
+void editor_leave(int64_t)
+{
+    if (!session.open)
+        return;
+    if (save_database(*session.db, session.drive->toc) != 0)
+        show_message("Titles not saved: %s", database_error());
+    curs_set(1);
+    session.open = false;
+}
+
+bool track_editor_open() { return session.open; }
+
+void open_track_editor(DiscDatabase &db, const DriveStatus &drive)
+{
+    session.db = &db;
+    session.drive = &drive;
+    session.open = true;
+    curs_set(0);
+}
+
+void draw_track_editor_screen()
+{
+    if (session.open)
+        draw_track_editor(*session.db, session_track_count());
+}
+
+void track_editor_key(int key)
+{
+    const Command *command = command_for_key(PLACE_EDITOR, key);
+    if (command != nullptr)
+        command->run(0);
+    else
+        wrefresh(stdscr);
+}
+
 // Redraws and obeys one key per turn until the user leaves; leaving always saves.
 void run_track_editor(DiscDatabase &db, const DriveStatus &drive)
 {
     // The caller's idle input mode (half-delay) bounds each key wait, so the
     // screen is redrawn about twice a second while no key comes.
-    curs_set(0);
-    for (;;) {
-        int track_count = editor_track_count(drive);
-        draw_track_editor(db, track_count);
+    open_track_editor(db, drive);
+    while (session.open) {
+        draw_track_editor_screen();
         int key = read_key(5);
         // Nobody can type any more: leave, so the texts are saved and the
         // player can end.
@@ -222,48 +329,9 @@ void run_track_editor(DiscDatabase &db, const DriveStatus &drive)
             key = 'q';
         if (key != ERR && key != KEY_RESIZE)
             clear_message();
-        switch (key) {
-        case 10:
-        case 'E':
-        case 'e':
-        case KEY_ENTER: {
-            int selected = editor_scroll_offset + editor_cursor_row;
-            if (selected >= 0 && selected < MAX_DB_TRACKS)
-                edit_title(db, db.entries[selected].title, "Track name");
-            break;
-        }
-        case 'T':
-        case 't':
-            edit_title(db, db.entries[DISC_ENTRY].title, "Artist / Album");
-            break;
-        case 'C':
-        case 'c':
-            reset_track_titles(db, track_count);
-            break;
-        case 'D':
-        case 'd':
-        case KEY_DOWN:
-            move_selection_down(track_count);
-            break;
-        case 'U':
-        case 'u':
-        case KEY_UP:
-            move_selection_up();
-            break;
-        case 'L':
-        case 'l':
-            if (editor_lookup != nullptr)
-                editor_lookup();
-            break;
-        case 'Q':
-        case 'q':
-            if (save_database(db, drive.toc) != 0)
-                show_message("Titles not saved: %s", database_error());
-            curs_set(1);
-            return;
-        default:
+        if (key == ERR)
             wrefresh(stdscr);
-            break;
-        }
+        else
+            track_editor_key(key);
     }
 }

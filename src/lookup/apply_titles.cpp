@@ -11,7 +11,13 @@ bool apply_candidate(const Candidate &c, int32_t disc_tracks, DiscDatabase &db)
     if (c.track_count > disc_tracks || disc_tracks > MAX_DB_TRACKS || c.track_count < 0)
         return false;
     char text[2 * LOOKUP_TEXT_SIZE + 32];
-    if (c.disc_total > 1)
+    // Without an artist the title stands alone: " / Title" would read back
+    // as an artist of nothing.
+    if (c.artist[0] == '\0' && c.disc_total > 1)
+        snprintf(text, sizeof text, "%s (disc %d)", c.title, c.disc_number);
+    else if (c.artist[0] == '\0')
+        snprintf(text, sizeof text, "%s", c.title);
+    else if (c.disc_total > 1)
         snprintf(text, sizeof text, "%s / %s (disc %d)", c.artist, c.title, c.disc_number);
     else
         snprintf(text, sizeof text, "%s / %s", c.artist, c.title);

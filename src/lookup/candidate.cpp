@@ -172,3 +172,51 @@ void latin1_to_utf8(char *out, size_t size, const char *text, size_t length)
     }
     out[used] = '\0';
 }
+
+// U+202A..U+202E and U+2066..U+2069: they reorder what follows them on a
+// terminal line, in the editor and in any viewer of the file.
+static bool bidi_control(const unsigned char *p, size_t n)
+{
+    if (n != 3 || p[0] != 0xe2)
+        return false;
+    return (p[1] == 0x80 && p[2] >= 0xaa && p[2] <= 0xae) ||
+           (p[1] == 0x81 && p[2] >= 0xa6 && p[2] <= 0xa9);
+}
+
+void clean_text(char *text)
+{
+    unsigned char *p = reinterpret_cast<unsigned char *>(text);
+    size_t length = strlen(text);
+    size_t out = 0;
+    size_t i = 0;
+    while (i < length) {
+        size_t n = utf8_sequence(p + i, length - i);
+        if (n == 0) {
+            p[out++] = '?';
+            i++;
+        } else if (n == 1 && (p[i] < 0x20 || p[i] == 0x7f)) {
+            p[out++] = ' ';
+            i++;
+        } else if (n == 2 && p[i] == 0xc2 && p[i + 1] < 0xa0) {
+            p[out++] = ' ';
+            i += 2;
+        } else if (bidi_control(p + i, n)) {
+            i += n;
+        } else {
+            memmove(p + out, p + i, n);
+            out += n;
+            i += n;
+        }
+    }
+    p[out] = '\0';
+}
+
+void clean_candidate(Candidate &c)
+{
+    char *texts[] = {c.artist, c.title, c.year,  c.country, c.format,
+                     c.label,  c.catalog, c.genre, c.release};
+    for (char *t : texts)
+        clean_text(t);
+    for (char(&t)[LOOKUP_TEXT_SIZE] : c.track)
+        clean_text(t);
+}

@@ -74,3 +74,11 @@ void copy_text(char *out, size_t size, const char *text, size_t length);
 
 // Converts ISO-8859-1 to UTF-8, cut at a character boundary to fit size.
 void latin1_to_utf8(char *out, size_t size, const char *text, size_t length);
+
+// Makes a text from outside safe to show and to store, in place: control
+// characters (C0, DEL, C1) become spaces, bidirectional embeddings, overrides
+// and isolates are dropped, and a byte that is not valid UTF-8 becomes '?'.
+void clean_text(char *text);
+
+// clean_text over every text of the candidate.
+void clean_candidate(Candidate &c);

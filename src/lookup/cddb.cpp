@@ -26,6 +26,21 @@ static bool append_escaped(char *out, size_t size, size_t &used, const char *tex
     return true;
 }
 
+int cddb_read_command(char *out, size_t size, const CddbMatch &match)
+{
+    int n = snprintf(out, size, "read+");
+    if (n < 0 || static_cast<size_t>(n) >= size)
+        return -1;
+    size_t used = static_cast<size_t>(n);
+    if (!append_escaped(out, size, used, match.category) || used + 1 >= size)
+        return -1;
+    out[used++] = '+';
+    out[used] = '\0';
+    if (!append_escaped(out, size, used, match.discid))
+        return -1;
+    return static_cast<int>(used);
+}
+
 int cddb_request_url(char *out, size_t size, const char *base, const char *command,
                      const char *email, const char *version)
 {
@@ -49,12 +64,17 @@ int cddb_request_url(char *out, size_t size, const char *base, const char *comma
     return static_cast<int>(used) + n;
 }
 
+namespace
+{
+
 // Walks a reply line by line, each ended by LF or CRLF; the last line may
-// lack its end.
+// lack its end. Unnamed, as the title-file loader has a reader of its own.
 struct LineReader {
     const char *p;
     const char *end;
 };
+
+} // namespace
 
 static bool next_line(LineReader &reader, const char *&line, size_t &length)
 {
@@ -84,8 +104,33 @@ static int read_status(LineReader &reader, const char *&line, size_t &length)
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
-// Splits "category discid title" into a match; false when a field is missing
-// or too long.
+// The categories of the CDDB protocol, the only words a server may name an
+// entry's category with.
+static bool known_category(const char *word, size_t length)
+{
+    static const char *const categories[] = {"blues", "classical", "country", "data",
+                                             "folk",  "jazz",      "misc",    "newage",
+                                             "reggae", "rock",     "soundtrack"};
+    for (const char *c : categories)
+        if (strlen(c) == length && memcmp(c, word, length) == 0)
+            return true;
+    return false;
+}
+
+static bool hex_id(const char *word, size_t length)
+{
+    if (length != 8)
+        return false;
+    for (size_t i = 0; i < length; i++) {
+        char c = word[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+// Splits "category discid title" into a match; false when a field is missing,
+// the category is not one of the protocol's or the id not 8 hex digits.
 static bool read_match(const char *line, size_t length, CddbMatch &match)
 {
     const char *end = line + length;
@@ -97,7 +142,7 @@ static bool read_match(const char *line, size_t length, CddbMatch &match)
         space2 = end;
     size_t category = static_cast<size_t>(space1 - line);
     size_t discid = static_cast<size_t>(space2 - space1 - 1);
-    if (category >= sizeof match.category || discid == 0 || discid >= sizeof match.discid)
+    if (!known_category(line, category) || !hex_id(space1 + 1, discid))
         return false;
     memcpy(match.category, line, category);
     match.category[category] = '\0';
@@ -109,6 +154,7 @@ static bool read_match(const char *line, size_t length, CddbMatch &match)
         copy_text(match.title, sizeof match.title, title, title_length);
     else
         latin1_to_utf8(match.title, sizeof match.title, title, title_length);
+    clean_text(match.title);
     return true;
 }
 
@@ -122,7 +168,8 @@ int parse_cddb_query(const char *body, size_t length, CddbMatch *matches, int ma
     if (code == REPLY_MALFORMED)
         return code;
     if (code == 200) {
-        if (max < 1 || !read_match(line + 4, line_length - 4, matches[0]))
+        // The length is checked before it is cut: a bare "200" has no match.
+        if (max < 1 || line_length < 4 || !read_match(line + 4, line_length - 4, matches[0]))
             return REPLY_MALFORMED;
         count = 1;
         return code;
@@ -133,11 +180,10 @@ int parse_cddb_query(const char *body, size_t length, CddbMatch *matches, int ma
     while (next_line(reader, line, line_length)) {
         if (line_length == 1 && line[0] == '.')
             return code;
-        if (count < max) {
-            if (!read_match(line, line_length, matches[count]))
-                return REPLY_MALFORMED;
+        // A line that does not read as a match is skipped; the others are
+        // still worth reading.
+        if (count < max && read_match(line, line_length, matches[count]))
             count++;
-        }
     }
     count = 0;
     return REPLY_MALFORMED;
@@ -238,5 +284,6 @@ int parse_cddb_read(const char *body, size_t length, int32_t disc_tracks, Candid
     split_disc_title(dtitle, c);
     c.track_count = tracks;
     snprintf(c.format, sizeof c.format, "gnudb %.20s", where.category);
+    clean_candidate(c);
     return code;
 }

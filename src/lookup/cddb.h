@@ -22,8 +22,14 @@ struct CddbMatch {
 int cddb_request_url(char *out, size_t size, const char *base, const char *command,
                      const char *email, const char *version);
 
+// "read+<category>+<discid>" for the match, each percent-encoded; the
+// length, or -1 when it did not fit.
+int cddb_read_command(char *out, size_t size, const CddbMatch &match);
+
 // Reads a query's answer: its status code (200, 202, 210, 211, or an error
-// code), the matches in the server's order, or REPLY_MALFORMED.
+// code) and the matches in the server's order, or REPLY_MALFORMED. A listed
+// line that is not a match (a category that is not one of the protocol's, an
+// id that is not 8 hex digits) is skipped; the match titles are cleaned.
 int parse_cddb_query(const char *body, size_t length, CddbMatch *matches, int max, int &count);
 
 // Reads a "cddb read" answer into c for a disc of disc_tracks tracks: 210 when

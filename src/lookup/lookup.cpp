@@ -179,10 +179,12 @@ static void finish_gathering()
     }
 }
 
+// The reason may quote a server: it is shown cleaned, like a found title.
 static void note_failure(const char *what)
 {
     lookup.failures++;
-    snprintf(lookup.failure, sizeof lookup.failure, "%s", what);
+    copy_text(lookup.failure, sizeof lookup.failure, what, strlen(what));
+    clean_text(lookup.failure);
 }
 
 // The longest CDDB command mivo sends: a query with every track's offset.
@@ -225,8 +227,12 @@ static void read_next_gnudb_entry()
         return;
     }
     const CddbMatch &m = lookup.matches[lookup.next_match];
-    char command[64];
-    snprintf(command, sizeof command, "read+%s+%s", m.category, m.discid);
+    char command[3 * (sizeof m.category + sizeof m.discid) + 8];
+    if (cddb_read_command(command, sizeof command, m) < 0) {
+        lookup.next_match++;
+        read_next_gnudb_entry();
+        return;
+    }
     ask_gnudb(command, STEP_GNUDB_READ);
 }
 
@@ -296,10 +302,9 @@ static void read_gnudb_query(HttpState result)
     if (code == REPLY_MALFORMED) {
         lookup.bad_replies++;
     } else if (code >= 400) {
-        char what[LOOKUP_MESSAGE_SIZE];
-        snprintf(what, sizeof what, "gnudb: %.100s", http_body());
-        // The server's own line, without its line end.
-        what[strcspn(what, "\r\n")] = '\0';
+        // The server's own line, without its line end, cut between characters.
+        char what[LOOKUP_MESSAGE_SIZE] = "gnudb: ";
+        copy_text(what + 7, 101, http_body(), strcspn(http_body(), "\r\n"));
         note_failure(what);
     }
     lookup.next_match = 0;

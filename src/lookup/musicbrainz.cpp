@@ -118,7 +118,7 @@ static void put_code_point(char *out, size_t size, size_t &used, uint32_t c)
 
 // Decodes the string at i into out, escapes undone and cut at a character
 // boundary; "" for anything but a string. A NUL is dropped, since the texts
-// are C strings; other control characters stay for the screen to show.
+// are C strings; other control characters are cleaned with the whole record.
 static void text(int i, char *out, size_t size)
 {
     out[0] = '\0';
@@ -347,6 +347,24 @@ static void read_tracks(int tracks, Candidate &c)
     }
 }
 
+// The artist every track of the array credits, or "" when they differ or
+// none is credited: what names a release that credits no artist itself.
+static void common_track_artist(int tracks, char *out, size_t size)
+{
+    char artist[LOOKUP_TEXT_SIZE];
+    out[0] = '\0';
+    int t = first_element(tracks);
+    for (int k = 0; t >= 0 && k < tokens[tracks].size; k++, t = skip(t)) {
+        artist_credit(member(t, "artist-credit"), artist, sizeof artist);
+        if (artist[0] == '\0' || (k > 0 && strcmp(artist, out) != 0)) {
+            out[0] = '\0';
+            return;
+        }
+        if (k == 0)
+            copy_text(out, size, artist, strlen(artist));
+    }
+}
+
 // One candidate from the release at r, if one of its media fits.
 static bool read_release(int r, int order, const LookupToc &toc, const char *disc_id,
                          CandidateList &list)
@@ -400,7 +418,12 @@ static bool read_release(int r, int order, const LookupToc &toc, const char *dis
     text(member(r, "id"), c.release, sizeof c.release);
     c.disc_number = static_cast<int32_t>(number(member(best, "position")));
     c.disc_total = tokens[media].size;
+    if (c.artist[0] == '\0')
+        artist_credit(member(best, "artist-credit"), c.artist, sizeof c.artist);
+    if (c.artist[0] == '\0')
+        common_track_artist(member(best, "tracks"), c.artist, sizeof c.artist);
     read_tracks(member(best, "tracks"), c);
+    clean_candidate(c);
     add_candidate(list, c);
     return true;
 }
@@ -426,6 +449,7 @@ static int read_stub(int root, const LookupToc &toc, CandidateList &list)
     read_tracks(tracks, c);
     c.disc_number = 1;
     c.disc_total = 1;
+    clean_candidate(c);
     return add_candidate(list, c) ? 1 : 0;
 }
 

@@ -4,6 +4,7 @@
 #include "database/disc_id.h"
 #include "drive/drive.h"
 #include "mivo_version.h"
+#include "ui/command.h"
 #include "ui/draw.h"
 #include "ui/key_help.h"
 #include "ui/play_mode.h"
@@ -175,63 +176,58 @@ static void draw_track_list(const DriveStatus &drive)
     }
 }
 
-struct KeyHint {
-    int row;
-    bool right;
-    char key;
-    attr_t attr;
-    const char *label;
-};
+// The rows of the panel whose hints are drawn whatever the box's height, as
+// the panel has always had them; hints further down need the room.
+static constexpr int ALWAYS_SHOWN_ROWS = 11;
+static constexpr int NOTE_ROW = 15;
 
 // One key hint in its own attribute and its label in normal ones.
-static void draw_key_hint(const KeyHint &hint)
+static void draw_key_hint(int row_offset, int column, char key, attr_t attr, const char *label)
 {
-    const int row = control_panel_rect.top + hint.row;
-    const int hint_col = control_panel_rect.left + (hint.right ? 26 : 1);
-    const int label_col = control_panel_rect.left + (hint.right ? 30 : 5);
-    const int label_width = control_panel_rect.width - (hint.right ? 30 : 5);
-    wattr_on(stdscr, hint.attr, nullptr);
-    mvprintw(row, hint_col, "[%c]", hint.key);
-    wattr_off(stdscr, hint.attr, nullptr);
-    draw_clipped(stdscr, row, label_col, hint.label, label_width);
+    const int row = control_panel_rect.top + row_offset;
+    const int hint_col = control_panel_rect.left + 1 + column;
+    const int label_col = hint_col + 4;
+    const int label_width = control_panel_rect.width - 5 - column;
+    wattr_on(stdscr, attr, nullptr);
+    mvprintw(row, hint_col, "[%c]", key);
+    wattr_off(stdscr, attr, nullptr);
+    draw_clipped(stdscr, row, label_col, label, label_width);
 }
 
-// The command keys, dimmed where the drive's state gives them nothing to do.
+// Whether a hint on this row of the panel keeps off the divider below it.
+static bool panel_has_row(int row_offset)
+{
+    return row_offset <= ALWAYS_SHOWN_ROWS || control_panel_rect.top + row_offset < control_panel_rect.bottom - 1;
+}
+
+// The command keys, dimmed where the drive's state gives them nothing to do:
+// first those with a place in every layout, then, on a tall panel, the rest
+// in two columns below the note.
 static void draw_control_panel(const DriveStatus &drive)
 {
-    const int status = drive.state;
-    const bool has_disc =
-        status == DRIVE_STOPPED || status == DRIVE_PLAYING || status == DRIVE_PAUSED;
-    const attr_t disc = has_disc ? BRIGHT_HINT_ATTR : DIM_HINT_ATTR;
-    const attr_t eject = status == DRIVE_NO_DISC ? DIM_HINT_ATTR : BRIGHT_HINT_ATTR;
-    const KeyHint hints[] = {
-        {1, false, 'P', disc, "- Start playing"},
-        {2, false, 'U', disc, "- Pause or restart"},
-        {3, false, 'E', eject, "- Eject CDROM"},
-        {4, false, 'S', disc, "- Stop playing"},
-        {5, false, 'M', BRIGHT_HINT_ATTR, "- Change play mode"},
-        {1, true, '-', disc, "- Previous track"},
-        {2, true, '+', disc, "- Next track"},
-        {3, true, 'G', disc, "- Go to track"},
-        {4, true, ']', disc, "- Skip ahead"},
-        {5, true, '[', disc, "- Skip back"},
-        {7, false, '*', disc, "- Increase volume"},
-        {8, false, '/', disc, "- Decrease volume"},
-        {10, false, 'T', disc, "- Edit track database"},
-        {11, false, 'Q', BRIGHT_HINT_ATTR, "- Quit"},
-    };
-    for (const KeyHint &hint : hints)
-        draw_key_hint(hint);
+    int extra = 0;
+    for (int i = 0; i < command_count(); i++) {
+        const Command &c = commands()[i];
+        if (c.place != PLACE_PLAYER || c.hint_key == 0)
+            continue;
+        int row = c.hint_row;
+        int column = c.hint_column;
+        if (row == 0) {
+            row = NOTE_ROW + 2 + extra / 2;
+            column = extra % 2 == 0 ? 0 : 25;
+            extra++;
+        }
+        if (!panel_has_row(row))
+            continue;
+        const attr_t attr = command_applies(c, drive) ? BRIGHT_HINT_ATTR : DIM_HINT_ATTR;
+        draw_key_hint(row, column, c.hint_key, attr, c.hint);
+    }
 
     // For a newcomer, below the keys while the panel has room for them: where
-    // the rest of the keys and the titles are.
-    const int help_row = control_panel_rect.top + 13;
-    const int note_row = control_panel_rect.top + 15;
-    if (help_row < control_panel_rect.bottom - 1)
-        draw_key_hint({13, false, '?', BRIGHT_HINT_ATTR, "- Help: all keys, what the screen says"});
-    if (note_row < control_panel_rect.bottom - 1) {
+    // the titles are.
+    if (panel_has_row(NOTE_ROW) && NOTE_ROW > ALWAYS_SHOWN_ROWS) {
         wattr_on(stdscr, DIM_HINT_ATTR, nullptr);
-        draw_clipped(stdscr, note_row, control_panel_rect.left + 1,
+        draw_clipped(stdscr, control_panel_rect.top + NOTE_ROW, control_panel_rect.left + 1,
                      "Space pauses. Titles are kept in ~/.kel", control_panel_rect.width - 2);
         wattr_off(stdscr, DIM_HINT_ATTR, nullptr);
     }

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/command_line.h"
 #include "app/commands.h"
 #include "app/main_loop.h"
 #include "app/player.h"
@@ -12,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <set>
 #include <vector>
 
@@ -71,6 +75,7 @@ class Commands : public ::testing::Test
         prompts_opened = 0;
         editor_runs = 0;
         volume_writes.clear();
+        use_player_commands();
         set_command_dialogs(&fake_dialogs);
         set_volume_requests(&fake_volume);
         close_key_help();
@@ -403,4 +408,139 @@ TEST_F(Commands, ARefusedCommandIsSaidOnTheMessageLine)
     drive_at(CD_STOPPED, 2, 1000);
     dispatch_key('p');
     EXPECT_STREQ(current_message(), "");
+}
+
+// Every command once, each with what the screens and the help need: a help
+// line that fits the key help's column, keys that fit theirs, and no key that
+// runs two commands on one screen.
+TEST_F(Commands, TheTableHoldsEachCommandOnceWithItsHelpAndKeys)
+{
+    std::set<int> ids;
+    std::set<std::string> names;
+    std::set<std::pair<int, int>> keys;
+    for (int i = 0; i < player_command_count(); i++) {
+        const Command &c = player_commands()[i];
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(ids.insert(c.id).second) << "id twice";
+        EXPECT_TRUE(names.insert(c.name).second) << "name twice";
+        EXPECT_EQ(find_command(c.id), &c);
+        EXPECT_EQ(find_command_named(c.name), &c);
+        ASSERT_NE(c.help, nullptr);
+        EXPECT_GT(strlen(c.help), 0u) << "no help line";
+        if (c.keys[0] != 0) {
+            EXPECT_LE(strlen(c.help), 19u) << "help line too long for the key help";
+        }
+        EXPECT_NE(c.run, nullptr);
+        EXPECT_EQ(c.keys[0] == 0, c.place == PLACE_REMOTE) << "only a remote's commands lack keys";
+        if (c.keys[0] != 0) {
+            EXPECT_GT(strlen(c.key_names), 0u);
+            EXPECT_LE(strlen(c.key_names), 7u);
+        }
+        for (int k = 0; k < COMMAND_KEYS && c.keys[k] != 0; k++) {
+            EXPECT_TRUE(keys.insert({c.place, c.keys[k]}).second) << "key " << c.keys[k] << " twice";
+            EXPECT_EQ(command_for_key(c.place, c.keys[k]), &c);
+        }
+        if (c.hint_key != 0) {
+            EXPECT_NE(strchr(c.key_names, c.hint_key), nullptr) << "the hint shows another key";
+        }
+    }
+    for (int id = 0; id < COMMAND_COUNT; id++)
+        EXPECT_TRUE(ids.count(id)) << "command id " << id << " has no entry";
+}
+
+TEST_F(Commands, TheHelpListsEveryKeyOfTheTable)
+{
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    print_usage(out);
+    fclose(out);
+    std::string usage(text, size);
+    free(text);
+    for (int i = 0; i < player_command_count(); i++) {
+        const Command &c = player_commands()[i];
+        if (c.keys[0] == 0)
+            continue;
+        std::string entry = std::string(c.key_names) + " ";
+        entry += static_cast<char>(tolower(c.help[0]));
+        entry += c.help + 1;
+        // Joined lines may break an entry between its words.
+        std::string flat = usage;
+        for (char &ch : flat)
+            if (ch == '\n')
+                ch = ' ';
+        EXPECT_NE(flat.find(entry), std::string::npos) << entry;
+    }
+}
+
+TEST_F(Commands, ARemoteRunsCommandsByIdWithTheirArguments)
+{
+    struct RemoteCase {
+        const char *what;
+        CommandId id;
+        int64_t argument;
+        int status;
+        std::vector<RecordedCall> calls;
+        int32_t mode_after = SAME;
+        int volume = -1;
+    };
+    const RemoteCase cases[] = {
+        {"play", CMD_PLAY, 0, CD_STOPPED, {Play(0, 0, 0, 0)}},
+        {"pause while playing", CMD_PAUSE, 0, CD_PLAYING, {Pause}},
+        {"pause while paused stays paused", CMD_PAUSE, 0, CD_PAUSED, {}},
+        {"seek ahead", CMD_SEEK_BY, 750, CD_PLAYING, {Play(2, 1750, 0, 0)}},
+        {"seek back", CMD_SEEK_BY, -1500, CD_PLAYING, {Play(2, -500, 0, 0)}},
+        {"seek by more than 32 bits", CMD_SEEK_BY, int64_t{1} << 40, CD_PLAYING,
+         {Play(2, INT32_MIN + 999, 0, 0)}},
+        {"seek to", CMD_SEEK_TO, 4500, CD_PLAYING, {Play(2, 4500, 0, 0)}},
+        {"play a track", CMD_PLAY_TRACK, 4, CD_STOPPED, {Play(4, 0, 0, 0)}},
+        {"play a track past the disc", CMD_PLAY_TRACK, 5, CD_STOPPED, {}},
+        {"play a negative track", CMD_PLAY_TRACK, -1, CD_STOPPED, {}},
+        {"play a track of no disc", CMD_PLAY_TRACK, 1, CD_TRAYEMPTY, {}},
+        {"set the play mode", CMD_SET_PLAY_MODE, MODE_REPEAT_TRACK, CD_STOPPED, {}, MODE_REPEAT_TRACK},
+        {"set a play mode that is none", CMD_SET_PLAY_MODE, 7, CD_STOPPED, {}},
+        {"set the volume", CMD_SET_VOLUME, 60, CD_PLAYING, {}, SAME, 60},
+        {"set the volume past the top", CMD_SET_VOLUME, 1000, CD_PLAYING, {}, SAME, 255},
+        {"set the volume below the bottom", CMD_SET_VOLUME, -5, CD_PLAYING, {}, SAME, 0},
+        {"a key's command ignores the argument", CMD_NEXT, 3, CD_PLAYING, {Play(3, 0, 0, 0)}},
+    };
+    for (const RemoteCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        drive_at(c.status, 2, 1000);
+        EXPECT_EQ(run_command(c.id, c.argument), 0);
+        EXPECT_EQ(fake_sdl.calls, c.calls);
+        EXPECT_EQ(player.play_mode, c.mode_after == SAME ? MODE_NORMAL : c.mode_after);
+        if (c.volume < 0) {
+            EXPECT_TRUE(volume_writes.empty());
+        } else {
+            ASSERT_EQ(volume_writes.size(), 1u);
+            EXPECT_EQ(volume_writes[0].channel[0], c.volume);
+            EXPECT_EQ(volume_writes[0].channel[1], c.volume);
+            EXPECT_EQ(volume_writes[0].channel[2], 100) << "the other channels are kept";
+        }
+    }
+    EXPECT_EQ(run_command(static_cast<CommandId>(COMMAND_COUNT), 0), -1);
+    EXPECT_EQ(run_command(static_cast<CommandId>(-1), 0), -1);
+}
+
+TEST_F(Commands, WhetherACommandAppliesFollowsTheDrive)
+{
+    const Command &play = *find_command(CMD_PLAY);
+    const Command &eject = *find_command(CMD_EJECT);
+    const Command &quit = *find_command(CMD_QUIT);
+    struct ApplyCase {
+        int status;
+        bool play, eject;
+    } cases[] = {
+        {CD_ERROR, false, true},  {CD_TRAYEMPTY, false, false}, {CD_STOPPED, true, true},
+        {CD_PLAYING, true, true}, {CD_PAUSED, true, true},      {7, false, true},
+    };
+    for (const ApplyCase &c : cases) {
+        DriveStatus drive{};
+        drive.state = static_cast<DriveState>(c.status);
+        EXPECT_EQ(command_applies(play, drive), c.play) << c.status;
+        EXPECT_EQ(command_applies(eject, drive), c.eject) << c.status;
+        EXPECT_TRUE(command_applies(quit, drive)) << c.status;
+    }
 }

@@ -100,6 +100,7 @@ class DigitalPlayback : public ::testing::Test
         set_digital_source(&stalling_source);
         set_digital_output(&silent_output);
         set_command_dialogs(&test_dialogs);
+        use_player_commands();
     }
 
     void TearDown() override

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "database/database.h"
+#include "lookup/candidate.h"
 #include "database_test_support.h"
 #include "mivo_version.h"
 
@@ -134,6 +135,10 @@ TEST(WriteField, BreaksAfter61Or62EscapedCharacters)
         {"DTITLE", -1, "a\rb\r", "DTITLE=a\rb\\\r\n"},
         {"DTITLE", -1, p59 + "\rx", "DTITLE=" + p59 + "\rx\nDTITLE=\n"},
         {"DTITLE", -1, p60 + "\rx", "DTITLE=" + p60 + "\\\r\nDTITLE=x\n"},
+        // A UTF-8 character that would pass 62 starts the next line whole.
+        {"DTITLE", -1, p60 + "\xc3\xa9", "DTITLE=" + p60 + "\xc3\xa9\nDTITLE=\n"},
+        {"DTITLE", -1, p60 + "\xe3\x83\x9e", "DTITLE=" + p60 + "\nDTITLE=\xe3\x83\x9e\n"},
+        {"DTITLE", -1, p59 + "\xf0\x9f\x8e\xb5", "DTITLE=" + p59 + "\nDTITLE=\xf0\x9f\x8e\xb5\n"},
         {"TTITLE", 0, std::string(255, 'w'),
          "TTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
              "\nTTITLE0=" + std::string(61, 'w') + "\nTTITLE0=" + std::string(61, 'w') +
@@ -186,6 +191,41 @@ TEST_F(Save, AnyTextComesBackUnchanged)
         auto loaded = fresh_state();
         ASSERT_EQ(load_database(*loaded, cd), 0) << round;
         ASSERT_EQ(texts_of(*loaded, tracks), texts_of(*state, tracks)) << round;
+    }
+}
+
+// Titles of multi-byte characters at every offset against the line breaks:
+// each saved line is valid UTF-8 on its own, and the texts read back the same.
+TEST_F(Save, LinesBreakBetweenCharacters)
+{
+    const std::string characters[] = {"\xc3\xa9", "\xe3\x83\x9e", "\xf0\x9f\x8e\xb5"};
+    Toc cd = make_disc({150, 9150, 18150, 27150}, 36150);
+    for (const std::string &character : characters) {
+        auto state = fresh_state();
+        std::vector<char *> fields;
+        for (int e = 0; e < 4; e++)
+            fields.push_back(state->entries[e].title);
+        fields.push_back(state->entries[DISC_ENTRY].title);
+        fields.push_back(state->entries[DISC_ENTRY].ext);
+        for (size_t f = 0; f < fields.size(); f++) {
+            // ASCII runs of every length modulo the character, so that the
+            // character falls on each place of the break.
+            std::string text(f % 4, 'a');
+            while (text.size() + character.size() < TEXT_FIELD_SIZE)
+                text += character;
+            snprintf(fields[f], TEXT_FIELD_SIZE, "%s", text.c_str());
+        }
+        state->dirty = 1;
+        ASSERT_EQ(save_database(*state, cd), 0);
+
+        std::istringstream lines(read_file(file_of(cd)));
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_TRUE(valid_utf8(line.data(), line.size())) << line;
+            EXPECT_LE(line.size() + 1, 72u) << line;
+        }
+        auto loaded = fresh_state();
+        ASSERT_EQ(load_database(*loaded, cd), 0);
+        EXPECT_EQ(texts_of(*loaded, 4), texts_of(*state, 4)) << character;
     }
 }
 

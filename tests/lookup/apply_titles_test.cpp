@@ -85,4 +85,16 @@ TEST(ApplyTitles, LongTextsAreCutAtACharacterBoundary)
     EXPECT_EQ(static_cast<unsigned char>(t[253]), 0xa9);
 }
 
+TEST(ApplyTitles, WithoutAnArtistTheTitleStandsAlone)
+{
+    prepare();
+    found.artist[0] = '\0';
+    ASSERT_TRUE(apply_candidate(found, 2, db));
+    EXPECT_STREQ(db.entries[DISC_ENTRY].title, "Privateering");
+    found.disc_number = 2;
+    found.disc_total = 2;
+    ASSERT_TRUE(apply_candidate(found, 2, db));
+    EXPECT_STREQ(db.entries[DISC_ENTRY].title, "Privateering (disc 2)");
+}
+
 } // namespace

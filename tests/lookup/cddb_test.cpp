@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <string>
 
 using namespace lookuptest;
@@ -68,7 +72,7 @@ TEST(CddbQueryReply, MalformedListsAreRefused)
         "21",
         "210 Found exact matches\r\ndata 940aac0d A / B\r\n", // no terminating "."
         "200 data\r\n",                                       // no disc id
-        "211 list\r\nnospace\r\n.\r\n",
+        "200 #x&y 940aac0d A / B\r\n",                        // no category of the protocol
     };
     for (const char *body : cases) {
         CddbMatch matches[MAX_CDDB_MATCHES];
@@ -127,7 +131,10 @@ TEST(CddbReadReply, ErrorsAndBadEntries)
         {"syntax error", read_data("cddb/any-500-syntax-error.txt"), 13, 500},
         {"cut before the end", full.substr(0, full.size() - 20), 13, REPLY_MALFORMED},
         {"more tracks than the disc", full, 12, REPLY_MISFIT},
-        {"index out of any range", "210 misc 1 x\nTTITLE999999999999=x\n.\n", 99, REPLY_MALFORMED},
+        {"index out of any range", "210 misc 00000001 x\nTTITLE999999999999=x\n.\n", 99,
+         REPLY_MALFORMED},
+        {"unknown category", "210 misc&x 00000001 x\nTTITLE0=x\n.\n", 1, REPLY_MALFORMED},
+        {"short id", "210 misc 0001 x\nTTITLE0=x\n.\n", 1, REPLY_MALFORMED},
         {"no header", "DTITLE=x\n.\n", 1, REPLY_MALFORMED},
     };
     for (const Case &c : cases)
@@ -143,7 +150,97 @@ TEST(CddbReadReply, ContinuedFieldsAndEscapesJoin)
     ASSERT_EQ(parse_cddb_read(body, sizeof body - 1, 2, entry), 210);
     EXPECT_STREQ(entry.artist, "Long Artist Name");
     EXPECT_STREQ(entry.title, "Title");
-    EXPECT_STREQ(entry.track[0], "Line\none\ttab\\ more");
+    EXPECT_STREQ(entry.track[0], "Line one tab\\ more") << "newline and tab shown as spaces";
+    EXPECT_EQ(entry.track_count, 1);
+}
+
+// A reply at the very end of a readable page, the next one unmapped: a parser
+// that reads one byte past the reply stops the test with a fault, in any build.
+class GuardedReply
+{
+  public:
+    GuardedReply()
+    {
+        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        void *mapped = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(mapped, MAP_FAILED);
+        base_ = static_cast<char *>(mapped);
+        EXPECT_EQ(mprotect(base_ + page_, page_, PROT_NONE), 0);
+    }
+    ~GuardedReply() { munmap(base_, 2 * page_); }
+    const char *place(const std::string &body)
+    {
+        char *at = base_ + page_ - body.size();
+        memcpy(at, body.data(), body.size());
+        return at;
+    }
+
+  private:
+    size_t page_;
+    char *base_;
+};
+
+TEST(CddbReplies, ShortLinesAreReadWithinTheReply)
+{
+    GuardedReply guard;
+    const char *bodies[] = {"200", "200 ", "200 data", "210", "211", "210 rock", "210 rock 0102",
+                            "200 data 940aac0d", "210 rock 01020304 x\nTTITLE", "210 a b\n."};
+    for (const char *text : bodies) {
+        std::string body = text;
+        const char *at = guard.place(body);
+        CddbMatch matches[MAX_CDDB_MATCHES];
+        int count = -1;
+        int code = parse_cddb_query(at, body.size(), matches, MAX_CDDB_MATCHES, count);
+        EXPECT_TRUE(code == REPLY_MALFORMED || count <= 1) << body;
+        parse_cddb_read(at, body.size(), 2, entry);
+    }
+    std::string bare = "200";
+    CddbMatch match;
+    int count = -1;
+    EXPECT_EQ(parse_cddb_query(guard.place(bare), bare.size(), &match, 1, count), REPLY_MALFORMED);
+    EXPECT_EQ(count, 0);
+}
+
+TEST(CddbQueryReply, OnlyTheProtocolsCategoriesAndIdsAreListed)
+{
+    const char body[] = "211 close matches\r\n"
+                        "rock 0102030g Bad / Id\r\n"
+                        "rock#x 01020304 Bad / Category\r\n"
+                        "rock&cmd=x 01020304 Bad / Category\r\n"
+                        "r\xf6" "ck 01020304 Bad / Category\r\n"
+                        "misc 010203040 Bad / Long id\r\n"
+                        "newage ABCDEF01 Good / \x1b[2JOne\r\n"
+                        "soundtrack 01020304 Good / Two\r\n"
+                        ".\r\n";
+    CddbMatch matches[MAX_CDDB_MATCHES];
+    int count = -1;
+    ASSERT_EQ(parse_cddb_query(body, sizeof body - 1, matches, MAX_CDDB_MATCHES, count), 211);
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(matches[0].category, "newage");
+    EXPECT_STREQ(matches[0].discid, "ABCDEF01");
+    EXPECT_STREQ(matches[0].title, "Good /  [2JOne");
+    EXPECT_STREQ(matches[1].category, "soundtrack");
+
+    char command[128];
+    ASSERT_GT(cddb_read_command(command, sizeof command, matches[1]), 0);
+    EXPECT_STREQ(command, "read+soundtrack+01020304");
+    CddbMatch odd = {"a#b&c", "1 2", ""};
+    ASSERT_GT(cddb_read_command(command, sizeof command, odd), 0);
+    EXPECT_STREQ(command, "read+a%23b%26c+1%202");
+}
+
+TEST(CddbReadReply, ControlCharactersBecomeSpaces)
+{
+    // ESC, BEL, BS, a CR inside the line and, read as Latin-1, NEL (0x85).
+    const char body[] = "210 rock 01020304 entry follows\n"
+                        "DTITLE=A\x1b]0;x\x07rtist / T\bitle\n"
+                        "TTITLE0=One\rTTITLE1=Two\x85\n"
+                        ".\n";
+    ASSERT_EQ(parse_cddb_read(body, sizeof body - 1, 2, entry), 210);
+    EXPECT_STREQ(entry.artist, "A ]0;x rtist");
+    EXPECT_STREQ(entry.title, "T itle");
+    EXPECT_STREQ(entry.track[0], "One TTITLE1=Two ");
     EXPECT_EQ(entry.track_count, 1);
 }
 

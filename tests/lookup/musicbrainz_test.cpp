@@ -158,7 +158,7 @@ TEST(MusicBrainzReply, TrackArtistsLabelsAndEscapes)
     EXPECT_STREQ(c.label, "Lbl");
     EXPECT_STREQ(c.catalog, "CAT 1");
     EXPECT_STREQ(c.genre, "pop");
-    EXPECT_STREQ(c.track[0], "One\x1b[2J");
+    EXPECT_STREQ(c.track[0], "One [2J");
     EXPECT_STREQ(c.track[1], "Guest / Two");
     EXPECT_EQ(c.distance, 0u); // 20 s tracks: 1500 frames each
 }
@@ -219,6 +219,37 @@ TEST(MusicBrainzReply, BadRepliesAreRefusedWithoutCandidates)
         EXPECT_EQ(p.list.count, 0) << c.what;
     }
     EXPECT_EQ(parsed.list.rejected, 1) << "the 14-track medium is counted as not fitting";
+}
+
+TEST(MusicBrainzReply, ReleaseWithoutArtistCreditTakesTheTracksArtist)
+{
+    std::string body = R"({"releases":[
+      {"id":"r1","title":"Same","artist-credit":[],"media":[{"position":1,"tracks":[
+        {"title":"A","length":1000,"artist-credit":[{"name":"Duo","joinphrase":""}]},
+        {"title":"B","length":1000,"artist-credit":[{"name":"Duo","joinphrase":""}]}]}]},
+      {"id":"r2","title":"Mixed","media":[{"position":1,"tracks":[
+        {"title":"A","length":1000,"artist-credit":[{"name":"X","joinphrase":""}]},
+        {"title":"B","length":1000,"artist-credit":[{"name":"Y","joinphrase":""}]}]}]}]})";
+    const Parsed &p = parse(body, make_toc({150, 225}, 300));
+    ASSERT_EQ(p.result, 2);
+    const Candidate &same = p.list.item[0];
+    EXPECT_STREQ(same.title, "Same");
+    EXPECT_STREQ(same.artist, "Duo");
+    EXPECT_STREQ(same.track[0], "A");
+    const Candidate &mixed = p.list.item[1];
+    EXPECT_STREQ(mixed.artist, "") << "no one artist for the release";
+    EXPECT_STREQ(mixed.track[1], "Y / B");
+}
+
+TEST(MusicBrainzReply, ControlAndBidiCharactersAreCleaned)
+{
+    std::string body = R"({"id":"s","title":"T\u001b[31mi\u0007t\r\u0085le",)"
+                       R"("artist":"\u202eolleH\u202c \u2066x\u2069","tracks":[{"title":"a\tb"}]})";
+    const Parsed &p = parse(body, make_toc({150}, 3000));
+    ASSERT_EQ(p.result, 1);
+    EXPECT_STREQ(p.list.item[0].title, "T [31mi t  le");
+    EXPECT_STREQ(p.list.item[0].artist, "olleH x");
+    EXPECT_STREQ(p.list.item[0].track[0], "a b");
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "test_screen.h"
 
+#include "app/commands.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,6 +33,8 @@ void open_test_screen(int rows, int cols)
         keypad(stdscr, TRUE);
         leaveok(stdscr, TRUE);
     }
+    // The screens show and run the commands of the application's table.
+    use_player_commands();
     resizeterm(rows, cols);
     drain_keys();
     wattrset(stdscr, A_NORMAL);

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs the loader's fuzz target without libFuzzer: a fixed-seed stream of
-// random files, files built from the format's keywords, and mutations of the
-// seed files given on the command line. Same seed, same inputs, every run.
+// Runs a fuzz target without libFuzzer: each seed file as it stands, then a
+// fixed-seed stream of random bytes, lines built from the target's words, and
+// mutations of the seed files given on the command line. Same seed, same
+// inputs, every run.
 //
-//   database_fuzz_driver [RUNS] [SEED_FILE_OR_DIR...]
+//   <name>_fuzz_driver [RUNS] [SEED_FILE_OR_DIR...]
+#include "fuzz_target.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,29 +22,10 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-
 namespace
 {
 
 using Bytes = std::string;
-
-const char *const TOKENS[] = {
-    "DTITLE=", "EXTD=",
-    "TTITLE",  "EXTT",
-    "DISCID=", "PLAYORDER=",
-    "#",       "=",
-    "\\",      "\\\\",
-    "\\n",     "\\t",
-    "\n",      "\r\n",
-    " ",       "+",
-    "-",       "0",
-    "98",      "99",
-    "007",     "18446744073709551616",
-    "\xc4",    "\xe3\x83\x9e",
-    "DYEAR=",  "DGENRE=",
-    "\r",      "\\\r",
-};
 
 class Generator
 {
@@ -50,7 +34,8 @@ class Generator
 
     Bytes next()
     {
-        Bytes input(1, static_cast<char>(random_() & 0xff)); // the track count
+        // The target's settings bytes, if it has any, vary like the rest.
+        Bytes input = random_bytes(fuzz_hints.seed_prefix_length);
         switch (below(4)) {
         case 0:
             input += random_bytes(below(700));
@@ -76,20 +61,26 @@ class Generator
         return b;
     }
 
-    const char *token() { return TOKENS[below(std::size(TOKENS))]; }
+    const char *token()
+    {
+        static const char *const common[] = {"\n", "\r\n", " ", "\\", "\"", "0", "-1",
+                                             "99", "18446744073709551616", "\xc4",
+                                             "\xe3\x83\x9e", "\xe2\x80\xae", "\x1b"};
+        size_t own = fuzz_hints.token_count;
+        size_t n = below(own + std::size(common));
+        return n < own ? fuzz_hints.tokens[n] : common[n - own];
+    }
 
-    // Lines that mostly look like fields, with values of every length up to
-    // past one read's limit, and escapes in them.
+    // Lines that mostly start with the format's words, with values of every
+    // length up to past the readers' limits, and words inside them.
     Bytes keyword_lines()
     {
-        static const char *const starts[] = {
-            "DTITLE=", "EXTD=", "DYEAR=", "DGENRE=", "TTITLE", "EXTT", "#", ""};
         Bytes b;
         size_t lines = below(30);
         for (size_t l = 0; l < lines; l++) {
-            b += starts[below(std::size(starts))];
+            b += token();
             if (below(2) == 0)
-                b += std::to_string(static_cast<int>(below(120)) - 10) + "=";
+                b += std::to_string(static_cast<int>(below(120)) - 10) + " ";
             size_t length = below(4) == 0 ? 240 + below(40) : below(80);
             while (length > 0) {
                 if (below(5) == 0) {
@@ -97,7 +88,7 @@ class Generator
                     b += t;
                     length = t.size() >= length ? 0 : length - t.size();
                 } else {
-                    // NUL bytes now and then, which the loader drops.
+                    // NUL bytes now and then: readers of C strings trip on them.
                     b += below(40) == 0 ? '\0' : static_cast<char>(1 + below(255));
                     length--;
                 }
@@ -150,8 +141,9 @@ std::vector<Bytes> read_seeds(int argc, char **argv)
     std::vector<std::filesystem::path> paths;
     for (int i = 2; i < argc; i++) {
         if (std::filesystem::is_directory(argv[i])) {
-            for (const auto &f : std::filesystem::directory_iterator(argv[i]))
-                paths.push_back(f.path());
+            for (const auto &f : std::filesystem::recursive_directory_iterator(argv[i]))
+                if (f.is_regular_file())
+                    paths.push_back(f.path());
         } else {
             paths.push_back(argv[i]);
         }
@@ -186,8 +178,9 @@ int main(int argc, char **argv)
     long runs = argc > 1 ? strtol(argv[1], nullptr, 10) : 5000;
     std::vector<Bytes> seeds = read_seeds(argc, argv);
     signal(SIGABRT, tell_failed_run);
+    Bytes prefix(fuzz_hints.seed_prefix, fuzz_hints.seed_prefix_length);
     for (const Bytes &seed : seeds) {
-        Bytes input = "\x14" + seed; // twelve tracks, the seed as it stands
+        Bytes input = prefix + seed;
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.data()), input.size());
     }
     Generator generator(seeds);
@@ -196,7 +189,6 @@ int main(int argc, char **argv)
         Bytes input = generator.next();
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.data()), input.size());
     }
-    printf("%ld generated inputs and %zu seeds loaded, saved and loaded again\n", runs,
-           seeds.size());
+    printf("%zu seeds and %ld generated inputs went through the target\n", seeds.size(), runs);
     return 0;
 }
