@@ -222,6 +222,26 @@ class DigitalPlayback:
         self.assertEqual(heard[0][0], WHOLE[0])
         self.quit_cleanly(m)
 
+    def test_eject_again_closes_the_tray_and_reads_the_sheet_anew(self):
+        m = self.start_image()
+        m.send("p")
+        self.wait_past(m, OFF[0] + 30)
+        m.send("e")
+        wait_status(m, "No Audio")
+        # The sheet changes while the tray is open: two tracks of the same audio.
+        sheet = m.proc.args[-1]
+        with open(sheet) as f:
+            lines = f.read().splitlines()
+        with open(sheet, "w") as f:
+            f.write("\n".join(lines[:5]) + "\n")
+        m.send("e")
+        wait_status(m, "Stopped", 10)
+        m.wait_text("1 of 2")
+        m.send("p")
+        got = self.wait_audio(m, lambda r: len(r) == 2, "the disc played again")
+        self.assertEqual(got[1][0], WHOLE[0])
+        self.quit_cleanly(m)
+
     def test_volume_keys_follow_a_cubic_curve_in_measured_loudness(self):
         # A loud square wave, so that even low levels keep their precision.
         folder = os.path.join(self.scratch, "loud")

@@ -170,6 +170,7 @@ static int digital_open(const DriveTarget &target)
     main_loop.quit_requested.store(false);
     main_loop.post_version.store(0);
     main_loop.ejects_requested = 0;
+    main_loop.tray_open = false;
     main_loop.state = DRIVE_NO_DISC;
     main_loop.toc = {};
     main_loop.text = {};
@@ -303,6 +304,7 @@ static int digital_refresh(DriveStatus &status)
     }
     status.restart_track = main_loop.last_track;
     status.reading = reading && main_loop.state == DRIVE_NO_DISC;
+    status.tray_open = main_loop.tray_open;
     // The error state is news from the drive, not a failed refresh.
     return 0;
 }
@@ -395,13 +397,22 @@ static int digital_stop()
     return 0;
 }
 
-// Stops, has the reader eject, and shows an empty tray at once.
+// Stops, has the reader eject, and shows an empty tray at once. An image's
+// tray, once open, is closed by the next eject, and the sheet read anew.
 static int digital_eject()
 {
     if (!main_loop.is_open)
         return -1;
+    if (main_loop.tray_open) {
+        if (send_command(CMD_CLOSE_TRAY) != 0)
+            return -1;
+        main_loop.ejects_requested++;
+        main_loop.tray_open = false;
+        return 0;
+    }
     if (send_command(CMD_EJECT) != 0)
         return -1;
+    main_loop.tray_open = reader.target_kind == TARGET_IMAGE;
     new_generation();
     post_play(false, 0, 0);
     main_loop.ejects_requested++;

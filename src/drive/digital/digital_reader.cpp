@@ -72,6 +72,7 @@ int prepare_reader(char *error)
     reader.told_finished = 0;
     reader.told_failed = 0;
     reader.tick_handed = 0;
+    reader.tray_open = false;
     reader.tick_heard = 0;
     reader.news_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (reader.news_fd < 0) {
@@ -340,12 +341,32 @@ static bool take_commands()
             reader.job.active = false;
             reader.source->eject();
             reader.ejects_done += asked;
-            if (reader.target_kind == TARGET_IMAGE)
+            reader.tray_open = reader.target_kind == TARGET_IMAGE;
+            if (reader.tray_open)
                 report_empty_tray();
             else
                 load_disc();
             break;
         }
+        case CMD_CLOSE_TRAY:
+            reader.tray_open = false;
+            reader.job.active = false;
+            reader.ejects_done++;
+            reader.reading_disc.store(true, std::memory_order_release);
+            reader.source->close();
+            if (reader.source->open(reader.source_path) == 0) {
+                load_disc();
+            } else {
+                // The sheet or its files went away or changed while the tray
+                // was open: an unreadable disc, which another eject takes out.
+                memset(&reader.pending, 0, sizeof reader.pending);
+                reader.pending.state = DRIVE_ERROR;
+                copy_error(reader.pending.error, reader.source->error());
+                reader.pending.ejects_done = reader.ejects_done;
+                reader.toc = reader.pending.toc;
+                reader.pending_valid = true;
+            }
+            break;
         }
     }
     return !main_loop.quit_requested.load(std::memory_order_acquire);
@@ -372,14 +393,10 @@ void *run_reader(void *)
     int64_t next_media_check = monotonic_ns() + MEDIA_CHECK_NS;
     int64_t tick = -1;
     bool tick_tells = false;
-    // An ejected image stays ejected: there is nothing to put back.
-    bool image_ejected = false;
     for (;;) {
-        uint32_t ejects_before = reader.ejects_done;
         if (!take_commands())
             break;
-        if (reader.ejects_done != ejects_before && reader.target_kind == TARGET_IMAGE)
-            image_ejected = true;
+
         offer_report();
         tell_ends();
         int64_t now = monotonic_ns();
@@ -392,7 +409,7 @@ void *run_reader(void *)
         tick = next_tick(now, tick_tells);
         if (polls_media && now >= next_media_check) {
             next_media_check = now + MEDIA_CHECK_NS;
-            if (!image_ejected && reader.source->media_changed()) {
+            if (!reader.tray_open && reader.source->media_changed()) {
                 reader.job.active = false;
                 reader.reading_disc.store(true, std::memory_order_release);
                 load_disc();

@@ -45,7 +45,10 @@ struct RingEntry {
 // The rare requests from the main loop to the reader. What to play is not
 // queued but posted (see the play mailbox), so a stalled reader never makes
 // the main loop lose or wait for a play or a stop.
-enum CommandKind : uint32_t { CMD_EJECT };
+enum CommandKind : uint32_t {
+    CMD_EJECT,
+    CMD_CLOSE_TRAY, // an image's: the sheet is read anew, as a drive reads a disc put back
+};
 
 struct Command {
     CommandKind kind;
@@ -98,6 +101,8 @@ struct MainLoopState {
     const AudioOutput *output;
     pthread_t reader_thread;
     bool is_open;
+    // An image was ejected: the next eject closes the tray again.
+    bool tray_open;
     // The sound card is closed after a while stopped or paused, so that an
     // idle player wakes nothing; busy_ns is when it last played.
     bool output_open;
@@ -162,6 +167,8 @@ struct ReaderState {
     DiscReport pending;
     bool pending_valid;
     uint32_t ejects_done;
+    // An ejected image, not looked at until its tray is closed.
+    bool tray_open;
     // What the sound card had taken, and the sample heard, at the last look
     // for the clock's next second.
     uint64_t tick_handed;

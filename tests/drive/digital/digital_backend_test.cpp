@@ -48,6 +48,7 @@ struct FakeSource {
     Toc toc{};
     DiscText text{};
     int open_result = 0;
+    int opens = 0;
     std::atomic<int32_t> load_state{DRIVE_STOPPED};
     std::atomic<uint32_t> fail_from{UINT32_MAX};
     std::atomic<int> read_delay_us{0};
@@ -73,6 +74,7 @@ void note_thread()
 int fake_open(const char *)
 {
     note_thread();
+    fake->opens++;
     return fake->open_result;
 }
 void fake_close()
@@ -190,10 +192,11 @@ class DigitalBackend : public ::testing::Test
         set_digital_output(nullptr);
     }
 
-    void open_disc(std::vector<uint32_t> lengths, std::vector<bool> audio = {})
+    void open_disc(std::vector<uint32_t> lengths, std::vector<bool> audio = {},
+                   TargetKind kind = TARGET_IMAGE)
     {
         source.toc = make_toc(lengths, audio);
-        DriveTarget target{TARGET_IMAGE, 0, "disc.cue"};
+        DriveTarget target{kind, 0, "disc.cue"};
         ASSERT_EQ(drive.open(target), 0) << drive.error();
     }
 
@@ -620,6 +623,56 @@ TEST_F(DigitalBackend, EjectOfAnImageStopsAndEmptiesTheTray)
     EXPECT_EQ(source.ejects, 1);
 }
 
+// Refreshes until the drive reports the state; the last status.
+DriveStatus refresh_until(int32_t wanted)
+{
+    DriveStatus status{};
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        digital_drive_backend.refresh(status);
+    } while (status.state != wanted && Clock::now() < deadline);
+    return status;
+}
+
+// An image's tray, once open, closes at the next eject and the sheet is read
+// anew, as a drive reads a disc put back: what changed meanwhile is what
+// plays, and a sheet that cannot be read any more is an error another eject
+// takes out again.
+TEST_F(DigitalBackend, EjectAgainClosesAnImagesTrayAndReadsTheSheetAnew)
+{
+    open_disc({3000});
+    ASSERT_EQ(drive.eject(), 0);
+    DriveStatus status = refresh();
+    EXPECT_EQ(status.state, DRIVE_NO_DISC);
+    EXPECT_TRUE(status.tray_open);
+
+    source.toc = make_toc({40, 50});
+    ASSERT_EQ(drive.eject(), 0);
+    EXPECT_FALSE(refresh().tray_open);
+    status = refresh_until(DRIVE_STOPPED);
+    ASSERT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_EQ(status.toc.count, 2);
+    EXPECT_EQ(source.opens, 2);
+    ASSERT_EQ(drive.play(1, 0, SPAN_ONE_TRACK), 0);
+    std::vector<uint32_t> heard = collect(50 * SAMPLES_PER_FRAME);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), 190u * SAMPLES_PER_FRAME);
+
+    ASSERT_EQ(drive.eject(), 0);
+    EXPECT_TRUE(refresh().tray_open);
+    source.open_result = -1;
+    ASSERT_EQ(drive.eject(), 0);
+    status = refresh_until(DRIVE_ERROR);
+    EXPECT_EQ(status.state, DRIVE_ERROR);
+    EXPECT_STREQ(drive.error(), "track07.flac: read failed");
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    source.open_result = 0;
+    ASSERT_EQ(drive.eject(), 0);
+    EXPECT_EQ(refresh_until(DRIVE_NO_DISC).state, DRIVE_NO_DISC);
+    EXPECT_TRUE(refresh().tray_open);
+}
+
 TEST_F(DigitalBackend, ANewDiscStopsPlaybackAndBringsItsTableOfContents)
 {
     open_disc({3000});
@@ -817,7 +870,8 @@ TEST_F(DigitalBackend, ASlowSourceTurnsToASeekOrAnEjectAtOnce)
 
 TEST_F(DigitalBackend, CloseEndsTheReaderEvenWithTheCommandQueueFull)
 {
-    open_disc({3000});
+    // A drive's: an image's tray would close again at every other eject.
+    open_disc({3000}, {}, TARGET_DEVICE);
     source.stall = true;
     ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
     auto deadline = Clock::now() + std::chrono::seconds(5);
