@@ -88,6 +88,8 @@ install(CODE "
   endif()")
 
 set(CPACK_PACKAGE_CONTACT "${MIVO_PACKAGE_MAINTAINER}")
+# Asks for a maintainer at packaging time when there is none yet.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "full-screen terminal player for audio CDs")
 set(CPACK_PACKAGE_DESCRIPTION "\
 mivo plays an audio CD with single-key commands and shows the drive's state,

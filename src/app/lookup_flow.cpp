@@ -48,14 +48,14 @@ void stop_lookups()
     lookups_ready = false;
 }
 
-// True when the disc in the drive has a title file, readable or not: either
-// way it holds what the user typed.
+// True when the disc in the drive has a title file, readable or not, that
+// holds what the user typed: one of empty fields holds nothing.
 static bool title_file_exists()
 {
-    if (build_database_path(player.disc_id) != 0)
-        return true;
+    if (player.db.unreadable || player.db.short_name || build_database_path(player.disc_id) != 0)
+        return !database_is_empty(player.db) || player.db.unreadable;
     struct stat info;
-    return stat(database_path, &info) == 0;
+    return stat(database_path, &info) == 0 && !database_is_empty(player.db);
 }
 
 static bool disc_in_drive()
@@ -111,6 +111,8 @@ static void store_choice(const Candidate &c)
     }
     if (save_database(player.db, player.drive.toc) != 0)
         show_message("%s", database_error());
+    else if (database_conflict_note()[0] != '\0')
+        show_message("%s", database_conflict_note());
     else
         show_message("Titles from %s: %.80s / %.80s",
                      c.source == SOURCE_GNUDB ? "gnudb" : "MusicBrainz", c.artist, c.title);

@@ -29,6 +29,8 @@ static void follow_disc_change(uint64_t id)
         // never to the new disc's. Lost ones are said at once and at the end.
         if (save_database(player.db, loaded_disc) != 0)
             note_lost_titles();
+        else if (database_conflict_note()[0] != '\0')
+            show_message("%s", database_conflict_note());
     }
     bool has_title_file = false;
     if (drive.state <= DRIVE_NO_DISC) {
@@ -36,8 +38,11 @@ static void follow_disc_change(uint64_t id)
     } else {
         DiscText text{};
         drive_disc_text(text);
-        // A file that is there but cannot be read still holds the user's texts.
-        has_title_file = load_disc_titles(player, drive.toc, text) == 0 || player.db.unreadable;
+        // A file that is there but cannot be read still holds the user's
+        // texts; one of empty fields (an editor visit saves) holds none.
+        has_title_file = (load_disc_titles(player, drive.toc, text) == 0 &&
+                          !database_is_empty(player.db)) ||
+                         player.db.unreadable;
         say_unreadable_titles();
     }
     player.db.dirty = 0;

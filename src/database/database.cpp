@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,11 @@ static constexpr time_t STALE_TEMPORARY_AGE = 60;
 
 // What went wrong in the last failed load or save, for the user to read.
 static char error_line[2 * DATABASE_PATH_SIZE];
+static char conflict_note[128];
+
+// How long a save waits for another program's save of the same directory.
+static constexpr int LOCK_TRIES = 200;
+static constexpr long LOCK_RETRY_NS = 10 * 1000 * 1000;
 
 // Records a failure of the disc's file: the verb, the path (or, when the path
 // did not fit, the home-relative name of the disc's file) and the reason.
@@ -337,12 +343,46 @@ static int read_lines(int fd, DiscDatabase &db)
     return failure;
 }
 
+static int load_texts(DiscDatabase &db, const Toc &toc);
+static int read_open_file(int fd, DiscDatabase &db, uint64_t id);
+
+// FNV-1a: a field's fingerprint, to tell whether it changed since the load.
+static uint64_t text_hash(const char *text)
+{
+    uint64_t hash = 0xcbf29ce484222325u;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++)
+        hash = (hash ^ *p) * 0x100000001b3u;
+    return hash;
+}
+
+// Takes the texts as they stand as the load's, the state edits are measured
+// against.
+static void remember_loaded_texts(DiscDatabase &db)
+{
+    for (int e = 0; e < DB_ENTRY_COUNT; e++) {
+        db.field_hash[e][0] = text_hash(db.entries[e].title);
+        db.field_hash[e][1] = text_hash(db.entries[e].ext);
+    }
+    db.year_genre_hash[0] = text_hash(db.year);
+    db.year_genre_hash[1] = text_hash(db.genre);
+    db.loaded = 1;
+}
+
 // Replaces the disc's texts with those of its file; the entries beyond the
 // disc's tracks are left alone since nothing shows or saves them.
 int load_database(DiscDatabase &db, const Toc &toc)
 {
+    int result = load_texts(db, toc);
+    remember_loaded_texts(db);
+    return result;
+}
+
+// The load itself, without the record of what it loaded.
+static int load_texts(DiscDatabase &db, const Toc &toc)
+{
     uint64_t id = compute_disc_id(toc);
     db.unreadable = 0;
+    db.short_name = 0;
     bool named = build_database_path(id) == 0;
     clear_texts(db, toc);
     if (!named)
@@ -350,12 +390,33 @@ int load_database(DiscDatabase &db, const Toc &toc)
 
     // Without O_NONBLOCK a FIFO in place of the file would block the open.
     int fd = open(database_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno == ENOENT && id > UINT32_MAX) {
+        // freedb and the other xmcd tools name every entry with 8 digits.
+        uint64_t short_id = id & UINT32_MAX;
+        if (build_database_path(short_id) != 0)
+            return unreadable_file(db, short_id, strerror(ENAMETOOLONG));
+        fd = open(database_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0 || errno != ENOENT) {
+            db.short_name = 1;
+            id = short_id;
+        } else {
+            build_database_path(id); // no file under either name: saves use the long one
+            errno = ENOENT;
+        }
+    }
     if (fd < 0) {
         // No file yet for this disc is the ordinary case, not a failure.
         if (errno == ENOENT || errno == ENOTDIR)
             return -1;
         return unreadable_file(db, id, strerror(errno));
     }
+    return read_open_file(fd, db, id);
+}
+
+// Reads the open file into db and closes it: 0, or -1 with db marked
+// unreadable and the reason recorded.
+static int read_open_file(int fd, DiscDatabase &db, uint64_t id)
+{
     struct stat info;
     if (fstat(fd, &info) != 0) {
         int failure = errno;
@@ -671,19 +732,11 @@ static int failed_save(const char *temp_path, uint64_t id, int failure)
     return -1;
 }
 
-// Writes the new contents beside the old file and renames them over it only
-// once they are on disk, so a full disk or a crash never leaves a short file.
-int save_database(DiscDatabase &db, const Toc &toc)
+// Writes the record into a temporary beside the file and renames it over the
+// file only once it is on disk, so a full disk or a crash never leaves a short
+// file. 0, or -1 with the error recorded.
+static int replace_file(const DiscDatabase &texts, const Toc &toc, uint64_t id)
 {
-    uint64_t id = compute_disc_id(toc);
-    if (build_database_path(id) != 0)
-        return failed_save(nullptr, id, ENAMETOOLONG);
-    if (db.unreadable) {
-        set_error("save", id, "the file there could not be read, so it is left as it is");
-        return -1;
-    }
-    make_parent_directories();
-
     char temp_path[DATABASE_PATH_SIZE];
     int needed = snprintf(temp_path, sizeof temp_path, "%s.XXXXXX", database_path);
     if (needed < 0 || needed >= static_cast<int>(sizeof temp_path))
@@ -702,7 +755,7 @@ int save_database(DiscDatabase &db, const Toc &toc)
     }
     fchmod(fd, new_file_mode());
 
-    int failure = write_temporary(fd, db, toc, id);
+    int failure = write_temporary(fd, texts, toc, id);
     if (failure == 0 && rename(temp_path, database_path) != 0)
         failure = errno;
     else if (failure == 0)
@@ -715,8 +768,197 @@ int save_database(DiscDatabase &db, const Toc &toc)
         close(dir_fd);
     if (failure != 0)
         return failed_save(temp_path[0] != '\0' ? temp_path : nullptr, id, failure);
+    return 0;
+}
+
+// Takes the lock every mivo's save of this directory takes: flock on the
+// directory that holds the title files, so no lock file is left there. The
+// descriptor to close to let it go; -1 when there is no lock to take (the
+// directory cannot be opened, or its file system has no locks), which leaves
+// the save as it was before locks; -2 when another program held it for two
+// seconds.
+static int lock_directory()
+{
+    int fd = open_parent_directory();
+    if (fd < 0)
+        return -1;
+    for (int attempt = 0; attempt < LOCK_TRIES; attempt++) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return fd;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            close(fd);
+            return -1;
+        }
+        timespec pause = {0, LOCK_RETRY_NS};
+        nanosleep(&pause, nullptr);
+    }
+    close(fd);
+    return -2;
+}
+
+// The file as it is at the time of a save, read again under the lock.
+static DiscDatabase on_disk;
+
+// What a field of the file is called on the message line.
+static void describe_field(char *out, size_t size, int entry, int kind)
+{
+    static const char *const kinds[] = {"title", "note"};
+    if (kind == 2)
+        snprintf(out, size, "The year");
+    else if (kind == 3)
+        snprintf(out, size, "The genre");
+    else if (entry == DISC_ENTRY)
+        snprintf(out, size, "The disc's %s", kinds[kind]);
+    else
+        snprintf(out, size, "Track %d's %s", entry + 1, kinds[kind]);
+}
+
+// Writes one field this copy edited over the file's: edited when it differs
+// from what the load gave. Counts the edit, and the conflict when the file's
+// text too changed since the load and differs from this copy's.
+static void merge_field(const DiscDatabase &db, const char *mine, uint64_t loaded_hash,
+                        char *theirs, int entry, int kind, int &edits)
+{
+    if (db.loaded && text_hash(mine) == loaded_hash)
+        return;
+    edits++;
+    if (db.loaded && text_hash(theirs) != loaded_hash && strcmp(theirs, mine) != 0) {
+        on_disk.conflicts++;
+        if (on_disk.conflicts == 1)
+            describe_field(conflict_note, sizeof conflict_note, entry, kind);
+    }
+    memcpy(theirs, mine, strlen(mine) + 1);
+}
+
+// Applies this copy's edits to on_disk; the number of fields edited.
+static int merge_edits(const DiscDatabase &db, int tracks)
+{
+    int edits = 0;
+    on_disk.conflicts = 0;
+    for (int e = 0; e < DB_ENTRY_COUNT; e++) {
+        if (e >= tracks && e != DISC_ENTRY)
+            continue;
+        merge_field(db, db.entries[e].title, db.field_hash[e][0], on_disk.entries[e].title, e, 0,
+                    edits);
+        merge_field(db, db.entries[e].ext, db.field_hash[e][1], on_disk.entries[e].ext, e, 1,
+                    edits);
+    }
+    merge_field(db, db.year, db.year_genre_hash[0], on_disk.year, DISC_ENTRY, 2, edits);
+    merge_field(db, db.genre, db.year_genre_hash[1], on_disk.genre, DISC_ENTRY, 3, edits);
+    return edits;
+}
+
+// True when a text of the file differs from what the load gave.
+static bool file_changed_since_load(const DiscDatabase &db, int tracks)
+{
+    if (!db.loaded)
+        return true;
+    for (int e = 0; e < DB_ENTRY_COUNT; e++) {
+        if (e >= tracks && e != DISC_ENTRY)
+            continue;
+        if (text_hash(on_disk.entries[e].title) != db.field_hash[e][0] ||
+            text_hash(on_disk.entries[e].ext) != db.field_hash[e][1])
+            return true;
+    }
+    return text_hash(on_disk.year) != db.year_genre_hash[0] ||
+           text_hash(on_disk.genre) != db.year_genre_hash[1];
+}
+
+// The disc's texts of on_disk become db's.
+static void take_merged_texts(DiscDatabase &db, int tracks)
+{
+    for (int e = 0; e < tracks; e++)
+        db.entries[e] = on_disk.entries[e];
+    db.entries[DISC_ENTRY] = on_disk.entries[DISC_ENTRY];
+    memcpy(db.year, on_disk.year, sizeof db.year);
+    memcpy(db.genre, on_disk.genre, sizeof db.genre);
+}
+
+// The save under the lock: the file read again, this copy's edits over it.
+static int save_locked(DiscDatabase &db, const Toc &toc, uint64_t id)
+{
+    int tracks = usable_track_count(toc);
+    int fd = open(database_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+        return failed_save(nullptr, id, errno);
+    struct stat info;
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        // No title file there to merge with (a device, a directory): what is
+        // at the path is replaced, or the rename says why it cannot be.
+        close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        // No file: every text is written, as for a first save.
+        db.conflicts = 0;
+        if (replace_file(db, toc, id) != 0)
+            return -1;
+        remember_loaded_texts(db);
+        db.dirty = 0;
+        return 0;
+    }
+    clear_database(on_disk);
+    if (read_open_file(fd, on_disk, id) != 0) {
+        set_error("save", id, "the file there could not be read, so it is left as it is");
+        return -1;
+    }
+    bool changed = file_changed_since_load(db, tracks);
+    int edits = merge_edits(db, tracks);
+    // Nothing edited here but changed there: the file stays as the other
+    // program left it. Otherwise it is written in full, as ever.
+    if ((edits > 0 || !changed) && replace_file(on_disk, toc, id) != 0)
+        return -1;
+    db.conflicts = on_disk.conflicts;
+    take_merged_texts(db, tracks);
+    remember_loaded_texts(db);
     db.dirty = 0;
     return 0;
+}
+
+int save_database(DiscDatabase &db, const Toc &toc)
+{
+    conflict_note[0] = '\0';
+    uint64_t id = compute_disc_id(toc);
+    if (db.short_name)
+        id &= UINT32_MAX;
+    if (build_database_path(id) != 0)
+        return failed_save(nullptr, id, ENAMETOOLONG);
+    if (db.unreadable) {
+        set_error("save", id, "the file there could not be read, so it is left as it is");
+        return -1;
+    }
+    make_parent_directories();
+    int lock = lock_directory();
+    if (lock == -2) {
+        set_error("save", id, "another program holds the title files' lock");
+        return -1;
+    }
+    int result = save_locked(db, toc, id);
+    if (lock >= 0)
+        close(lock);
+    if (result == 0 && db.conflicts > 1)
+        snprintf(conflict_note, sizeof conflict_note,
+                 "%d texts were also changed elsewhere since they were loaded; this copy's were "
+                 "saved.",
+                 static_cast<int>(db.conflicts));
+    else if (result == 0 && db.conflicts == 1)
+        snprintf(conflict_note + strlen(conflict_note), sizeof conflict_note - strlen(conflict_note),
+                 " was also changed elsewhere since it was loaded; this copy's was saved.");
+    else
+        conflict_note[0] = '\0';
+    return result;
+}
+
+const char *database_conflict_note() { return conflict_note; }
+
+bool database_is_empty(const DiscDatabase &db)
+{
+    if (db.year[0] != '\0' || db.genre[0] != '\0')
+        return false;
+    for (const TrackText &entry : db.entries)
+        if (entry.title[0] != '\0' || entry.ext[0] != '\0')
+            return false;
+    return true;
 }
 
 // Nothing of the previous disc may stay behind, or a later save would write
@@ -727,6 +969,8 @@ void clear_database(DiscDatabase &db)
     db.year[0] = '\0';
     db.genre[0] = '\0';
     db.unreadable = 0;
+    db.short_name = 0;
+    db.loaded = 0;
 }
 
 // The last failure's line, kept until the next one replaces it.

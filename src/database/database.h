@@ -19,7 +19,19 @@ int load_database(DiscDatabase &db, const Toc &toc);
 // are safely on disk; clears dirty on success. Returns 0 on success, or -1 with
 // database_error() set and dirty as it was; a file the last load could not
 // read is never replaced.
+//
+// Another copy of mivo may have saved the same disc since the load: under a
+// lock on the directory's lock file, the save reads the file again and writes
+// only the fields this copy edited since the load over what the file holds
+// (nothing at all when it edited none), and db then holds the result. A
+// field both edited keeps this copy's text; db.conflicts counts them and
+// database_conflict_note() says so.
 int save_database(DiscDatabase &db, const Toc &toc);
+
+// One line about the fields the last save found edited both here and by
+// another program, such as "Track 2's title was also changed elsewhere; this
+// copy's was saved."; empty when there were none.
+const char *database_conflict_note();
 
 // A fixed buffer a title file is formatted into before it is written out;
 // overflowed once something did not fit.
@@ -34,6 +46,10 @@ struct TextBuffer {
 // characters; index -1 means a keyword without an index. Returns 0, or -1 when
 // the buffer had no room left.
 int write_field(TextBuffer &out, const char *keyword, int32_t index, const char *text);
+
+// True when every text is empty, as in a file an editor visit saved without
+// an edit: such a file holds nothing of the user's.
+bool database_is_empty(const DiscDatabase &db);
 
 // Empties every text, the year and genre included, and forgets that a file
 // could not be read: the state of a drive without a disc.

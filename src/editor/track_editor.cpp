@@ -282,6 +282,8 @@ void editor_leave(int64_t)
         return;
     if (save_database(*session.db, session.drive->toc) != 0)
         show_message("Titles not saved: %s", database_error());
+    else if (database_conflict_note()[0] != '\0')
+        show_message("%s", database_conflict_note());
     curs_set(1);
     session.open = false;
 }

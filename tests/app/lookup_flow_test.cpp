@@ -156,6 +156,21 @@ TEST_F(LookupFlow, NoLookupByItselfForTitleFilesCdTextOrTheOffSwitch)
     set_drive_backend(nullptr);
 }
 
+TEST_F(LookupFlow, ATitleFileOfEmptyFieldsIsLookedUpLikeNone)
+{
+    // What leaving the editor without an edit saves for a disc without titles.
+    insert_fake_disc(AGREEING);
+    build_database_path(compute_disc_id(toc_of(fake_sdl.reported)));
+    fs::create_directories(home / ".kel");
+    std::ofstream(database_path) << "DISCID=00000000\nDTITLE=\nTTITLE0=\nTTITLE1=\nEXTD=\n"
+                                    "EXTT0=\nPLAYORDER=\n";
+    poll_drive();
+    ASSERT_EQ(lookup_phase(), LOOKUP_RUNNING);
+    run_turns();
+    EXPECT_STREQ(player.db.entries[DISC_ENTRY].title, "Mark Knopfler / Privateering (disc 2)");
+    EXPECT_NE(disc_file().find("TTITLE0=Kingdom of Gold"), std::string::npos);
+}
+
 TEST_F(LookupFlow, TitlesOfADiscThatLeftAreNeverStored)
 {
     // A drive that forgets the table when emptied, and one that keeps it.

@@ -378,4 +378,43 @@ TEST_F(Load, ReadsStoredEntriesAsTheyStand)
     }
 }
 
+// Ids of 0x80000000 and above are named with 16 digits, but freedb and the
+// other xmcd tools name them with 8: without a 16-digit file the 8-digit one
+// is read, and saves keep to the name the load used.
+TEST_F(Load, EightDigitNamesOfHighIdsAreFound)
+{
+    Toc high = make_disc({29925, 36675, 43425, 50175, 56925, 63675, 70425}, 90000);
+    ASSERT_EQ(id_text(compute_disc_id(high)), "ffffffff93032107");
+    std::filesystem::path long_name = kel() / "ffffffff93032107";
+    std::filesystem::path short_name = kel() / "93032107";
+    std::filesystem::create_directories(kel());
+
+    write_file(short_name, "DISCID=93032107\nDTITLE=Short / Name\n");
+    auto state = fresh_state();
+    ASSERT_EQ(load_database(*state, high), 0);
+    EXPECT_STREQ(state->entries[DISC_ENTRY].title, "Short / Name");
+    snprintf(state->entries[0].title, TEXT_FIELD_SIZE, "Typed");
+    ASSERT_EQ(save_database(*state, high), 0);
+    EXPECT_FALSE(std::filesystem::exists(long_name));
+    std::string saved = read_file(short_name);
+    EXPECT_NE(saved.find("DISCID=93032107\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("TTITLE0=Typed\n"), std::string::npos) << saved;
+
+    // The 16-digit file wins where both are.
+    write_file(long_name, "DTITLE=Long / Name\n");
+    ASSERT_EQ(load_database(*state, high), 0);
+    EXPECT_STREQ(state->entries[DISC_ENTRY].title, "Long / Name");
+    ASSERT_EQ(save_database(*state, high), 0);
+    EXPECT_NE(read_file(long_name).find("DTITLE=Long / Name"), std::string::npos);
+    EXPECT_NE(read_file(short_name).find("Short / Name"), std::string::npos);
+
+    // Neither: a new file gets the 16-digit name, as ever.
+    std::filesystem::remove(long_name);
+    std::filesystem::remove(short_name);
+    EXPECT_EQ(load_database(*state, high), -1);
+    ASSERT_EQ(save_database(*state, high), 0);
+    EXPECT_TRUE(std::filesystem::exists(long_name));
+    EXPECT_FALSE(std::filesystem::exists(short_name));
+}
+
 } // namespace

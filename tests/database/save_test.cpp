@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -707,6 +708,91 @@ TEST_F(Save, GoesToTheFileOfTheTocItIsGivenNotTheLastOneNamed)
     EXPECT_EQ(read_file(file_of(next)), next_file);
     ASSERT_EQ(load_database(*other, previous), 0);
     EXPECT_STREQ(other->entries[DISC_ENTRY].title, "Edited");
+}
+
+// Two copies of mivo on one disc: each save writes only what its copy edited
+// since its load over what the file holds by then.
+TEST_F(Save, TwoCopiesKeepEachOthersEdits)
+{
+    Toc five = make_disc({150, 9150, 18150, 27150, 36150}, 45150);
+    write_file(file_of(five), "DTITLE=Artist / Album\nTTITLE0=one\nTTITLE1=two\nTTITLE3=four\n");
+    auto a = fresh_state();
+    auto b = fresh_state();
+    ASSERT_EQ(load_database(*a, five), 0);
+    ASSERT_EQ(load_database(*b, five), 0);
+
+    // B saves track 1, then A, open since before, track 4: both stay.
+    snprintf(b->entries[0].title, TEXT_FIELD_SIZE, "one by B");
+    ASSERT_EQ(save_database(*b, five), 0);
+    snprintf(a->entries[3].title, TEXT_FIELD_SIZE, "four by A");
+    ASSERT_EQ(save_database(*a, five), 0);
+    EXPECT_EQ(a->conflicts, 0);
+    EXPECT_STREQ(database_conflict_note(), "");
+    auto reread = fresh_state();
+    ASSERT_EQ(load_database(*reread, five), 0);
+    EXPECT_STREQ(reread->entries[0].title, "one by B");
+    EXPECT_STREQ(reread->entries[3].title, "four by A");
+    EXPECT_STREQ(reread->entries[1].title, "two");
+    EXPECT_STREQ(a->entries[0].title, "one by B") << "A now shows what the file holds";
+
+    // A save of a copy that edited nothing leaves the file as the other wrote it.
+    snprintf(a->entries[2].title, TEXT_FIELD_SIZE, "three by A");
+    ASSERT_EQ(save_database(*a, five), 0);
+    std::string written = read_file(file_of(five));
+    b->dirty = 1;
+    ASSERT_EQ(save_database(*b, five), 0);
+    EXPECT_EQ(read_file(file_of(five)), written);
+    EXPECT_STREQ(b->entries[2].title, "three by A");
+
+    // Both edit track 2: the later save wins that field alone, and says so.
+    snprintf(b->entries[1].title, TEXT_FIELD_SIZE, "two by B");
+    snprintf(b->entries[4].title, TEXT_FIELD_SIZE, "five by B");
+    ASSERT_EQ(save_database(*b, five), 0);
+    snprintf(a->entries[1].title, TEXT_FIELD_SIZE, "two by A");
+    ASSERT_EQ(save_database(*a, five), 0);
+    EXPECT_EQ(a->conflicts, 1);
+    EXPECT_EQ(std::string(database_conflict_note()),
+              "Track 2's title was also changed elsewhere since it was loaded; this copy's was "
+              "saved.");
+    ASSERT_EQ(load_database(*reread, five), 0);
+    EXPECT_STREQ(reread->entries[1].title, "two by A");
+    EXPECT_STREQ(reread->entries[4].title, "five by B");
+}
+
+// A save waits for another program's save of the directory and reads the
+// file only once that save is over, so the two cannot interleave.
+TEST_F(Save, SavesOfTheDirectoryTakeTurns)
+{
+    Toc two_tracks = two;
+    write_file(file_of(two_tracks), "TTITLE0=zero\nTTITLE1=one\n");
+    auto a = fresh_state();
+    ASSERT_EQ(load_database(*a, two_tracks), 0);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t other = fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        // The other program: holds the lock, writes its edit late, lets go.
+        int dir = open(kel().c_str(), O_RDONLY | O_DIRECTORY);
+        if (dir < 0 || flock(dir, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1)
+            _exit(1);
+        usleep(300 * 1000);
+        write_file(file_of(two_tracks), "TTITLE0=zero by the other\nTTITLE1=one\n");
+        _exit(0);
+    }
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    snprintf(a->entries[1].title, TEXT_FIELD_SIZE, "one by A");
+    EXPECT_EQ(save_database(*a, two_tracks), 0) << database_error();
+    int status = 0;
+    waitpid(other, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    close(ready[0]);
+    close(ready[1]);
+    auto reread = fresh_state();
+    ASSERT_EQ(load_database(*reread, two_tracks), 0);
+    EXPECT_STREQ(reread->entries[0].title, "zero by the other");
+    EXPECT_STREQ(reread->entries[1].title, "one by A");
 }
 
 } // namespace

@@ -178,6 +178,13 @@ class Mivo:
                 full_env.update(LD_LIBRARY_PATH=lib)
         if env:
             full_env.update(env)
+        # While the screen is up mivo's standard error goes elsewhere, so a
+        # sanitized build's reports go to files of the run's own, which
+        # assert_no_sanitizer_report reads; the options already set are kept.
+        self.sanitizer_log = os.path.join(self.tmp, "sanitizer")
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"):
+            options = full_env.get(name, "")
+            full_env[name] = (options + ":" if options else "") + "log_path=" + self.sanitizer_log
 
         self.rows, self.cols = rows, cols
         self.screen = _Screen(cols, rows)
@@ -431,10 +438,23 @@ class Mivo:
         """Standard error without the disk audio driver's announcements."""
         return [line for line in self.stderr_text().splitlines() if not _SDL_NOISE.match(line)]
 
+    def sanitizer_reports(self):
+        """The reports sanitizers wrote to the run's log files (log_path), one
+        file per process."""
+        reports = []
+        for name in sorted(os.listdir(self.tmp)):
+            if name.startswith("sanitizer."):
+                with open(os.path.join(self.tmp, name), "rb") as f:
+                    reports.append(f.read().decode(errors="replace"))
+        return reports
+
     def assert_no_sanitizer_report(self):
         text = self.stderr_text()
         if _SANITIZER.search(text):
             raise AssertionError("sanitizer report on standard error:\n" + text)
+        reports = self.sanitizer_reports()
+        if reports:
+            raise AssertionError("sanitizer report in the run's log:\n" + "\n".join(reports))
 
     def assert_terminal_restored(self):
         """The last screen is blank, the alternate screen is left, the cursor is

@@ -121,6 +121,20 @@ class Lifecycle(E2E):
 
 
 class StartupFailures(E2E):
+    def test_a_sanitizer_report_made_while_the_screen_is_up_fails_the_run(self):
+        """A report that does not end the program, written while standard error
+        goes nowhere, still reaches the harness: a stand-in for mivo writes one
+        where the sanitizer runtime would, as a sanitized mivo does."""
+        m = Mivo(binary="/bin/sh", args=["-c", (
+            'log=$(printf %s "$UBSAN_OPTIONS" | tr : "\\n" | sed -n "s/^log_path=//p")\n'
+            'report="x.cpp:1:1: runtime error: signed integer overflow"\n'
+            'if [ -n "$log" ]; then echo "$report" > "$log.$$"; else echo "$report" > /dev/null; fi\n'
+            'sleep 30')])
+        self.addCleanup(m.close)
+        m.wait_for(lambda m: m.sanitizer_reports(), 5, "the report")
+        with self.assertRaises(AssertionError):
+            m.assert_no_sanitizer_report()
+
     def test_failures_print_one_line_and_exit_1(self):
         cases = [
             ("SDL_Init fails", ["init_fail 5"], [], {}, "Error: Input/output error."),

@@ -518,6 +518,23 @@ TEST_F(TrackEditor, AFailedSaveKeepsTheEditsUnsaved)
     EXPECT_NE(message.find(blocked.string()), std::string::npos) << "the file is not named";
 }
 
+TEST_F(TrackEditor, ATitleAnotherCopySavedMeanwhileIsNamedOnTheMessageLine)
+{
+    insert_disc(3);
+    build_database_path(compute_disc_id(edited.drive.toc));
+    fs::create_directories(home / ".kel");
+    std::ofstream(database_path) << "TTITLE0=first\nTTITLE1=second\n";
+    ASSERT_EQ(load_database(edited.db, edited.drive.toc), 0);
+    // Another copy of mivo saves both tracks while this one edits the first.
+    std::ofstream(database_path) << "TTITLE0=first elsewhere\nTTITLE1=second elsewhere\n";
+    run_editor(24, 80, "eFirst here\n");
+    EXPECT_EQ(title(0), "First here");
+    EXPECT_EQ(title(1), "second elsewhere");
+    EXPECT_EQ(std::string(current_message()),
+              "Track 1's title was also changed elsewhere since it was loaded; this copy's was "
+              "saved.");
+}
+
 TEST_F(TrackEditor, TheMessageLineShowsOverTheBottomRowUntilAKey)
 {
     insert_disc(3);

@@ -22,3 +22,8 @@ if(NOT MIVO_SANITIZE)
   set_tests_properties(debian_package_lintian PROPERTIES
     SKIP_RETURN_CODE 77 TIMEOUT 900 RESOURCE_LOCK mivo_package)
 endif()
+
+# A package build without a maintainer says what is missing and how to give it.
+add_test(NAME debian_package_needs_a_maintainer
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-no-maintainer.sh ${PROJECT_BINARY_DIR}
+    ${CMAKE_CPACK_COMMAND})

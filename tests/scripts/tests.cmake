@@ -18,4 +18,10 @@ if(NOT MIVO_SANITIZE)
            -DMIVO_TESTS=OFF -DMIVO_WERROR=ON "-DCMAKE_CXX_FLAGS=-flto=auto -Wodr -Werror")
   set_tests_properties(build_ninja build_lto_odr PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900
                                                            LABELS build)
+  # That build has no tests, so none of their hooks either.
+  set_tests_properties(build_lto_odr PROPERTIES FIXTURES_SETUP mivo_without_tests)
+  add_test(NAME test_hooks_left_out
+           COMMAND sh -c "! grep -q MIVO_TEST_ \"$0\"" ${other_builds}/lto/mivo)
+  set_tests_properties(test_hooks_left_out PROPERTIES FIXTURES_REQUIRED mivo_without_tests
+                                                      LABELS build)
 endif()

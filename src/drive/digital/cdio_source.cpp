@@ -9,6 +9,12 @@
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +124,20 @@ void set_error(const char *what)
 
 // True when the device node or sheet is there at all.
 bool path_exists(const char *path) { return access(path, F_OK) == 0; }
+
+// False only for a device that answers but is no CD drive: CDROM_GET_CAPABILITY
+// is answered by CD drives alone, and any other block device (a disk, a loop
+// device) would read as a drive without a disc for ever. A device that cannot
+// be opened is left to libcdio to report.
+bool is_cd_drive(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return true;
+    bool answered = ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0 || (errno != ENOTTY && errno != EINVAL);
+    close(fd);
+    return answered;
+}
 
 // A name ending in .cue is an image for libcdio's BIN/CUE driver.
 bool is_cue_sheet(const char *path)
@@ -371,6 +391,10 @@ int cdio_open_source(const char *path)
     }
     state.image = is_cue_sheet(state.path);
     state.present = path_exists(state.path);
+    if (!state.image && state.present && !is_cd_drive(state.path)) {
+        snprintf(state.error, sizeof state.error, "%s is not a CD drive", state.path);
+        return -1;
+    }
     state.cdio = open_handle();
     if (!state.cdio) {
         set_error(state.present ? "cannot open the drive" : "no such drive");
@@ -541,16 +565,36 @@ const char *last_cdio_message() { return state.log_message; }
 // Frames paranoia gave up on since the last load.
 int32_t cdio_skipped_frames() { return state.skipped; }
 
-// Asks libcdio for the default drive, unless the tests name an image.
+#if MIVO_TEST_HOOKS
+// The image the tests name, if it is a regular file: opened without waiting,
+// as the sheet reader opens a sheet, so that a FIFO there cannot hold
+// start-up, and refused otherwise.
+static bool test_image_usable(const char *image)
+{
+    int fd = open(image, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    close(fd);
+    return regular;
+}
+#endif
+
+// Asks libcdio for the default drive, unless a test build's tests name an image.
 bool find_default_cd_device(char *path, int size)
 {
+#if MIVO_TEST_HOOKS
     // Test hook: the end-to-end tests have no drive, so they name a BIN/CUE
     // image that libcdio opens in the default drive's place.
     const char *image = getenv("MIVO_TEST_CDIO_IMAGE");
     if (image && *image) {
+        if (!test_image_usable(image))
+            return false;
         copy_text(path, size, image);
         return true;
     }
+#endif
     install_cdio_log_handler();
     char *device = cdio_get_default_device(nullptr);
     if (!device)

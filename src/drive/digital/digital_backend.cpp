@@ -54,7 +54,7 @@ static void stop_reader()
 // Hands a command to the reader; -1 when its queue is full.
 static int send_command(CommandKind kind)
 {
-    Command *slot = main_loop.commands.write_slot();
+    ReaderCommand *slot = main_loop.commands.write_slot();
     if (slot == nullptr) {
         copy_error(main_loop.error_text, "the reader is not keeping up with the commands");
         return -1;

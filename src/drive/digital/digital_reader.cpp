@@ -326,8 +326,8 @@ static bool take_commands()
 {
     auto &commands = main_loop.commands;
     take_posted_play();
-    while (Command *command = commands.read_slot()) {
-        Command c = *command;
+    while (ReaderCommand *command = commands.read_slot()) {
+        ReaderCommand c = *command;
         commands.release();
         switch (c.kind) {
         case CMD_EJECT: {

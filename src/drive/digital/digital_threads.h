@@ -50,7 +50,7 @@ enum CommandKind : uint32_t {
     CMD_CLOSE_TRAY, // an image's: the sheet is read anew, as a drive reads a disc put back
 };
 
-struct Command {
+struct ReaderCommand {
     CommandKind kind;
 };
 
@@ -75,7 +75,7 @@ struct ReaderJob {
 struct MainLoopState {
     // Read by the reader. Between the main loop (producer) and the reader
     // (consumer).
-    SpscRing<Command, 64> commands;
+    SpscRing<ReaderCommand, 64> commands;
     // The play mailbox: the latest span the main loop wants, frames
     // [start, end) under a generation, active false for silence. The main
     // loop only ever writes it and the reader only reads it, so it is a

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -256,6 +261,34 @@ TEST_F(CdioSourceTest, EmptyPathOpensTheDefaultDrive)
     expect_toc(toc, layout_toc(three_audio_tracks()));
 }
 
+// A FIFO named as the test image would hold start-up in its open for ever:
+// the hook refuses what is no regular file, at once.
+TEST_F(CdioSourceTest, TheTestImageHookRefusesAFifo)
+{
+    char fifo[512];
+    snprintf(fifo, sizeof fifo, "%s/image.cue", dir);
+    ASSERT_EQ(mkfifo(fifo, 0600), 0);
+    setenv("MIVO_TEST_CDIO_IMAGE", fifo, 1);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(source.open("") == -1 ? 0 : 1);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 500 && ended == 0; i++) {
+        ended = waitpid(child, &status, WNOHANG);
+        if (ended == 0)
+            usleep(10 * 1000);
+    }
+    unsetenv("MIVO_TEST_CDIO_IMAGE");
+    if (ended == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "opening the default drive waited on the FIFO";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the FIFO was taken as a drive";
+}
+
 // libcdio's own handler prints warnings on the terminal and exits the process
 // on an error; mivo's keeps the message and lets open fail. A sheet without
 // its BIN draws such a warning.
@@ -279,6 +312,27 @@ TEST_F(CdioSourceTest, LibcdioErrorsNeitherPrintNorExit)
 
     EXPECT_EQ(source.open("/nonexistent/sr9"), -1);
     EXPECT_NE(strstr(source.error(), "no such drive"), nullptr) << source.error();
+}
+
+// A block device that is no CD drive is refused at once with one line naming it.
+TEST_F(CdioSourceTest, ABlockDeviceThatIsNoCdDriveIsRefused)
+{
+    const char *candidates[] = {"/dev/loop0", "/dev/vda", "/dev/sda", "/dev/nvme0n1", "/dev/zram0"};
+    const char *device = nullptr;
+    for (const char *c : candidates) {
+        struct stat info;
+        int fd = open(c, O_RDONLY | O_NONBLOCK);
+        if (stat(c, &info) == 0 && S_ISBLK(info.st_mode) && fd >= 0)
+            device = c;
+        if (fd >= 0)
+            close(fd);
+        if (device != nullptr)
+            break;
+    }
+    if (device == nullptr)
+        GTEST_SKIP() << "no block device this user can open";
+    EXPECT_EQ(source.open(device), -1);
+    EXPECT_EQ(std::string(source.error()), std::string(device) + " is not a CD drive");
 }
 
 // Sectors the drive cannot read are given up after a few retries: the read
