@@ -40,9 +40,9 @@ static void follow_disc_change(uint64_t id)
         drive_disc_text(text);
         // A file that is there but cannot be read still holds the user's
         // texts; one of empty fields (an editor visit saves) holds none.
-        has_title_file = (load_disc_titles(player, drive.toc, text) == 0 &&
-                          !database_is_empty(player.db)) ||
-                         player.db.unreadable;
+        has_title_file =
+            (load_disc_titles(player, drive.toc, text) == 0 && !database_is_empty(player.db)) ||
+            player.db.unreadable;
         say_unreadable_titles();
     }
     player.db.dirty = 0;
@@ -54,6 +54,9 @@ static void follow_disc_change(uint64_t id)
 void poll_drive()
 {
     drive_refresh(player.drive);
+    // What went wrong without stopping the drive, said once.
+    if (const char *notice = drive_notice())
+        show_message("%s", notice);
     uint64_t id = compute_disc_id(player.drive.toc);
     if (id != player.disc_id)
         follow_disc_change(id);

@@ -123,6 +123,12 @@ int drive_disc_text(DiscText &text)
 
 const char *drive_error() { return drive.last_error; }
 
+const char *drive_notice()
+{
+    return drive.open_backend && drive.open_backend->notice ? drive.open_backend->notice()
+                                                            : nullptr;
+}
+
 int drive_news_fd()
 {
     return drive.open_backend && drive.open_backend->news_fd ? drive.open_backend->news_fd() : -1;

@@ -109,6 +109,11 @@ struct DriveBackend {
     // should not wait half a second for (the end of a play, a disc read); the
     // next refresh takes it. nullptr for a drive that cannot tell.
     int (*news_fd)();
+    // What went wrong since the last call without stopping the play (a
+    // damaged stretch of a file played as silence), as one line for the
+    // message line; nullptr when nothing did. nullptr for a drive that
+    // cannot tell.
+    const char *(*notice)();
 };
 
 // The calls the rest of mivo makes; each goes to the backend drive_open chose.
@@ -140,6 +145,9 @@ int drive_disc_text(DiscText &text);
 
 // Why the last call failed.
 const char *drive_error();
+
+// The open backend's notice (see DriveBackend), or nullptr.
+const char *drive_notice();
 
 // The open backend's news descriptor (see DriveBackend), or -1.
 int drive_news_fd();

@@ -83,7 +83,7 @@ const char *fake_error() { return "the fake says no"; }
 const DriveBackend fake_backend = {
     "fake",          fake_open,      fake_close, fake_refresh, fake_play,
     fake_pause,      fake_resume,    fake_stop,  fake_eject,   fake_get_volume,
-    fake_set_volume, fake_disc_text, fake_error, nullptr,
+    fake_set_volume, fake_disc_text, fake_error, nullptr,      nullptr,
 };
 
 class Drive : public ::testing::Test

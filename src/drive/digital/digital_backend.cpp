@@ -202,11 +202,12 @@ static int digital_open(const DriveTarget &target)
             return -1;
         }
     }
-    if (open_output() != 0) {
-        stop_reader();
-        main_loop.state = DRIVE_NO_DISC;
-        return -1;
-    }
+    // Without a sound card the disc is still there to see, name and look up:
+    // the user hears of it once, and each play tries the card again.
+    main_loop.output_notice_pending = open_output() != 0;
+    if (main_loop.output_notice_pending)
+        snprintf(main_loop.output_notice, sizeof main_loop.output_notice, "No sound output: %s",
+                 main_loop.output->error());
     main_loop.is_open = true;
     return 0;
 }
@@ -454,8 +455,17 @@ static const char *digital_error() { return main_loop.error_text; }
 
 static int digital_news_fd() { return reader.news_fd; }
 
+// That there is no sound output and why, once.
+static const char *digital_notice()
+{
+    if (!main_loop.output_notice_pending)
+        return nullptr;
+    main_loop.output_notice_pending = false;
+    return main_loop.output_notice;
+}
+
 const DriveBackend digital_drive_backend = {
     "digital",          digital_open,      digital_close, digital_refresh, digital_play,
     digital_pause,      digital_resume,    digital_stop,  digital_eject,   digital_get_volume,
-    digital_set_volume, digital_disc_text, digital_error, digital_news_fd,
+    digital_set_volume, digital_disc_text, digital_error, digital_news_fd, digital_notice,
 };

@@ -108,6 +108,9 @@ struct MainLoopState {
     bool output_open;
     int64_t busy_ns;
     int64_t idle_close_ns; // 0: IDLE_CLOSE_NS
+    // Start-up found no sound output: the notice says so once.
+    bool output_notice_pending;
+    char output_notice[ERROR_SIZE + 32];
     int32_t state = DRIVE_NO_DISC;
     Toc toc;
     DiscText text;

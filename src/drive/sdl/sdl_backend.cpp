@@ -166,6 +166,7 @@ static int sdl_disc_text(DiscText &text)
 static const char *sdl_error() { return sdl.open_failed ? sdl.open_failure : SDL_GetError(); }
 
 const DriveBackend sdl_drive_backend = {
-    "sdl",    sdl_open,  sdl_close,      sdl_refresh,    sdl_play,      sdl_pause, sdl_resume,
-    sdl_stop, sdl_eject, sdl_get_volume, sdl_set_volume, sdl_disc_text, sdl_error, nullptr,
+    "sdl",          sdl_open,      sdl_close, sdl_refresh, sdl_play,
+    sdl_pause,      sdl_resume,    sdl_stop,  sdl_eject,   sdl_get_volume,
+    sdl_set_volume, sdl_disc_text, sdl_error, nullptr,     nullptr,
 };

@@ -724,18 +724,37 @@ TEST_F(DigitalBackend, OpenFailsWithTheReasonAndLeavesNothingRunning)
     EXPECT_EQ(drive.open(target), -1);
     EXPECT_EQ(source.closes, 1);
 
-    source.load_state = DRIVE_STOPPED;
-    output_open_result = -1;
-    EXPECT_EQ(drive.open(target), -1);
-    EXPECT_STREQ(drive.error(), "no sound card");
-    EXPECT_EQ(source.closes, 2);
-
     // No source for the kind of target at all.
     set_digital_source(nullptr);
     output_open_result = 0;
     DriveTarget sdl_number{TARGET_SDL_NUMBER, 0, ""};
     EXPECT_EQ(drive.open(sdl_number), -1);
     EXPECT_STRNE(drive.error(), "");
+}
+
+// Without a sound card the disc is still there: the notice says so once, a
+// play fails with the reason, and a card that turns up later plays.
+TEST_F(DigitalBackend, NoSoundCardStillShowsTheDiscAndSaysWhyOnce)
+{
+    output_open_result = -1;
+    open_disc({300});
+    EXPECT_EQ(refresh().state, DRIVE_STOPPED);
+    EXPECT_EQ(refresh().toc.count, 1);
+    ASSERT_NE(drive.notice, nullptr);
+    const char *notice = drive.notice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_STREQ(notice, "No sound output: no sound card");
+    EXPECT_EQ(drive.notice(), nullptr);
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    EXPECT_STREQ(drive.error(), "no sound card");
+    EXPECT_EQ(refresh().state, DRIVE_STOPPED);
+    EXPECT_EQ(drive.notice(), nullptr);
+
+    output_open_result = 0;
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    std::vector<uint32_t> heard = collect(SAMPLES_PER_FRAME);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), 150u * SAMPLES_PER_FRAME);
 }
 
 // True when fd turns readable within ms.
