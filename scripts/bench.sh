@@ -56,3 +56,6 @@ echo "== a 45-minute disc through a real-time sink (PulseAudio null sink), besid
 echo "== title lookups (local stand-in server)"
 /usr/bin/python3 "$root/tests/e2e/lookup_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"
+echo "== the desktop's remote control and the cover (a private session bus)"
+/usr/bin/python3 "$root/tests/e2e/mpris_bench.py" --mivo "$build/mivo" \
+  --standin-dir "$build/tests/e2e-standin"

@@ -15,6 +15,9 @@ packages=(
   mandoc                         # the manual pages' lint
   dpkg-dev lintian               # the Debian package: its dependencies and its lint
   shellcheck                     # the scripts' lint
+  dbus-daemon playerctl          # the remote control: a private session bus and a real client
+  libglib2.0-bin                 # gdbus, the bus's introspection and signals
+  python3-dbus                   # the remote control's bench: a client of its own
   ninja-build                    # the build with Ninja the suite checks
   pulseaudio pulseaudio-utils    # the bench's real-time sink and its recorder
   flac cmus mpv                  # the bench's disc and the peers it measures mivo against

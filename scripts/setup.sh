@@ -13,6 +13,8 @@ packages=(
   libsndfile1-dev # disc images' audio files
   libcurl4-openssl-dev libjsmn-dev # title lookups
   libcdio-dev libcdio-paranoia-dev # real drives read digitally
+  libsystemd-dev # sd-bus: the desktop's remote control on the session bus
+  libchafa-dev libjpeg-dev libpng-dev # the disc's cover on screen
   sox lame flac # the demo disc: mp3s for the virtual disc, FLACs for the image
 )
 install_missing "${packages[@]}"

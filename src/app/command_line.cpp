@@ -36,6 +36,8 @@ CommandLine parse_command_line(int argc, char **argv)
                     line.action = ACTION_VERSION;
             } else if (strcmp(argument, "--no-lookup") == 0) {
                 line.lookup_disabled = true;
+            } else if (strcmp(argument, "--no-mpris") == 0) {
+                line.mpris_disabled = true;
             } else {
                 // A mistyped option must not start the player on a guessed drive.
                 line.action = ACTION_BAD_OPTION;
@@ -95,6 +97,7 @@ void print_usage(FILE *out)
           "  -h, --help       show this help and exit\n"
           "  -V, --version    show the version and exit\n"
           "      --no-lookup  look up no disc titles online unless asked to\n"
+          "      --no-mpris   offer no remote control on the desktop's session bus\n"
           "\n",
           out);
     print_keys(out, PLACE_PLAYER, "Keys:");

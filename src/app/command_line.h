@@ -25,6 +25,8 @@ struct CommandLine {
     int32_t drive_number;
     // --no-lookup: no title is fetched online without being asked for.
     bool lookup_disabled;
+    // --no-mpris: mivo offers no remote control on the session bus.
+    bool mpris_disabled;
     // The option that was not understood, for ACTION_BAD_OPTION.
     const char *bad_option;
 };

@@ -5,6 +5,7 @@
 #include "drive/drive.h"
 #include "editor/track_editor.h"
 #include "ui/command.h"
+#include "ui/cover_view.h"
 #include "ui/key_help.h"
 #include "ui/message_line.h"
 #include "ui/prompt.h"
@@ -193,6 +194,8 @@ static void run_help(int64_t) { open_key_help(); }
 
 static void run_quit(int64_t) { player.quit = 1; }
 
+static void run_toggle_cover(int64_t) { toggle_cover_view(); }
+
 static void run_seek_by(int64_t frames)
 {
     play_from(player.drive.track, add_wrapping(player.drive.frame, clamped(frames)));
@@ -264,6 +267,8 @@ static const Command player_command_table[] = {
      "Repeat track", NEED_NOTHING, false, run_repeat_track},
     {CMD_LOOK_UP, "look-up", PLACE_PLAYER, {'L', 'l'}, "L", 'L', "- Look the titles up", 0, 0,
      "Look titles up", NEED_DISC, false, run_look_up},
+    {CMD_TOGGLE_COVER, "toggle-cover", PLACE_PLAYER, {'A', 'a'}, "A", 'A', "- Cover on or off", 0, 0,
+     "Cover on or off", NEED_NOTHING, false, run_toggle_cover},
 
     {CMD_PAUSE, "pause", PLACE_REMOTE, {}, "", 0, "", 0, 0,
      "Pause a playing disc", NEED_DISC, false, run_pause},

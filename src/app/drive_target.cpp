@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+DriveTarget current_drive_target;
+
 int drive_target_for(const char *argument, DriveTarget &target)
 {
     memset(&target, 0, sizeof target);

@@ -13,3 +13,7 @@
 // drive number the old way, so "abc" is drive 0. -1 when the file's name does
 // not fit a DriveTarget.
 int drive_target_for(const char *argument, DriveTarget &target);
+
+// The target the drive was last opened with (a disc image's sheet names the
+// rip's folder); kind TARGET_SDL_NUMBER with no path for the default drive.
+extern DriveTarget current_drive_target;

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/command_line.h"
 #include "app/commands.h"
+#include "app/cover_flow.h"
 #include "app/disc_titles.h"
 #include "app/drive_target.h"
 #include "app/library_messages.h"
 #include "app/lookup_flow.h"
 #include "app/main_loop.h"
 #include "app/player.h"
+#include "app/remote.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "drive/drive.h"
@@ -61,6 +63,8 @@ void start_up(int argc, char **argv)
     signal(SIGXFSZ, SIG_IGN);
     player.play_mode = MODE_NORMAL;
     start_lookups(argc, argv);
+    start_covers();
+    start_remote();
 
     DriveTarget target{};
     // Options may stand before the disc, so it is the first argument that is none.
@@ -70,6 +74,8 @@ void start_up(int argc, char **argv)
     int opened = disc != nullptr ? drive_open(target) : drive_open_default();
     if (opened != 0)
         fail_start("%s\n", drive_error());
+    if (disc != nullptr)
+        current_drive_target = target;
 
     drive_refresh(player.drive);
     DiscText text{};

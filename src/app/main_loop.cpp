@@ -4,14 +4,19 @@
 #include "app/disc_titles.h"
 
 #include "app/commands.h"
+#include "app/cover_flow.h"
 #include "app/lookup_flow.h"
 #include "app/player.h"
+#include "app/remote.h"
 #include "database/database.h"
 #include "database/disc_id.h"
 #include "drive/drive.h"
 #include "lookup/lookup.h"
 #include "ui/message_line.h"
 #include "ui/player_screen.h"
+#include "ui/cover_view.h"
+#include "ui/key_help.h"
+#include "ui/command.h"
 #include "ui/terminal.h"
 
 // The table of contents of the disc whose texts player.db holds. At a disc
@@ -69,16 +74,31 @@ void poll_drive()
     }
 }
 
-// Waits for a key, a lookup's servers or the drive's news.
+// Whether the player screen is what the terminal shows while the loop waits;
+// dialogs wait through the same calls with screens of their own.
+static bool waiting_on_player_screen;
+
+// Waits for a key, a lookup's servers, the drive's news or the session bus,
+// whose messages are read at once so that it never stays readable.
 static void wait_for_any_news(int input_fd, int timeout_ms)
 {
-    const int fds[] = {input_fd, drive_news_fd()};
-    wait_for_lookup_or_input(fds, 2, timeout_ms);
+    // curses has just refreshed the screen: the cover goes over it now.
+    if (waiting_on_player_screen)
+        draw_cover_view();
+    const int fds[] = {input_fd, drive_news_fd(), remote_fd()};
+    // Both transfers share one libcurl handle: a lookup's wait serves a
+    // cover's fetch too.
+    if (cover_fetching() && lookup_phase() != LOOKUP_RUNNING)
+        wait_for_cover(fds, 3, timeout_ms);
+    else
+        wait_for_lookup_or_input(fds, 3, timeout_ms);
+    serve_remote();
 }
 
 int read_key_or_news(int tenths)
 {
-    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0)
+    if (lookup_phase() != LOOKUP_RUNNING && drive_news_fd() < 0 && remote_fd() < 0 &&
+        !cover_fetching() && !(waiting_on_player_screen && cover_view_pending()))
         return read_key(tenths);
     return read_key_waiting(tenths, wait_for_any_news);
 }
@@ -87,9 +107,22 @@ void run_main_loop()
 {
     do {
         poll_drive();
+        // A lookup that ends may have had its choice drawn over the screen.
+        const bool looking = lookup_phase() != LOOKUP_IDLE;
         advance_lookup();
+        if (looking && lookup_phase() == LOOKUP_IDLE)
+            cover_view_disturbed();
+        advance_cover();
+        // A remote's Quit ends the loop at once, without waiting for a key.
+        if (run_remote())
+            break;
         draw_player_screen(player.db, player.drive, player.play_mode);
+        set_cover_image(current_cover());
+        // The key help's box stands over the cover's place while it is open.
+        waiting_on_player_screen = !key_help_open();
         int key = read_key_or_news(5);
+        waiting_on_player_screen = false;
+        const bool help_was_open = key_help_open();
         if (terminal_lost())
             player.quit = 1;
         // A message lasts until the user does something; what the key does
@@ -97,5 +130,13 @@ void run_main_loop()
         if (key != ERR && key != KEY_RESIZE)
             clear_message();
         dispatch_key(key);
+        remote_saw_key(key);
+        // Boxes and dialogs that closed, and a screen drawn afresh, took the
+        // cover's cells; curses only knows them as blank.
+        const Command *command = command_for_key(PLACE_PLAYER, key);
+        if (key == KEY_RESIZE || help_was_open ||
+            (command != nullptr && (command->id == CMD_GO_TO || command->id == CMD_EDIT_TITLES ||
+                                    command->id == CMD_LOOK_UP)))
+            cover_view_disturbed();
     } while (!player.quit);
 }

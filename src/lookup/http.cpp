@@ -93,20 +93,28 @@ bool http_start(const char *url, const char *user_agent, long timeout_ms)
     return true;
 }
 
-HttpState http_poll()
+// Told of the end of a transfer that is not the lookups' own.
+static void (*other_done)(void *easy, int result);
+
+void http_share(void (*done)(void *easy, int result)) { other_done = done; }
+
+void *http_shared_multi() { return multi; }
+
+// Moves every transfer on the shared handle; false when libcurl failed.
+static bool pump()
 {
-    if (state != HTTP_RUNNING)
-        return state;
     int running = 0;
-    if (curl_multi_perform(multi, &running) != CURLM_OK) {
-        detach();
-        state = HTTP_FAILED;
-        return state;
-    }
+    if (multi == nullptr || curl_multi_perform(multi, &running) != CURLM_OK)
+        return false;
     int queued = 0;
     while (CURLMsg *message = curl_multi_info_read(multi, &queued)) {
-        if (message->msg != CURLMSG_DONE || message->easy_handle != easy)
+        if (message->msg != CURLMSG_DONE)
             continue;
+        if (message->easy_handle != easy) {
+            if (other_done != nullptr)
+                other_done(message->easy_handle, message->data.result);
+            continue;
+        }
         CURLcode result = message->data.result;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         if (error_text[0] == '\0')
@@ -114,7 +122,36 @@ HttpState http_poll()
         detach();
         state = result == CURLE_OK ? HTTP_DONE : HTTP_FAILED;
     }
+    return true;
+}
+
+void http_pump()
+{
+    if (!pump() && state == HTTP_RUNNING) {
+        detach();
+        state = HTTP_FAILED;
+    }
+}
+
+HttpState http_poll()
+{
+    if (state != HTTP_RUNNING)
+        return state;
+    http_pump();
     return state;
+}
+
+void http_wait_shared(const int *extra_fds, int count, int timeout_ms)
+{
+    if (multi == nullptr)
+        return;
+    curl_waitfd extra[HTTP_MAX_EXTRA_FDS];
+    unsigned n = 0;
+    for (int i = 0; i < count && n < HTTP_MAX_EXTRA_FDS; i++)
+        if (extra_fds[i] >= 0)
+            extra[n++] = {extra_fds[i], CURL_WAIT_POLLIN, 0};
+    int ready = 0;
+    curl_multi_poll(multi, n > 0 ? extra : nullptr, n, timeout_ms, &ready);
 }
 
 void http_cancel()
@@ -125,15 +162,9 @@ void http_cancel()
 
 void http_wait(const int *extra_fds, int count, int timeout_ms)
 {
-    if (state != HTTP_RUNNING || multi == nullptr)
+    if (state != HTTP_RUNNING)
         return;
-    curl_waitfd extra[HTTP_MAX_EXTRA_FDS];
-    unsigned n = 0;
-    for (int i = 0; i < count && n < HTTP_MAX_EXTRA_FDS; i++)
-        if (extra_fds[i] >= 0)
-            extra[n++] = {extra_fds[i], CURL_WAIT_POLLIN, 0};
-    int ready = 0;
-    curl_multi_poll(multi, n > 0 ? extra : nullptr, n, timeout_ms, &ready);
+    http_wait_shared(extra_fds, count, timeout_ms);
 }
 
 long http_status() { return status; }

@@ -33,6 +33,20 @@ void http_cancel();
 // is running.
 void http_wait(const int *extra_fds, int count, int timeout_ms);
 
+// Other transfers (the cover art's) run on the same libcurl handle as the
+// lookups', so one wait serves them all. http_shared_multi gives that handle
+// (a CURLM *, nullptr before http_init); done is told of each other
+// transfer's end, with its easy handle and libcurl's result code.
+void http_share(void (*done)(void *easy, int result));
+void *http_shared_multi();
+
+// Moves every transfer on the shared handle on without waiting, the lookups'
+// included; ends are told to http_poll's caller and to http_share's done.
+void http_pump();
+
+// Waits like http_wait, for whatever transfers the shared handle has.
+void http_wait_shared(const int *extra_fds, int count, int timeout_ms);
+
 // The finished transfer's HTTP status, body (NUL-terminated) and length.
 long http_status();
 const char *http_body();

@@ -50,7 +50,8 @@ enum CommandId : int32_t {
     CMD_EDITOR_UP = 28,
     CMD_EDITOR_LOOK_UP = 29,
     CMD_EDITOR_LEAVE = 30,
-    COMMAND_COUNT = 31,
+    CMD_TOGGLE_COVER = 31, // the disc's cover on the player screen, on or off
+    COMMAND_COUNT = 32,
 };
 
 // Which screen's keys reach the command.

@@ -79,8 +79,11 @@ void draw_key_help()
     const int player_rows = (players + 1) / 2;
     const int editor_rows = editors > 0 ? 1 + (editors + 1) / 2 : 0;
     const int key_rows = player_rows + editor_rows;
-    const bool words = key_rows + 1 + WORD_LINE_COUNT + 2 <= getmaxy(stdscr);
-    const int count = key_rows + (words ? 1 + WORD_LINE_COUNT : 0);
+    // The words keep their blank line above them where the screen has a row
+    // to spare for it.
+    const bool words = key_rows + WORD_LINE_COUNT + 2 <= getmaxy(stdscr);
+    const bool gap = words && key_rows + 1 + WORD_LINE_COUNT + 2 <= getmaxy(stdscr);
+    const int count = key_rows + (words ? (gap ? 1 : 0) + WORD_LINE_COUNT : 0);
     const int height = count + 2;
     const int width = LINE_WIDTH + 4;
     const int top = (getmaxy(stdscr) - height) / 2 > 0 ? (getmaxy(stdscr) - height) / 2 : 0;
@@ -114,7 +117,8 @@ void draw_key_help()
     }
     if (!words)
         return;
-    row++;
+    if (gap)
+        row++;
     for (int i = 0; i < WORD_LINE_COUNT; i++)
         draw_clipped(stdscr, row + i, col, WORD_LINES[i], room);
 }

@@ -148,11 +148,15 @@ class Mivo:
         full_env.update(HOME=self.home, TERM=term, LANG="C.UTF-8")
         # No run reaches the internet: title lookups are off unless a scenario
         # points them at the local stand-in server (tests/lookup/lookup_server.py).
-        for name in ("MIVO_MUSICBRAINZ_URL", "MIVO_GNUDB_URL", "MIVO_GNUDB_EMAIL",
+        for name in ("MIVO_MUSICBRAINZ_URL", "MIVO_GNUDB_URL", "MIVO_GNUDB_EMAIL", "MIVO_COVERART_URL",
                      "http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY",
                      "all_proxy"):
             full_env.pop(name, None)
-        full_env.update(MIVO_NO_LOOKUP="1", MIVO_MUSICBRAINZ_URL="http://127.0.0.1:9/ws/2")
+        full_env.update(MIVO_NO_LOOKUP="1", MIVO_MUSICBRAINZ_URL="http://127.0.0.1:9/ws/2",
+                        MIVO_COVERART_URL="http://127.0.0.1:9")
+        # Nor the desktop's session bus, unless a scenario gives it a private one.
+        full_env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        full_env.update(MIVO_NO_MPRIS="1")
         full_env.pop("LC_ALL", None)
         if drive == "standin":
             full_env.update(LD_LIBRARY_PATH=CONFIG["standin_dir"],

@@ -1300,3 +1300,8 @@ GROUPS = {
 import lookup_scenarios  # noqa: E402
 
 GROUPS["lookup"] = lookup_scenarios.Lookup
+
+import mpris  # noqa: E402
+
+GROUPS["mpris"] = mpris.Mpris
+GROUPS["covers"] = mpris.Covers

@@ -86,5 +86,11 @@ set_tests_properties(e2e.demo_disc PROPERTIES FIXTURES_REQUIRED mivo_demo_disc)
 add_test(NAME e2e.lookup COMMAND ${MIVO_E2E_RUN} lookup)
 set_tests_properties(e2e.lookup PROPERTIES TIMEOUT 240 LABELS e2e)
 
+# The desktop's remote control, each scenario on a session bus of its own.
+foreach(group mpris covers)
+  add_test(NAME e2e.${group} COMMAND ${MIVO_E2E_RUN} ${group})
+  set_tests_properties(e2e.${group} PROPERTIES TIMEOUT 240 LABELS e2e)
+endforeach()
+
 add_test(NAME e2e.stress COMMAND ${MIVO_E2E_RUN} --stress-seconds 60 --seed 1234 stress)
 set_tests_properties(e2e.stress PROPERTIES TIMEOUT 300 LABELS e2e)

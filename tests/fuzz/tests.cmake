@@ -26,3 +26,7 @@ mivo_add_fuzzer(NAME lookup_replies TARGET ${CMAKE_CURRENT_SOURCE_DIR}/lookup/fu
 mivo_add_fuzzer(NAME cue_sheet TARGET ${CMAKE_CURRENT_SOURCE_DIR}/drive/digital/fuzz/cue_sheet_fuzz.cpp
   SOURCES src/drive/digital/cue_sheet.cpp
   SEEDS ${data}/cue RUNS 20000 MAX_LEN 16384)
+
+mivo_add_fuzzer(NAME desktop_input TARGET ${CMAKE_CURRENT_SOURCE_DIR}/desktop/fuzz/desktop_input_fuzz.cpp
+  SOURCES src/desktop/file_uri.cpp src/desktop/flac_picture.cpp src/lookup/cover_release.cpp
+  SEEDS ${data}/fuzz/desktop_input RUNS 20000 MAX_LEN 4096)

@@ -16,7 +16,9 @@ if(NOT MIVO_SANITIZE)
   target_compile_options(mivo_heap_probe PUBLIC $<TARGET_PROPERTY:mivo_lib,COMPILE_OPTIONS>)
   target_include_directories(mivo_heap_probe PRIVATE ${JSMN_INCLUDE_DIR})
   target_link_libraries(mivo_heap_probe PUBLIC PkgConfig::NCURSESW PkgConfig::SNDFILE Threads::Threads
-                                              PkgConfig::CDIO PkgConfig::CURL mivo_flags)
+                                              PkgConfig::CDIO PkgConfig::CURL PkgConfig::SYSTEMD
+                                              PkgConfig::COVER_IMAGES
+                                              mivo_flags)
   add_executable(heap_tests ${CMAKE_CURRENT_LIST_DIR}/heap_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/support/fake_sdl.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/test_screen.cpp)
   target_include_directories(heap_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)

@@ -17,6 +17,13 @@ The first path element picks the behaviour, the rest is the service's own:
     /huge/ws/2/...                 a 2 MB reply
     /garbage/ws/2/...              text that is not JSON
     /cddb/cddb.cgi?cmd=...         CDDB over HTTP from the recorded replies
+    /caa/release/<mbid>/front-500  a 307 redirect to /image/front.jpg, as the
+                                   Cover Art Archive answers
+    /caa-none/release/...          404: the release has no cover
+    /caa-huge/release/...          a 20 MB reply, its length not announced
+    /garbage/release/...           a page that is not an image
+    /slow-<ms>/release/...         the redirect after a delay of <ms>
+    /image/<name>                  an image of tests/data/covers
     /log                           every request so far, one JSON object a line
 """
 
@@ -92,6 +99,12 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(200, body, "text/plain")
         if mode == "cddb":
             return self.cddb(urllib.parse.parse_qs(url.query))
+        if mode == "image":
+            with open(os.path.join(State.data, "..", "covers", os.path.basename(url.path)),
+                      "rb") as f:
+                return self.reply(200, f.read(), "image/jpeg")
+        if len(parts) > 2 and parts[2] == "release":
+            return self.cover(mode)
         if mode == "never":
             # Holds the connection open without a byte of answer.
             time.sleep(3600)
@@ -113,6 +126,32 @@ class Handler(BaseHTTPRequestHandler):
         disc_id = parts[-1]
         name = MB_REPLIES.get(disc_id, NO_MATCH)
         return self.reply(200, self.fixture("musicbrainz", name))
+
+    def cover(self, mode):
+        if mode.startswith("slow-"):
+            time.sleep(int(mode[5:]) / 1000)
+        elif mode == "caa-none":
+            return self.reply(404, b"Not Found", "text/plain")
+        elif mode == "garbage":
+            return self.reply(200, b"<html>Service Unavailable</html>", "text/html")
+        elif mode == "caa-huge":
+            self.send_response(200)
+            self.send_header("Content-Type", "image/jpeg")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            chunk = b"\xff\xd8\xff" + b"\0" * (1024 * 1024 - 3)
+            try:
+                for _ in range(20):
+                    self.wfile.write(chunk)
+            except ConnectionError:
+                pass
+            self.close_connection = True
+            return None
+        self.send_response(307)
+        self.send_header("Location", "/image/front.jpg")
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+        return None
 
     def cddb(self, query):
         command = query.get("cmd", [""])[0].split()
