@@ -5,7 +5,8 @@
 # database's load and save times on its heaviest files, then the figures of
 # disc images played through SDL's disk audio driver against the stand-in,
 # then a drive read through libcdio and paranoia (a BIN/CUE image in its place),
-# also while its reads stall.
+# also while its reads stall; then mivo, cmus and mpv playing a 45-minute disc
+# into a PulseAudio null sink, measured from what the sink's monitor heard.
 # Not a test: no limits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,18 +39,20 @@ for sdl in classic sdl12-compat; do
   echo "-- $sdl"
   lib=
   [ "$sdl" = classic ] || lib=$(find_sdl12_compat_dir)
-  LD_LIBRARY_PATH=$lib SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/$sdl.raw" SDL_DISKAUDIODELAY=23 \
+  LD_LIBRARY_PATH=$lib SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/$sdl.raw" SDL_DISKAUDIODELAY=46 \
     "$build/tests/mivo_digital_bench" "$sheet" 2>/dev/null
 done
 /usr/bin/python3 "$root/tests/e2e/digital_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"
 echo "== a drive read through libcdio and paranoia (BIN/CUE image, SDL's disk driver)"
 mkdir -p "$images/cdio"
-SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=23 \
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$images/cdio.raw" SDL_DISKAUDIODELAY=46 \
   "$build/tests/mivo_cdio_bench" "$images/cdio" 2>/dev/null
 echo "-- the real mivo while the drive's reads stall"
 /usr/bin/python3 "$root/tests/e2e/cdio_stall_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin" --shim "$build/tests/libmivo_stall_shim.so"
+echo "== a 45-minute disc through a real-time sink (PulseAudio null sink), beside cmus and mpv"
+/usr/bin/python3 "$root/tests/e2e/sink_bench.py" --mivo "$build/mivo"
 echo "== title lookups (local stand-in server)"
 /usr/bin/python3 "$root/tests/e2e/lookup_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"

@@ -20,5 +20,7 @@ packages=(
   python3-dbus                   # the remote control's bench: a client of its own
   ninja-build                    # the build with Ninja the suite checks
   wavpack                        # WavPack rips made at test time (flac's metaflac comes with setup.sh)
+  pulseaudio pulseaudio-utils    # the bench's real-time sink and its recorder
+  flac cmus mpv                  # the bench's disc and the peers it measures mivo against
 )
 install_missing "${packages[@]}"

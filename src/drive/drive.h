@@ -50,6 +50,7 @@ struct DriveStatus {
     Toc toc;
     int32_t restart_track;
     bool reading;
+    bool tray_open; // a disc image's tray stands open: an eject closes it
 };
 
 // One byte per output channel, 0 to 255; channels 2 and 3 are passed through.

@@ -59,7 +59,7 @@ bool command_applies(const Command &command, const DriveStatus &drive)
         return drive.state == DRIVE_STOPPED || drive.state == DRIVE_PLAYING ||
                drive.state == DRIVE_PAUSED;
     case NEED_NOT_EMPTY:
-        return drive.state != DRIVE_NO_DISC;
+        return drive.state != DRIVE_NO_DISC || drive.tray_open;
     case NEED_NOTHING:
         break;
     }

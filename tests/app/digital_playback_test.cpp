@@ -75,7 +75,7 @@ const AudioSource stalling_source = {"stalling",  source_open, source_close, sou
 int output_open(AudioFill) { return 0; }
 void output_close() {}
 const char *output_error() { return ""; }
-const AudioOutput silent_output = {output_open, output_close, output_error};
+const AudioOutput silent_output = {output_open, output_close, output_error, 0};
 
 void prompt_two(void (*chosen)(int)) { chosen(2); }
 void no_editor(DiscDatabase &, const DriveStatus &) {}

@@ -5,7 +5,7 @@
 // loop while the source stalls 3 s mid-disc, and the gap that stall leaves in
 // the audio SDL's disk driver writes.
 // Usage (scripts/bench.sh runs it): SDL_AUDIODRIVER=disk
-// SDL_DISKAUDIOFILE=FILE SDL_DISKAUDIODELAY=23 mivo_cdio_bench DIR
+// SDL_DISKAUDIOFILE=FILE SDL_DISKAUDIODELAY=46 mivo_cdio_bench DIR
 #include "bin_cue_image.h"
 #include "drive/digital/cdio_source.h"
 #include "drive/digital/digital_backend.h"

@@ -3,7 +3,7 @@
 // the position the status shows against the audio in the file, a seek to the
 // first sample of the new place, and a pause to the last audible sample.
 // Usage (scripts/bench.sh runs it): SDL_AUDIODRIVER=disk
-// SDL_DISKAUDIOFILE=FILE SDL_DISKAUDIODELAY=23 mivo_digital_bench SHEET
+// SDL_DISKAUDIOFILE=FILE SDL_DISKAUDIODELAY=46 mivo_digital_bench SHEET
 // where SHEET is an image of tests/e2e/pcm_image.py's pattern.
 #include "drive/digital/digital_backend.h"
 

@@ -173,9 +173,10 @@ class Mivo:
                             SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.audio_path)
         elif drive in ("image-classic", "image-compat"):
             # A disc image played through the sound card, which is SDL's disk
-            # driver writing to a file at about the pace of a real card.
+            # driver writing to a file at about the pace of a real card: one
+            # device buffer (2048 samples) per 46 ms.
             full_env.update(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=self.audio_path,
-                            SDL_DISKAUDIODELAY="23")
+                            SDL_DISKAUDIODELAY="46")
             if drive == "image-compat":
                 lib = sdl12_compat_dir()
                 if lib is None:

@@ -86,4 +86,8 @@ static void sdl_close()
 // What went wrong at the last open.
 static const char *sdl_error() { return output.error_text; }
 
-const AudioOutput sdl_audio_output = {sdl_open, sdl_close, sdl_error};
+// SDL fills one buffer while the one before plays, and the sound server
+// starts the buffer it gets about half a buffer later (as measured through a
+// PulseAudio null sink, classic SDL and sdl12-compat alike).
+const AudioOutput sdl_audio_output = {sdl_open, sdl_close, sdl_error,
+                                      3 * OUTPUT_BUFFER_SAMPLES / 2};

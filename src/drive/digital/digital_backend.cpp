@@ -23,6 +23,10 @@ namespace
 // would. An image is a file; start-up waits for it, so that a sheet that
 // cannot be read ends the start.
 constexpr int64_t DEVICE_FIRST_LOAD_WAIT_NS = 1'500'000'000;
+// How long the sound card stays open stopped or paused: a pause and a resume
+// in a row keep it, a player left idle lets it go, and with it SDL's thread
+// and the sound server's wake-ups. Opening it again takes a few tens of ms.
+constexpr int64_t IDLE_CLOSE_NS = 4'000'000'000;
 } // namespace
 
 MainLoopState main_loop;
@@ -32,6 +36,8 @@ void set_digital_source(const AudioSource *replacement) { main_loop.override_sou
 void set_digital_output(const AudioOutput *replacement) { main_loop.override_output = replacement; }
 
 uint64_t digital_underruns() { return callback.underruns.load(std::memory_order_relaxed); }
+
+void set_digital_idle_close(int64_t ns) { main_loop.idle_close_ns = ns; }
 
 uint64_t digital_reader_wakes() { return reader.wakes.load(std::memory_order_relaxed); }
 
@@ -93,6 +99,29 @@ static void publish_volume()
 
 static void take_report();
 
+// Opens the sound card unless it is open; -1 with the reason when it cannot.
+static int open_output()
+{
+    if (main_loop.output_open)
+        return 0;
+    if (main_loop.output->open(fill_audio) != 0) {
+        copy_error(main_loop.error_text, main_loop.output->error());
+        return -1;
+    }
+    main_loop.output_open = true;
+    main_loop.busy_ns = monotonic_ns();
+    return 0;
+}
+
+// Closes the sound card; the ring keeps what it holds for a resume.
+static void close_output()
+{
+    if (!main_loop.output_open)
+        return;
+    main_loop.output->close();
+    main_loop.output_open = false;
+}
+
 // The source that reads this kind of target, or nullptr when none does.
 static const AudioSource *source_for(const DriveTarget &target)
 {
@@ -131,6 +160,7 @@ static int digital_open(const DriveTarget &target)
         return -1;
     }
     main_loop.output = main_loop.override_output ? main_loop.override_output : &sdl_audio_output;
+    reader.latency_samples = main_loop.output->latency_samples;
     reader.target_kind = target.kind;
     snprintf(reader.source_path, sizeof reader.source_path, "%s", target.path);
 
@@ -140,6 +170,7 @@ static int digital_open(const DriveTarget &target)
     main_loop.quit_requested.store(false);
     main_loop.post_version.store(0);
     main_loop.ejects_requested = 0;
+    main_loop.tray_open = false;
     main_loop.state = DRIVE_NO_DISC;
     main_loop.toc = {};
     main_loop.text = {};
@@ -171,12 +202,12 @@ static int digital_open(const DriveTarget &target)
             return -1;
         }
     }
-    if (main_loop.output->open(fill_audio) != 0) {
-        copy_error(main_loop.error_text, main_loop.output->error());
-        stop_reader();
-        main_loop.state = DRIVE_NO_DISC;
-        return -1;
-    }
+    // Without a sound card the disc is still there to see, name and look up:
+    // the user hears of it once, and each play tries the card again.
+    main_loop.output_notice_pending = open_output() != 0;
+    if (main_loop.output_notice_pending)
+        snprintf(main_loop.output_notice, sizeof main_loop.output_notice, "No sound output: %s",
+                 main_loop.output->error());
     main_loop.is_open = true;
     return 0;
 }
@@ -187,7 +218,7 @@ static void digital_close()
     if (!main_loop.is_open)
         return;
     // The callback stops first, so nothing reads the ring while the reader ends.
-    main_loop.output->close();
+    close_output();
     stop_reader();
     main_loop.is_open = false;
     main_loop.state = DRIVE_NO_DISC;
@@ -221,6 +252,8 @@ static void take_report()
         main_loop.state = reader.report.state;
     }
     reader.report_ready.store(false, std::memory_order_release);
+    // A reader holding a newer report hands it over now, not at its next wake.
+    sem_post(&reader.wake);
 }
 
 // Reports the state and the position of the last sample the sound card got.
@@ -236,6 +269,13 @@ static int digital_refresh(DriveStatus &status)
     bool reading = reader.reading_disc.load(std::memory_order_acquire);
     take_report();
     uint32_t gen = main_loop.generation.load(std::memory_order_relaxed);
+    int64_t now = monotonic_ns();
+    if (main_loop.state == DRIVE_PLAYING)
+        main_loop.busy_ns = now;
+    else if (main_loop.output_open &&
+             now - main_loop.busy_ns >
+                 (main_loop.idle_close_ns > 0 ? main_loop.idle_close_ns : IDLE_CLOSE_NS))
+        close_output();
     if (main_loop.state == DRIVE_PLAYING || main_loop.state == DRIVE_PAUSED) {
         if (callback.failed_generation.load(std::memory_order_acquire) == gen) {
             copy_error(main_loop.error_text, reader.read_error);
@@ -249,10 +289,10 @@ static int digital_refresh(DriveStatus &status)
     status.track = main_loop.last_track;
     status.frame = 0;
     if (main_loop.state == DRIVE_PLAYING || main_loop.state == DRIVE_PAUSED) {
-        uint64_t p = callback.played.load(std::memory_order_acquire);
-        uint32_t sample = (p >> 32) == gen
-                              ? static_cast<uint32_t>(p)
-                              : main_loop.play_start * static_cast<uint32_t>(SAMPLES_PER_FRAME);
+        // The sample being heard, not the last one handed to the sound card:
+        // the clock on the screen is what the listener hears.
+        uint32_t sample = main_loop.play_start * static_cast<uint32_t>(SAMPLES_PER_FRAME);
+        heard_sample(gen, now, reader.latency_samples, sample);
         uint32_t frame = sample / SAMPLES_PER_FRAME;
         int32_t track = track_of(frame);
         uint32_t end = main_loop.toc.track[track].offset + main_loop.toc.track[track].length;
@@ -265,6 +305,7 @@ static int digital_refresh(DriveStatus &status)
     }
     status.restart_track = main_loop.last_track;
     status.reading = reading && main_loop.state == DRIVE_NO_DISC;
+    status.tray_open = main_loop.tray_open;
     // The error state is news from the drive, not a failed refresh.
     return 0;
 }
@@ -317,6 +358,9 @@ static int digital_play(int32_t track, int32_t frame, PlaySpan span)
         span == SPAN_ONE_TRACK ? start_track : main_loop.toc.track[last_audio];
     uint32_t end = end_track.offset + end_track.length;
     uint32_t first = static_cast<uint32_t>(start);
+    // A sound card closed while idle opens again; one that cannot changes nothing.
+    if (open_output() != 0)
+        return -1;
     new_generation();
     post_play(true, first, end);
     main_loop.play_start = first;
@@ -331,6 +375,7 @@ static int digital_pause()
     if (main_loop.state == DRIVE_PLAYING) {
         main_loop.paused.store(true, std::memory_order_release);
         main_loop.state = DRIVE_PAUSED;
+        main_loop.busy_ns = monotonic_ns();
     }
     return 0;
 }
@@ -339,6 +384,8 @@ static int digital_pause()
 static int digital_resume()
 {
     if (main_loop.state == DRIVE_PAUSED) {
+        if (open_output() != 0)
+            return -1;
         main_loop.paused.store(false, std::memory_order_release);
         main_loop.state = DRIVE_PLAYING;
     }
@@ -357,13 +404,22 @@ static int digital_stop()
     return 0;
 }
 
-// Stops, has the reader eject, and shows an empty tray at once.
+// Stops, has the reader eject, and shows an empty tray at once. An image's
+// tray, once open, is closed by the next eject, and the sheet read anew.
 static int digital_eject()
 {
     if (!main_loop.is_open)
         return -1;
+    if (main_loop.tray_open) {
+        if (send_command(CMD_CLOSE_TRAY) != 0)
+            return -1;
+        main_loop.ejects_requested++;
+        main_loop.tray_open = false;
+        return 0;
+    }
     if (send_command(CMD_EJECT) != 0)
         return -1;
+    main_loop.tray_open = reader.target_kind == TARGET_IMAGE;
     new_generation();
     post_play(false, 0, 0);
     main_loop.ejects_requested++;
@@ -405,9 +461,14 @@ static const char *digital_error() { return main_loop.error_text; }
 
 static int digital_news_fd() { return reader.news_fd; }
 
-// The reader's notice not yet taken, or nullptr.
+// What went wrong without stopping the drive, one notice at a time: that
+// there is no sound output and why (once), then the reader's notices.
 static const char *digital_notice()
 {
+    if (main_loop.output_notice_pending) {
+        main_loop.output_notice_pending = false;
+        return main_loop.output_notice;
+    }
     uint32_t posted = reader.notices_posted.load(std::memory_order_acquire);
     if (posted == main_loop.notices_taken.load(std::memory_order_relaxed))
         return nullptr;
@@ -419,6 +480,5 @@ static const char *digital_notice()
 const DriveBackend digital_drive_backend = {
     "digital",          digital_open,      digital_close, digital_refresh, digital_play,
     digital_pause,      digital_resume,    digital_stop,  digital_eject,   digital_get_volume,
-    digital_set_volume, digital_disc_text, digital_error, digital_news_fd,
-    digital_notice,
+    digital_set_volume, digital_disc_text, digital_error, digital_news_fd, digital_notice,
 };

@@ -22,6 +22,10 @@ void set_digital_source(const AudioSource *source);
 // back. Both records must outlive their use.
 void set_digital_output(const AudioOutput *output);
 
+// How long the sound card stays open while stopped or paused; 0 puts back
+// the usual few seconds.
+void set_digital_idle_close(int64_t ns);
+
 // Device buffers that ran dry in the middle of playback since the last open:
 // each is a gap that was heard.
 uint64_t digital_underruns();

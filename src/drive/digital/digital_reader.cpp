@@ -4,6 +4,8 @@
 // callback, reports the disc and tells the main loop of news.
 #include "drive/digital/digital_threads.h"
 
+#include "drive/digital/image_source.h"
+
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -18,9 +20,12 @@ namespace
 {
 // How often the reader asks the source whether the disc changed.
 constexpr long MEDIA_CHECK_NS = 500'000'000L;
-// How long the reader sleeps when nobody wakes it: commands and a ring that
-// runs low wake it at once, so it only needs to look at the disc now and then.
-constexpr long READER_NAP_NS = MEDIA_CHECK_NS;
+// A wake for the clock comes this long after the second is heard, so the
+// main loop's refresh finds the new second.
+constexpr int64_t TICK_LATE_NS = 1'000'000;
+// Until the sound card has taken the first audio of a play, the reader looks
+// this often, so that the clock's wakes start with the sound.
+constexpr int64_t FIRST_SOUND_LOOK_NS = 20'000'000;
 } // namespace
 
 ReaderState reader;
@@ -32,9 +37,10 @@ int64_t monotonic_ns()
     return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-bool wait_posted(sem_t &sem, int64_t ns)
+// Waits until sem is posted or the clock that never jumps reaches end; true
+// when it was posted.
+static bool wait_posted_until(sem_t &sem, int64_t end)
 {
-    int64_t end = monotonic_ns() + ns;
     timespec until{static_cast<time_t>(end / 1'000'000'000),
                    static_cast<long>(end % 1'000'000'000)};
     for (;;) {
@@ -44,6 +50,8 @@ bool wait_posted(sem_t &sem, int64_t ns)
             return false;
     }
 }
+
+bool wait_posted(sem_t &sem, int64_t ns) { return wait_posted_until(sem, monotonic_ns() + ns); }
 
 void copy_error(char *dest, const char *words)
 {
@@ -65,6 +73,9 @@ int prepare_reader(char *error)
     reader.told_failed = 0;
     reader.notices_posted.store(0);
     main_loop.notices_taken.store(0);
+    reader.tick_handed = 0;
+    reader.tray_open = false;
+    reader.tick_heard = 0;
     reader.news_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (reader.news_fd < 0) {
         copy_error(error, "could not create the reader's descriptor");
@@ -83,16 +94,6 @@ void release_reader_tools()
     sem_destroy(&reader.first_load_done);
     close(reader.news_fd);
     reader.news_fd = -1;
-}
-
-// Sleeps until woken or until the nap is over; hungry when the job waits for
-// room in the ring.
-static void reader_nap(bool hungry)
-{
-    reader.hungry.store(hungry, std::memory_order_release);
-    wait_posted(reader.wake, READER_NAP_NS);
-    reader.hungry.store(false, std::memory_order_relaxed);
-    reader.wakes.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Asks the source for the disc now present and prepares a report of it.
@@ -191,6 +192,57 @@ static int track_at(uint32_t frame)
             return t;
     }
     return -1;
+}
+
+// Sleeps until woken or until the clock reaches until (-1: only when woken);
+// hungry when the job waits for room in the ring.
+static void reader_nap(bool hungry, int64_t until)
+{
+    reader.hungry.store(hungry, std::memory_order_relaxed);
+    // Pairs with the callback's fence: a callback that drained the ring
+    // before it could see hungry leaves a ring this look finds low.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    bool room = hungry && reader.frames.size() < RING_LOW_WATER;
+    if (!room) {
+        if (until < 0) {
+            while (sem_wait(&reader.wake) != 0 && errno == EINTR) {
+            }
+        } else {
+            wait_posted_until(reader.wake, until);
+        }
+    }
+    reader.hungry.store(false, std::memory_order_relaxed);
+    reader.wakes.fetch_add(1, std::memory_order_relaxed);
+}
+
+// When the reader next looks at the clock: at the next whole second of the
+// track heard (tell: the main loop is woken to show it), sooner while the
+// sound card has not yet taken the play's first audio; -1 while nothing
+// plays, or while the sound card takes nothing (a stalled device must not
+// make the reader spin).
+static int64_t next_tick(int64_t now, bool &tell)
+{
+    tell = false;
+    uint32_t gen = main_loop.generation.load(std::memory_order_acquire);
+    uint32_t sample = 0;
+    if (main_loop.paused.load(std::memory_order_acquire) ||
+        callback.finished_generation.load(std::memory_order_acquire) == gen ||
+        callback.failed_generation.load(std::memory_order_acquire) == gen)
+        return -1;
+    if (!heard_sample(gen, now, reader.latency_samples, sample))
+        return main_loop.post_active.load(std::memory_order_relaxed) ? now + FIRST_SOUND_LOOK_NS
+                                                                     : -1;
+    // Nothing moved since the last wake for the clock: no wake until it does.
+    if (callback.played.load(std::memory_order_relaxed) == reader.tick_handed &&
+        sample == reader.tick_heard)
+        return -1;
+    int t = track_at(sample / SAMPLES_PER_FRAME);
+    if (t < 0)
+        return -1;
+    uint32_t start = reader.toc.track[t].offset * SAMPLES_PER_FRAME;
+    uint32_t next = start + ((sample - start) / OUTPUT_RATE + 1) * OUTPUT_RATE;
+    tell = true;
+    return now + int64_t{next - sample} * 1'000'000'000 / OUTPUT_RATE + TICK_LATE_NS;
 }
 
 // True when the main loop wants something new of the reader: a slow source
@@ -307,12 +359,32 @@ static bool take_commands()
             reader.job.active = false;
             reader.source->eject();
             reader.ejects_done += asked;
-            if (reader.target_kind == TARGET_IMAGE)
+            reader.tray_open = reader.target_kind == TARGET_IMAGE;
+            if (reader.tray_open)
                 report_empty_tray();
             else
                 load_disc();
             break;
         }
+        case CMD_CLOSE_TRAY:
+            reader.tray_open = false;
+            reader.job.active = false;
+            reader.ejects_done++;
+            reader.reading_disc.store(true, std::memory_order_release);
+            reader.source->close();
+            if (reader.source->open(reader.source_path) == 0) {
+                load_disc();
+            } else {
+                // The sheet or its files went away or changed while the tray
+                // was open: an unreadable disc, which another eject takes out.
+                memset(&reader.pending, 0, sizeof reader.pending);
+                reader.pending.state = DRIVE_ERROR;
+                copy_error(reader.pending.error, reader.source->error());
+                reader.pending.ejects_done = reader.ejects_done;
+                reader.toc = reader.pending.toc;
+                reader.pending_valid = true;
+            }
+            break;
         }
     }
     return !main_loop.quit_requested.load(std::memory_order_acquire);
@@ -333,29 +405,41 @@ void *run_reader(void *)
     offer_report();
     sem_post(&reader.first_load_done);
 
+    // A disc image never changes under the reader, so only other sources are
+    // asked now and then; between plays an image's reader sleeps until woken.
+    bool polls_media = reader.source != &image_audio_source;
     int64_t next_media_check = monotonic_ns() + MEDIA_CHECK_NS;
-    // An ejected image stays ejected: there is nothing to put back.
-    bool image_ejected = false;
+    int64_t tick = -1;
+    bool tick_tells = false;
     for (;;) {
-        uint32_t ejects_before = reader.ejects_done;
         if (!take_commands())
             break;
-        if (reader.ejects_done != ejects_before && reader.target_kind == TARGET_IMAGE)
-            image_ejected = true;
+
         offer_report();
         tell_ends();
         int64_t now = monotonic_ns();
-        if (now >= next_media_check) {
+        if (tick >= 0 && now >= tick && tick_tells) {
+            tell_main_loop();
+            reader.tick_handed = callback.played.load(std::memory_order_relaxed);
+            uint32_t gen = main_loop.generation.load(std::memory_order_relaxed);
+            heard_sample(gen, now, reader.latency_samples, reader.tick_heard);
+        }
+        tick = next_tick(now, tick_tells);
+        if (polls_media && now >= next_media_check) {
             next_media_check = now + MEDIA_CHECK_NS;
-            if (!image_ejected && reader.source->media_changed()) {
+            if (!reader.tray_open && reader.source->media_changed()) {
                 reader.job.active = false;
                 reader.reading_disc.store(true, std::memory_order_release);
                 load_disc();
                 offer_report();
             }
         }
-        if (!fill_ring())
-            reader_nap(reader.job.active);
+        if (!fill_ring()) {
+            int64_t until = polls_media ? next_media_check : -1;
+            if (tick >= 0 && (until < 0 || tick < until))
+                until = tick;
+            reader_nap(reader.job.active, until);
+        }
     }
     reader.source->close();
     return nullptr;

@@ -45,7 +45,10 @@ struct RingEntry {
 // The rare requests from the main loop to the reader. What to play is not
 // queued but posted (see the play mailbox), so a stalled reader never makes
 // the main loop lose or wait for a play or a stop.
-enum CommandKind : uint32_t { CMD_EJECT };
+enum CommandKind : uint32_t {
+    CMD_EJECT,
+    CMD_CLOSE_TRAY, // an image's: the sheet is read anew, as a drive reads a disc put back
+};
 
 struct ReaderCommand {
     CommandKind kind;
@@ -100,6 +103,16 @@ struct MainLoopState {
     const AudioOutput *output;
     pthread_t reader_thread;
     bool is_open;
+    // An image was ejected: the next eject closes the tray again.
+    bool tray_open;
+    // The sound card is closed after a while stopped or paused, so that an
+    // idle player wakes nothing; busy_ns is when it last played.
+    bool output_open;
+    int64_t busy_ns;
+    int64_t idle_close_ns; // 0: IDLE_CLOSE_NS
+    // Start-up found no sound output: the notice says so once.
+    bool output_notice_pending;
+    char output_notice[ERROR_SIZE + 32];
     int32_t state = DRIVE_NO_DISC;
     Toc toc;
     DiscText text;
@@ -116,6 +129,7 @@ extern MainLoopState main_loop;
 struct ReaderState {
     // Set by the main loop before the thread starts; fixed while it runs.
     const AudioSource *source;
+    int latency_samples; // the output's
     char source_path[DRIVE_PATH_SIZE];
     TargetKind target_kind;
 
@@ -165,6 +179,12 @@ struct ReaderState {
     DiscReport pending;
     bool pending_valid;
     uint32_t ejects_done;
+    // An ejected image, not looked at until its tray is closed.
+    bool tray_open;
+    // What the sound card had taken, and the sample heard, at the last look
+    // for the clock's next second.
+    uint64_t tick_handed;
+    uint32_t tick_heard;
     // The version of the play mailbox the reader last took.
     uint32_t taken_version;
     int16_t staging[READ_CHUNK * SAMPLES_PER_FRAME * 2];
@@ -180,6 +200,13 @@ struct CallbackState {
     std::atomic<uint32_t> finished_generation;
     std::atomic<uint32_t> failed_generation;
     std::atomic<uint64_t> underruns;
+    // played as the last fill left it and when that fill began (monotonic
+    // ns), for the sample being heard; a sequence lock (fill_version odd while
+    // the callback writes them), so the reader of both retries, never the
+    // callback.
+    std::atomic<uint32_t> fill_version;
+    std::atomic<uint64_t> fill_played;
+    std::atomic<int64_t> fill_ns;
 
     // Its own: bytes of the oldest ring entry already handed over.
     uint32_t entry_offset;
@@ -190,6 +217,10 @@ extern CallbackState callback;
 void fill_audio(uint8_t *stream, int len);
 // Forgets the last open's playing; only while the callback is not called.
 void reset_callback();
+// The Toc-style sample being heard at now (monotonic ns) under generation
+// gen, allowing for what the device buffers (latency samples); false when
+// nothing of gen has been handed to the sound card. Any thread.
+bool heard_sample(uint32_t gen, int64_t now, int latency, uint32_t &sample);
 
 // Forgets the last open's reading and creates what the threads meet through;
 // only while no reader runs. -1 with the reason in error when that fails.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/digital_backend.h"
 
+#include "image_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +49,7 @@ struct FakeSource {
     Toc toc{};
     DiscText text{};
     int open_result = 0;
+    int opens = 0;
     std::atomic<int32_t> load_state{DRIVE_STOPPED};
     std::atomic<uint32_t> fail_from{UINT32_MAX};
     // Frames whose reading the source has something to tell of, once each.
@@ -74,6 +78,7 @@ void note_thread()
 int fake_open(const char *)
 {
     note_thread();
+    fake->opens++;
     return fake->open_result;
 }
 void fake_close()
@@ -161,7 +166,11 @@ void fake_output_close()
     pulled_fill = nullptr;
 }
 const char *fake_output_error() { return "no sound card"; }
-const AudioOutput fake_output = {fake_output_open, fake_output_close, fake_output_error};
+const AudioOutput fake_output = {fake_output_open, fake_output_close, fake_output_error, 0};
+// The same with a device that holds two of the test's buffers, as SDL's does.
+constexpr int DEVICE_LATENCY = 2048;
+const AudioOutput buffered_output = {fake_output_open, fake_output_close, fake_output_error,
+                                     DEVICE_LATENCY};
 
 // A disc of the given track lengths, the first at frame 150.
 Toc make_toc(std::vector<uint32_t> lengths, std::vector<bool> audio = {})
@@ -197,14 +206,16 @@ class DigitalBackend : public ::testing::Test
     {
         source.stall = false;
         drive.close();
+        set_digital_idle_close(0);
         set_digital_source(nullptr);
         set_digital_output(nullptr);
     }
 
-    void open_disc(std::vector<uint32_t> lengths, std::vector<bool> audio = {})
+    void open_disc(std::vector<uint32_t> lengths, std::vector<bool> audio = {},
+                   TargetKind kind = TARGET_IMAGE)
     {
         source.toc = make_toc(lengths, audio);
-        DriveTarget target{TARGET_IMAGE, 0, "disc.cue"};
+        DriveTarget target{kind, 0, "disc.cue"};
         ASSERT_EQ(drive.open(target), 0) << drive.error();
     }
 
@@ -427,7 +438,7 @@ TEST_F(DigitalBackend, SoftwareVolumeScalesBothChannelsAndPassesFullVolumeUnchan
     EXPECT_EQ(v.channel[0], 51);
     ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
     // The right channel is untouched and says where each sample is; the left
-    // is a fifth of the frame number the pattern put there.
+    // is the pattern's frame number at a fifth of full volume: (1/5)^3.
     uint32_t checked = 0;
     auto deadline = Clock::now() + std::chrono::seconds(5);
     while (checked < 20000 && Clock::now() < deadline) {
@@ -438,7 +449,7 @@ TEST_F(DigitalBackend, SoftwareVolumeScalesBothChannelsAndPassesFullVolumeUnchan
             uint32_t sample = 150 * SAMPLES_PER_FRAME + checked;
             ASSERT_EQ(buffer[i + 1], pattern_right(sample / SAMPLES_PER_FRAME,
                                                    static_cast<int>(sample % SAMPLES_PER_FRAME)));
-            ASSERT_EQ(buffer[i], pattern_left(sample / SAMPLES_PER_FRAME) * 51 / 255);
+            ASSERT_NEAR(buffer[i], pattern_left(sample / SAMPLES_PER_FRAME) / 125.0, 1.0);
             checked++;
         }
     }
@@ -448,6 +459,64 @@ TEST_F(DigitalBackend, SoftwareVolumeScalesBothChannelsAndPassesFullVolumeUnchan
     for (int16_t s : pull())
         ASSERT_EQ(s, 0);
     EXPECT_EQ(refresh().state, DRIVE_PLAYING);
+}
+
+// The level maps to gain on a cubic curve: each step is heard alike, and the
+// bottom of the scale is silence, not a whisper.
+TEST_F(DigitalBackend, VolumeLevelsFollowACubicCurveInMeasuredLoudness)
+{
+    struct LevelCase {
+        uint8_t level;
+        double db;        // expected loudness against full volume
+        double tolerance; // low levels lose precision to 16-bit samples
+    };
+    const LevelCase cases[] = {
+        {250, -0.52, 0.05}, {204, -5.81, 0.05}, {128, -17.96, 0.05},
+        {64, -36.01, 0.1},  {16, -72.1, 1.5},
+    };
+    // The RMS of the left channel over a few whole buffers of audio; buffers
+    // the reader left partly silent are skipped.
+    auto left_rms = [this] {
+        double sum = 0;
+        size_t count = 0;
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        for (int whole = 0; whole < 4 && Clock::now() < deadline;) {
+            std::vector<int16_t> buffer = pull();
+            bool audible = true;
+            for (size_t i = 1; i < buffer.size(); i += 2)
+                audible = audible && buffer[i] != 0;
+            if (!audible)
+                continue;
+            for (size_t i = 0; i < buffer.size(); i += 2)
+                sum += double(buffer[i]) * buffer[i];
+            count += buffer.size() / 2;
+            whole++;
+        }
+        return count ? std::sqrt(sum / double(count)) : 0.0;
+    };
+    // Frames near 31150 carry loud left samples (the pattern is 1 + frame %
+    // 32000) that change little from one measure to the next; the right
+    // channel stays at full volume and tells audio from silence.
+    open_disc({3000, 32000});
+    ASSERT_EQ(drive.play(1, 28000, SPAN_TO_END), 0);
+    for (const LevelCase &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.level));
+        Volume full = {{255, 255, 255, 255}};
+        ASSERT_EQ(drive.set_volume(full), 0);
+        pull(); // a buffer the callback may have begun at the old level
+        double reference = left_rms();
+        ASSERT_GT(reference, 30000.0);
+        Volume v = {{c.level, 255, 255, 255}};
+        ASSERT_EQ(drive.set_volume(v), 0);
+        pull();
+        double db = 20 * std::log10(left_rms() / reference);
+        EXPECT_NEAR(db, c.db, c.tolerance);
+    }
+    Volume mute = {{0, 0, 255, 255}};
+    ASSERT_EQ(drive.set_volume(mute), 0);
+    pull();
+    for (int16_t s : pull())
+        ASSERT_EQ(s, 0);
 }
 
 TEST_F(DigitalBackend, EveryCommandReturnsAtOnceWhileTheSourceStalls)
@@ -601,6 +670,56 @@ TEST_F(DigitalBackend, EjectOfAnImageStopsAndEmptiesTheTray)
     EXPECT_EQ(source.ejects, 1);
 }
 
+// Refreshes until the drive reports the state; the last status.
+DriveStatus refresh_until(int32_t wanted)
+{
+    DriveStatus status{};
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        digital_drive_backend.refresh(status);
+    } while (status.state != wanted && Clock::now() < deadline);
+    return status;
+}
+
+// An image's tray, once open, closes at the next eject and the sheet is read
+// anew, as a drive reads a disc put back: what changed meanwhile is what
+// plays, and a sheet that cannot be read any more is an error another eject
+// takes out again.
+TEST_F(DigitalBackend, EjectAgainClosesAnImagesTrayAndReadsTheSheetAnew)
+{
+    open_disc({3000});
+    ASSERT_EQ(drive.eject(), 0);
+    DriveStatus status = refresh();
+    EXPECT_EQ(status.state, DRIVE_NO_DISC);
+    EXPECT_TRUE(status.tray_open);
+
+    source.toc = make_toc({40, 50});
+    ASSERT_EQ(drive.eject(), 0);
+    EXPECT_FALSE(refresh().tray_open);
+    status = refresh_until(DRIVE_STOPPED);
+    ASSERT_EQ(status.state, DRIVE_STOPPED);
+    EXPECT_EQ(status.toc.count, 2);
+    EXPECT_EQ(source.opens, 2);
+    ASSERT_EQ(drive.play(1, 0, SPAN_ONE_TRACK), 0);
+    std::vector<uint32_t> heard = collect(50 * SAMPLES_PER_FRAME);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), 190u * SAMPLES_PER_FRAME);
+
+    ASSERT_EQ(drive.eject(), 0);
+    EXPECT_TRUE(refresh().tray_open);
+    source.open_result = -1;
+    ASSERT_EQ(drive.eject(), 0);
+    status = refresh_until(DRIVE_ERROR);
+    EXPECT_EQ(status.state, DRIVE_ERROR);
+    EXPECT_STREQ(drive.error(), "track07.flac: read failed");
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    source.open_result = 0;
+    ASSERT_EQ(drive.eject(), 0);
+    EXPECT_EQ(refresh_until(DRIVE_NO_DISC).state, DRIVE_NO_DISC);
+    EXPECT_TRUE(refresh().tray_open);
+}
+
 TEST_F(DigitalBackend, ANewDiscStopsPlaybackAndBringsItsTableOfContents)
 {
     open_disc({3000});
@@ -652,18 +771,37 @@ TEST_F(DigitalBackend, OpenFailsWithTheReasonAndLeavesNothingRunning)
     EXPECT_EQ(drive.open(target), -1);
     EXPECT_EQ(source.closes, 1);
 
-    source.load_state = DRIVE_STOPPED;
-    output_open_result = -1;
-    EXPECT_EQ(drive.open(target), -1);
-    EXPECT_STREQ(drive.error(), "no sound card");
-    EXPECT_EQ(source.closes, 2);
-
     // No source for the kind of target at all.
     set_digital_source(nullptr);
     output_open_result = 0;
     DriveTarget sdl_number{TARGET_SDL_NUMBER, 0, ""};
     EXPECT_EQ(drive.open(sdl_number), -1);
     EXPECT_STRNE(drive.error(), "");
+}
+
+// Without a sound card the disc is still there: the notice says so once, a
+// play fails with the reason, and a card that turns up later plays.
+TEST_F(DigitalBackend, NoSoundCardStillShowsTheDiscAndSaysWhyOnce)
+{
+    output_open_result = -1;
+    open_disc({300});
+    EXPECT_EQ(refresh().state, DRIVE_STOPPED);
+    EXPECT_EQ(refresh().toc.count, 1);
+    ASSERT_NE(drive.notice, nullptr);
+    const char *notice = drive.notice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_STREQ(notice, "No sound output: no sound card");
+    EXPECT_EQ(drive.notice(), nullptr);
+    EXPECT_EQ(drive.play(0, 0, SPAN_TO_END), -1);
+    EXPECT_STREQ(drive.error(), "no sound card");
+    EXPECT_EQ(refresh().state, DRIVE_STOPPED);
+    EXPECT_EQ(drive.notice(), nullptr);
+
+    output_open_result = 0;
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    std::vector<uint32_t> heard = collect(SAMPLES_PER_FRAME);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), 150u * SAMPLES_PER_FRAME);
 }
 
 // True when fd turns readable within ms.
@@ -798,7 +936,8 @@ TEST_F(DigitalBackend, ASlowSourceTurnsToASeekOrAnEjectAtOnce)
 
 TEST_F(DigitalBackend, CloseEndsTheReaderEvenWithTheCommandQueueFull)
 {
-    open_disc({3000});
+    // A drive's: an image's tray would close again at every other eject.
+    open_disc({3000}, {}, TARGET_DEVICE);
     source.stall = true;
     ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
     auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -887,6 +1026,107 @@ TEST_F(DigitalBackend, TheSoundCardStillWakesAReaderWaitingForRoom)
     std::vector<uint32_t> heard = play_until(DRIVE_STOPPED);
     EXPECT_EQ(heard.size(), 8000u * SAMPLES_PER_FRAME);
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(4));
+}
+
+// Refreshes, as the main loop's turns do, until the sound card was closed.
+bool refresh_until_closed(const DriveBackend &d, int closes)
+{
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (output_closes < closes && Clock::now() < deadline) {
+        DriveStatus status{};
+        d.refresh(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return output_closes >= closes;
+}
+
+// Stopped or paused for a while, the sound card is let go, so nothing wakes;
+// Play and Resume open it again and the audio goes on sample for sample.
+TEST_F(DigitalBackend, TheSoundCardClosesWhenIdleAndOpensAgainOnPlay)
+{
+    set_digital_idle_close(50'000'000);
+    open_disc({3000});
+    ASSERT_EQ(drive.play(0, 100, SPAN_TO_END), 0);
+    std::vector<uint32_t> before = collect(10 * SAMPLES_PER_FRAME);
+    ASSERT_FALSE(before.empty());
+    ASSERT_EQ(drive.pause(), 0);
+    EXPECT_EQ(refresh().state, DRIVE_PAUSED);
+    ASSERT_TRUE(refresh_until_closed(drive, 1));
+    EXPECT_EQ(pulled_fill, nullptr);
+    EXPECT_EQ(refresh().state, DRIVE_PAUSED);
+
+    // A sound card that cannot open again leaves the pause as it was.
+    output_open_result = -1;
+    EXPECT_EQ(drive.resume(), -1);
+    EXPECT_STREQ(drive.error(), "no sound card");
+    EXPECT_EQ(refresh().state, DRIVE_PAUSED);
+    output_open_result = 0;
+
+    ASSERT_EQ(drive.resume(), 0);
+    ASSERT_NE(pulled_fill, nullptr);
+    std::vector<uint32_t> after = collect(10 * SAMPLES_PER_FRAME);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.front(), before.back() + 1);
+    EXPECT_TRUE(runs_on(after, before.back() + 1));
+
+    // Stopped, the same; Play opens it again.
+    ASSERT_EQ(drive.stop(), 0);
+    ASSERT_TRUE(refresh_until_closed(drive, 2));
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    ASSERT_NE(pulled_fill, nullptr);
+    std::vector<uint32_t> again = collect(SAMPLES_PER_FRAME);
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again.front(), (LEAD_IN_FRAMES)*SAMPLES_PER_FRAME);
+    EXPECT_EQ(refresh().state, DRIVE_PLAYING);
+}
+
+// The clock shows what is heard: the samples the device still holds are not
+// counted yet, and the main loop is woken when the next second is heard
+// rather than at its next turn.
+TEST_F(DigitalBackend, TheClockFollowsTheSoundTheDeviceHolds)
+{
+    set_digital_output(&buffered_output);
+    open_disc({3000});
+    int fd = drive.news_fd();
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    // Just past the first second handed over, the one heard still short of it.
+    const auto handed = static_cast<int32_t>(collect(OUTPUT_RATE + 1).size());
+    auto pulled = Clock::now();
+    DriveStatus status = refresh();
+    EXPECT_GE(status.frame, (handed - DEVICE_LATENCY) / SAMPLES_PER_FRAME);
+    EXPECT_LT(status.frame, 75) << "the second shown before it is heard";
+    ASSERT_TRUE(readable_within(fd, 2000)) << "no wake when the second is heard";
+    EXPECT_GE(Clock::now() - pulled, std::chrono::milliseconds(20)) << "woken before the second";
+    EXPECT_GE(refresh().frame, 75);
+    // With nothing more handed over, the device plays out what it holds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(refresh().frame, handed / SAMPLES_PER_FRAME);
+}
+
+// A disc image never changes, so its idle reader sleeps until woken: a
+// stopped player costs no wake at all.
+TEST_F(DigitalBackend, AnIdleImageReaderNeverWakes)
+{
+    imagetest::TempDir dir;
+    imagetest::write_raw(dir.path / "disc.bin", imagetest::make_pcm(300, 1), false);
+    imagetest::write_text(dir.path / "disc.cue",
+                          "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    set_digital_source(nullptr);
+    std::string sheet = (dir.path / "disc.cue").string();
+    DriveTarget target{TARGET_IMAGE, 0, ""};
+    snprintf(target.path, sizeof target.path, "%s", sheet.c_str());
+    ASSERT_EQ(drive.open(target), 0) << drive.error();
+    ASSERT_EQ(refresh().state, DRIVE_STOPPED);
+    ASSERT_EQ(drive.play(0, 0, SPAN_TO_END), 0);
+    play_until(DRIVE_STOPPED);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    uint64_t before = digital_reader_wakes();
+    // Longer than two of a drive's looks at its disc.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(digital_reader_wakes(), before);
+    // Woken, it still answers at once.
+    ASSERT_EQ(drive.play(0, 0, SPAN_ONE_TRACK), 0);
+    EXPECT_FALSE(collect(SAMPLES_PER_FRAME).empty());
 }
 
 } // namespace
