@@ -115,7 +115,11 @@ int cover_write_atomically(const char *dir, const char *name, const void *data, 
         p += written;
         left -= static_cast<size_t>(written);
     }
-    if (fsync(fd) != 0 || close(fd) != 0 || rename(temp, final_path) != 0) {
+    // The descriptor is closed whatever fsync says, or a failing disk would
+    // leak one per cover.
+    const bool synced = fsync(fd) == 0;
+    const bool closed = close(fd) == 0;
+    if (!synced || !closed || rename(temp, final_path) != 0) {
         unlink(temp);
         return -1;
     }
