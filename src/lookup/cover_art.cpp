@@ -59,7 +59,7 @@ void cover_init()
     s.cache_dir[0] = '\0';
     const char *cache = getenv("XDG_CACHE_HOME");
     const char *home = getenv("HOME");
-    // The base directory specification wants an absolute path; others are ignored.
+    // XDG's base directory rules take an absolute path only; others are ignored.
     int n = 0;
     if (cache != nullptr && cache[0] == '/')
         n = snprintf(s.cache_dir, sizeof s.cache_dir, "%s/mivo/covers", cache);
