@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "database/database.h"
 
+#include "common/directory.h"
 #include "database/disc_id.h"
 #include "mivo_version.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -651,19 +651,16 @@ static void remove_stale_temporaries(int dir_fd)
     const char *file_name = slash != nullptr ? slash + 1 : database_path;
     size_t file_name_length = strlen(file_name);
     time_t now = time(nullptr);
-    alignas(dirent64) char entries[4096];
-    ssize_t got;
-    while ((got = getdents64(dir_fd, entries, sizeof entries)) > 0) {
-        for (ssize_t at = 0; at < got;) {
-            const dirent64 *entry = reinterpret_cast<const dirent64 *>(entries + at);
-            at += entry->d_reclen;
-            if (!is_temporary_of(entry->d_name, file_name, file_name_length))
-                continue;
-            struct stat info;
-            if (fstatat(dir_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISREG(info.st_mode) && now - info.st_mtime > STALE_TEMPORARY_AGE)
-                unlinkat(dir_fd, entry->d_name, 0);
-        }
+    alignas(DIRECTORY_BUFFER_ALIGN) char entries[4096];
+    DirectoryReader reader;
+    directory_begin(reader, dir_fd, entries, sizeof entries);
+    while (const char *name = directory_next(reader)) {
+        if (!is_temporary_of(name, file_name, file_name_length))
+            continue;
+        struct stat info;
+        if (fstatat(dir_fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            now - info.st_mtime > STALE_TEMPORARY_AGE)
+            unlinkat(dir_fd, name, 0);
     }
 }
 

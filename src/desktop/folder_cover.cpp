@@ -1,28 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktop/folder_cover.h"
 
+#include "common/directory.h"
 #include "lookup/cover_art.h"
 
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-
-// getdents64's record: the directory is read without readdir's heap stream.
-namespace
-{
-struct DirEntry64 {
-    uint64_t inode;
-    int64_t offset;
-    unsigned short length;
-    unsigned char type;
-    char name[1];
-};
-} // namespace
 
 // Calls visit for each name in folder until it returns true; false when the
 // folder cannot be read.
@@ -31,19 +19,12 @@ template <typename Visit> static bool each_name(const char *folder, Visit visit)
     int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    alignas(8) static char buffer[16384];
-    for (;;) {
-        long got = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-        if (got <= 0)
+    alignas(DIRECTORY_BUFFER_ALIGN) static char buffer[16384];
+    DirectoryReader reader;
+    directory_begin(reader, fd, buffer, sizeof buffer);
+    while (const char *name = directory_next(reader)) {
+        if (visit(name))
             break;
-        for (long at = 0; at < got;) {
-            const DirEntry64 *entry = reinterpret_cast<const DirEntry64 *>(buffer + at);
-            at += entry->length;
-            if (visit(entry->name)) {
-                close(fd);
-                return true;
-            }
-        }
     }
     close(fd);
     return true;

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lookup/cover_art.h"
 
+#include "common/directory.h"
 #include "lookup/http.h"
 #include "lookup/lookup.h"
 
 #include <curl/curl.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -126,19 +125,6 @@ int cover_write_atomically(const char *dir, const char *name, const void *data, 
     return 0;
 }
 
-// The directory's entries through getdents64, which needs no heap as
-// readdir's stream does.
-namespace
-{
-struct DirEntry64 {
-    uint64_t inode;
-    int64_t offset;
-    unsigned short length;
-    unsigned char type;
-    char name[1];
-};
-} // namespace
-
 static bool is_cached_image(const char *name)
 {
     const char *dot = strrchr(name, '.');
@@ -158,26 +144,21 @@ void cover_trim_cache(const char *dir, int64_t limit, const char *keep)
         return;
     int count = 0;
     int64_t total = 0;
-    alignas(8) static char buffer[16384];
-    for (;;) {
-        long got = syscall(SYS_getdents64, dir_fd, buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        for (long at = 0; at < got;) {
-            const DirEntry64 *entry = reinterpret_cast<const DirEntry64 *>(buffer + at);
-            at += entry->length;
-            struct stat st;
-            if (!is_cached_image(entry->name) || strlen(entry->name) >= sizeof files[0].name ||
-                fstatat(dir_fd, entry->name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-                continue;
-            total += st.st_size;
-            if (count == MAX_FILES || strcmp(entry->name, keep) == 0)
-                continue;
-            snprintf(files[count].name, sizeof files[count].name, "%s", entry->name);
-            files[count].size = st.st_size;
-            files[count].mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-            count++;
-        }
+    alignas(DIRECTORY_BUFFER_ALIGN) static char buffer[16384];
+    DirectoryReader reader;
+    directory_begin(reader, dir_fd, buffer, sizeof buffer);
+    while (const char *name = directory_next(reader)) {
+        struct stat st;
+        if (!is_cached_image(name) || strlen(name) >= sizeof files[0].name ||
+            fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        total += st.st_size;
+        if (count == MAX_FILES || strcmp(name, keep) == 0)
+            continue;
+        snprintf(files[count].name, sizeof files[count].name, "%s", name);
+        files[count].size = st.st_size;
+        files[count].mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        count++;
     }
     while (total > limit && count > 0) {
         int oldest = 0;

@@ -7,7 +7,7 @@ include(${PROJECT_SOURCE_DIR}/cmake/Fuzz.cmake)
 set(data ${CMAKE_CURRENT_SOURCE_DIR}/data)
 
 mivo_add_fuzzer(NAME database TARGET ${CMAKE_CURRENT_SOURCE_DIR}/database/fuzz/load_database_fuzz.cpp
-  SOURCES src/database/database.cpp src/database/disc_id.cpp
+  SOURCES src/database/database.cpp src/database/disc_id.cpp src/common/directory.cpp
   SEEDS ${data}/xmcd RUNS 10000 MAX_LEN 4096)
 
 mivo_add_fuzzer(NAME cddb TARGET ${CMAKE_CURRENT_SOURCE_DIR}/lookup/fuzz/cddb_fuzz.cpp
@@ -32,6 +32,7 @@ mivo_add_fuzzer(NAME cue_sheet TARGET ${CMAKE_CURRENT_SOURCE_DIR}/drive/digital/
 # file names put in order, tags made titles, FLAC's CUESHEET block.
 mivo_add_fuzzer(NAME rip TARGET ${CMAKE_CURRENT_SOURCE_DIR}/drive/digital/fuzz/rip_fuzz.cpp
   SOURCES src/drive/digital/cue_sheet.cpp src/drive/digital/rip.cpp src/drive/digital/sheet_files.cpp
+          src/common/directory.cpp
   SEEDS ${data}/rip-fuzz LIBS ${FLAC_LDFLAGS} ${WAVPACK_LDFLAGS} RUNS 20000 MAX_LEN 2048)
 
 mivo_add_fuzzer(NAME desktop_input TARGET ${CMAKE_CURRENT_SOURCE_DIR}/desktop/fuzz/desktop_input_fuzz.cpp

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/rip.h"
 
+#include "common/directory.h"
 #include "drive/digital/sheet_files.h"
 #include "drive/digital/source.h"
 
 #include <FLAC/metadata.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,42 +81,36 @@ struct FolderListing {
 
 int list_folder(const char *folder, FolderListing &list, char *error, int error_size)
 {
-    alignas(dirent64) static char buffer[32768];
+    alignas(DIRECTORY_BUFFER_ALIGN) static char buffer[32768];
     memset(&list, 0, sizeof list);
     int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         snprintf(error, static_cast<size_t>(error_size), "%s: %s", folder, strerror(errno));
         return -1;
     }
-    for (;;) {
-        ssize_t got = getdents64(fd, buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        for (ssize_t at = 0; at < got;) {
-            const dirent64 *entry = reinterpret_cast<const dirent64 *>(buffer + at);
-            at += entry->d_reclen;
-            const char *name = entry->d_name;
-            bool sheet = has_extension(name, ".cue");
-            if ((!sheet && !is_audio_name(name)) || strlen(name) >= NAME_SIZE)
-                continue;
-            struct stat st;
-            if (fstatat(fd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
-                continue;
-            if (sheet) {
-                if (list.sheets < NAMED_SHEETS)
-                    memcpy(list.sheet[list.sheets], name, strlen(name) + 1);
-                list.sheets++;
-            } else if (list.audio < CUE_MAX_FILES) {
-                memcpy(list.name[list.audio], name, strlen(name) + 1);
-                list.order[list.audio] = list.audio;
-                list.audio++;
-            } else {
-                close(fd);
-                snprintf(error, static_cast<size_t>(error_size),
-                         "%s holds more than %d audio files, more than a disc's tracks", folder,
-                         CUE_MAX_FILES);
-                return -1;
-            }
+    DirectoryReader reader;
+    directory_begin(reader, fd, buffer, sizeof buffer);
+    while (const char *name = directory_next(reader)) {
+        bool sheet = has_extension(name, ".cue");
+        if ((!sheet && !is_audio_name(name)) || strlen(name) >= NAME_SIZE)
+            continue;
+        struct stat st;
+        if (fstatat(fd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (sheet) {
+            if (list.sheets < NAMED_SHEETS)
+                memcpy(list.sheet[list.sheets], name, strlen(name) + 1);
+            list.sheets++;
+        } else if (list.audio < CUE_MAX_FILES) {
+            memcpy(list.name[list.audio], name, strlen(name) + 1);
+            list.order[list.audio] = list.audio;
+            list.audio++;
+        } else {
+            close(fd);
+            snprintf(error, static_cast<size_t>(error_size),
+                     "%s holds more than %d audio files, more than a disc's tracks", folder,
+                     CUE_MAX_FILES);
+            return -1;
         }
     }
     close(fd);

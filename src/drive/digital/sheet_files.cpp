@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "drive/digital/sheet_files.h"
 
-#include <dirent.h>
+#include "common/directory.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,32 +76,28 @@ int rank_entry(const char *entry, const char *name, size_t name_length, bool ext
 bool scan_folder(const char *folder, const char *name, size_t name_length, bool want_folder,
                  char *found, size_t found_size)
 {
-    // Read with getdents64 into a buffer of our own: opendir would allocate.
-    alignas(dirent64) static char buffer[32768];
+    alignas(DIRECTORY_BUFFER_ALIGN) static char buffer[32768];
     int fd = open(folder[0] != '\0' ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     int best = -1;
-    for (;;) {
-        ssize_t got = getdents64(fd, buffer, sizeof buffer);
-        if (got <= 0)
+    DirectoryReader reader;
+    directory_begin(reader, fd, buffer, sizeof buffer);
+    // Nothing ranks above an exact name, so the search ends at one.
+    while (best != 0) {
+        const char *entry = directory_next(reader);
+        if (entry == nullptr)
             break;
-        for (ssize_t at = 0; at < got;) {
-            const dirent64 *entry = reinterpret_cast<const dirent64 *>(buffer + at);
-            at += entry->d_reclen;
-            int rank = rank_entry(entry->d_name, name, name_length, !want_folder);
-            if (rank < 0 || (best >= 0 && rank >= best))
-                continue;
-            struct stat st;
-            if (fstatat(fd, entry->d_name, &st, 0) != 0 ||
-                (want_folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)))
-                continue;
-            if (!copy_path(found, found_size, entry->d_name))
-                continue;
-            best = rank;
-        }
-        if (best == 0)
-            break;
+        int rank = rank_entry(entry, name, name_length, !want_folder);
+        if (rank < 0 || (best >= 0 && rank >= best))
+            continue;
+        struct stat st;
+        if (fstatat(fd, entry, &st, 0) != 0 ||
+            (want_folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)))
+            continue;
+        if (!copy_path(found, found_size, entry))
+            continue;
+        best = rank;
     }
     close(fd);
     return best >= 0;
