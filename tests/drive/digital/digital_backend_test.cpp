@@ -1093,8 +1093,13 @@ TEST_F(DigitalBackend, TheClockFollowsTheSoundTheDeviceHolds)
     const auto handed = static_cast<int32_t>(collect(OUTPUT_RATE + 1).size());
     auto pulled = Clock::now();
     DriveStatus status = refresh();
+    auto looked = Clock::now();
     EXPECT_GE(status.frame, (handed - DEVICE_LATENCY) / SAMPLES_PER_FRAME);
-    EXPECT_LT(status.frame, 75) << "the second shown before it is heard";
+    // The device hears on while the test runs: a machine that stalls it some
+    // 20 ms between the pull and the look has the second heard meanwhile.
+    if (looked - pulled < std::chrono::milliseconds(10)) {
+        EXPECT_LT(status.frame, 75) << "the second shown before it is heard";
+    }
     ASSERT_TRUE(readable_within(fd, 2000)) << "no wake when the second is heard";
     EXPECT_GE(Clock::now() - pulled, std::chrono::milliseconds(20)) << "woken before the second";
     EXPECT_GE(refresh().frame, 75);
