@@ -47,7 +47,9 @@ def place_on_screen(m):
     if m.cell(11, 10).data == "┌" and m.cell(13, 69).data == "┘":
         title = m.row(11)[11:69].strip("─ ")
         return ("dialog", title) if title in DIALOG_TITLES else None
-    if "Keys and words on screen" in m.row(2):
+    # The key box grows with the commands: at 24 rows its title may stand on
+    # the top row itself.
+    if any("Keys and words on screen" in m.row(r) for r in range(3)):
         return ("help", None)
     if top[2:23] == "KEL Track List Editor" and m.row(19).startswith("├"):
         return ("editor", None)
