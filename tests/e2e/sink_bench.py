@@ -434,6 +434,11 @@ def main():
         print(f"(the 45-minute disc made in {time.monotonic() - t:.0f} s)")
         pulse = Pulse(os.path.join(folder, "pulse"))
         rec = Recorder(pulse)
+        # The server's first stream pays for setting the sink up: a moment of
+        # silence goes first, so that no player's first sound carries it.
+        subprocess.run(["pacat", "--raw", "--format=s16le", "--rate=44100", "--channels=2"],
+                       input=bytes(44100), env=dict(os.environ, **pulse.env), check=False,
+                       capture_output=True, timeout=20)
         columns = []
         for kind in args.kinds.split(","):
             for name in args.players.split(","):

@@ -262,11 +262,12 @@ static int digital_refresh(DriveStatus &status)
     if (!main_loop.is_open)
         return -1;
     // The news is taken by this refresh; what comes after it wakes the next wait.
-    if (reader.news_written.exchange(false, std::memory_order_acq_rel)) {
-        uint64_t news = 0;
-        ssize_t taken = read(reader.news_fd, &news, sizeof news);
-        (void)taken;
-    }
+    // Only a read that found the counter ends the news: one the reader is
+    // still about to write is read by the next refresh, which it wakes.
+    uint64_t news = 0;
+    if (reader.news_pending.load(std::memory_order_acquire) &&
+        read(reader.news_fd, &news, sizeof news) == sizeof news)
+        reader.news_pending.store(false, std::memory_order_seq_cst);
     // Read before the report: once reading is over its report is there to take.
     bool reading = reader.reading_disc.load(std::memory_order_acquire);
     take_report();

@@ -76,7 +76,7 @@ int prepare_reader(char *error)
     reader.tick_handed = 0;
     reader.tray_open = false;
     reader.tick_heard = 0;
-    reader.news_written.store(false, std::memory_order_relaxed);
+    reader.news_pending.store(false, std::memory_order_relaxed);
     reader.news_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (reader.news_fd < 0) {
         copy_error(error, "could not create the reader's descriptor");
@@ -125,12 +125,13 @@ static void report_empty_tray()
 // Wakes the main loop's wait; its next refresh takes the news.
 static void tell_main_loop()
 {
+    // News not yet taken wakes the loop already; the refresh that takes it
+    // reads what this reader has done by now.
+    if (reader.news_pending.exchange(true, std::memory_order_seq_cst))
+        return;
     uint64_t one = 1;
-    // Only a full counter refuses, and that already says there is news.
     ssize_t written = write(reader.news_fd, &one, sizeof one);
     (void)written;
-    // After the write: a refresh that sees the flag finds the counter set.
-    reader.news_written.store(true, std::memory_order_release);
 }
 
 // Hands the source's notice to the main loop once it took the last one.
