@@ -18,7 +18,7 @@ trap 'hand_back "$build"' EXIT
 cd "$root"
 cmake --preset plain -B "$build" >/dev/null
 cmake --build "$build" -j2 --target mivo mivo_standin_drive mivo_db_bench \
-  mivo_digital_bench mivo_cdio_bench mivo_stall_shim >/dev/null
+  mivo_digital_bench mivo_cdio_bench mivo_stall_shim mivo_wake_floor >/dev/null
 # Debian's python3-pyte serves the system's python3, which another python3
 # found first on the path may lack.
 python=python3
@@ -52,7 +52,8 @@ echo "-- the real mivo while the drive's reads stall"
 /usr/bin/python3 "$root/tests/e2e/cdio_stall_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin" --shim "$build/tests/libmivo_stall_shim.so"
 echo "== a 45-minute disc through a real-time sink (PulseAudio null sink), beside cmus and mpv"
-/usr/bin/python3 "$root/tests/e2e/sink_bench.py" --mivo "$build/mivo"
+/usr/bin/python3 "$root/tests/e2e/sink_bench.py" --mivo "$build/mivo" \
+  --wake-floor "$build/tests/mivo_wake_floor"
 echo "== title lookups (local stand-in server)"
 /usr/bin/python3 "$root/tests/e2e/lookup_bench.py" --mivo "$build/mivo" \
   --standin-dir "$build/tests/e2e-standin"

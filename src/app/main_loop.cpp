@@ -18,6 +18,26 @@
 #include "ui/screen.h"
 #include "ui/terminal.h"
 
+#include <poll.h>
+
+#include <cstring>
+
+// What the player screen showed when it was last drawn with nothing over it.
+// A turn after which all of it is the same, with no key taken and nothing
+// woken the wait, leaves the terminal as it is: curses would send nothing for
+// the same screen, yet building it costs more than the rest of an idle turn.
+struct ShownScreen {
+    bool valid;
+    DriveStatus drive;
+    int32_t play_mode;
+    uint32_t db_dirty;
+    int32_t cursor_track;
+    LookupPhase lookup;
+    uint64_t cover;
+    int lines, cols;
+    char message[MESSAGE_SIZE];
+};
+
 static struct {
     // The table of contents of the disc whose texts player.db holds. At a
     // disc change the status already describes the new disc, so unsaved texts
@@ -29,6 +49,10 @@ static struct {
         void (*service)();
     } watch[MAX_LOOP_WATCHES];
     int watch_count;
+    ShownScreen shown;
+    // The last wait ended on a key, a descriptor or a transfer, or the turn
+    // took a key: what they brought may show in the next drawing.
+    bool news;
 } loop;
 
 void remember_loaded_disc(const Toc &toc) { loop.loaded_disc = toc; }
@@ -119,10 +143,67 @@ void poll_drive()
     }
 }
 
+static uint64_t text_hash(const char *text)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (; *text != '\0'; text++)
+        hash = (hash ^ static_cast<unsigned char>(*text)) * 1099511628211ull;
+    return hash;
+}
+
+void note_loop_news() { loop.news = true; }
+
+bool screens_need_drawing()
+{
+    ShownScreen &shown = loop.shown;
+    const bool news = loop.news;
+    loop.news = false;
+    if (top_screen() != &player_screen || screen_count() != 1) {
+        // Dialogs are drawn every turn; what they covered is drawn anew.
+        shown.valid = false;
+        return true;
+    }
+    const char *message = current_message();
+    const int32_t cursor_track = track_under_cursor(player.drive);
+    const uint64_t cover = text_hash(current_cover());
+    if (!news && shown.valid && shown.play_mode == player.play_mode &&
+        shown.db_dirty == static_cast<uint32_t>(player.db.dirty) &&
+        shown.cursor_track == cursor_track && shown.lookup == lookup_phase() &&
+        shown.cover == cover && shown.lines == LINES && shown.cols == COLS &&
+        strcmp(shown.message, message) == 0 &&
+        memcmp(&shown.drive, &player.drive, sizeof shown.drive) == 0)
+        return false;
+    shown.valid = true;
+    shown.drive = player.drive;
+    shown.play_mode = player.play_mode;
+    shown.db_dirty = static_cast<uint32_t>(player.db.dirty);
+    shown.cursor_track = cursor_track;
+    shown.lookup = lookup_phase();
+    shown.cover = cover;
+    shown.lines = LINES;
+    shown.cols = COLS;
+    snprintf(shown.message, sizeof shown.message, "%s", message);
+    return true;
+}
+
+// The loop's own wait when no transfer runs: the revents of every descriptor
+// tell whether anything came, a hung-up terminal included.
+static short poll_descriptors(const int *fds, int count, int timeout_ms)
+{
+    pollfd watched[3 + MAX_LOOP_WATCHES];
+    int n = 0;
+    for (int i = 0; i < count; i++)
+        if (fds[i] >= 0)
+            watched[n++] = {fds[i], POLLIN, 0};
+    if (poll(watched, static_cast<nfds_t>(n), timeout_ms) != 0)
+        loop.news = true;
+    return fds[0] >= 0 ? watched[0].revents : NO_KEY;
+}
+
 // Waits for a key, a lookup's servers, the drive's news, the session bus or
 // another part's descriptor; the bus's messages are read at once so that it
-// never stays readable.
-static void wait_for_any_news(int input_fd, int timeout_ms)
+// never stays readable. Gives the input's revents when it polled it itself.
+static short wait_for_any_news(int input_fd, int timeout_ms)
 {
     // curses has just refreshed the screen: the cover goes over it now.
     if (top_screen() == &player_screen)
@@ -131,13 +212,21 @@ static void wait_for_any_news(int input_fd, int timeout_ms)
     for (int i = 0; i < loop.watch_count; i++)
         fds[3 + i] = loop.watch[i].fd;
     const int count = 3 + loop.watch_count;
+    short input = -1;
     // Both transfers share one libcurl handle: a lookup's wait serves a
-    // cover's fetch too.
-    if (cover_fetching() && lookup_phase() != LOOKUP_RUNNING)
-        wait_for_cover(fds, count, timeout_ms);
-    else
+    // cover's fetch too. What woke those waits is not told, so the next turn
+    // draws.
+    if (lookup_phase() == LOOKUP_RUNNING) {
         wait_for_lookup_or_input(fds, count, timeout_ms);
+        loop.news = true;
+    } else if (cover_fetching()) {
+        wait_for_cover(fds, count, timeout_ms);
+        loop.news = true;
+    } else {
+        input = poll_descriptors(fds, count, timeout_ms);
+    }
     serve_remote();
+    return input;
 }
 
 int read_key_or_news(int tenths)
@@ -170,8 +259,11 @@ void run_main_loop()
         // which curses only knows as blank once it is gone.
         if (top_screen() != &player_screen)
             cover_view_disturbed();
-        draw_screens();
+        if (screens_need_drawing())
+            draw_screens();
         int key = read_key_or_news(5);
+        if (key != ERR)
+            note_loop_news();
         if (terminal_lost())
             player.quit = 1;
         // A message lasts until the user does something; what the key does

@@ -27,6 +27,15 @@ bool watch_in_main_loop(int fd, void (*service)());
 // Stops watching fd.
 void unwatch_in_main_loop(int fd);
 
+// Whether this turn must draw the screens: always while a dialog is open;
+// the player screen alone only when what it shows changed since it was last
+// drawn, or a key or news came since. Remembers what it shows when true.
+bool screens_need_drawing();
+
+// Something came that the next drawing may show (a key, a descriptor woke
+// the wait): the next turn draws.
+void note_loop_news();
+
 // The part of a turn before the redraw: status refresh, disc change, play mode.
 void poll_drive();
 

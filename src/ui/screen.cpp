@@ -43,6 +43,8 @@ void leave_all_screens()
 
 bool screen_is_open(const Screen &screen) { return index_of(screen) >= 0; }
 
+int screen_count() { return stack.count; }
+
 const Screen *top_screen() { return stack.count > 0 ? stack.open[stack.count - 1] : nullptr; }
 
 bool screens_hold_drive()

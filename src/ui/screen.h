@@ -39,6 +39,9 @@ void leave_all_screens();
 
 bool screen_is_open(const Screen &screen);
 
+// How many screens are open.
+int screen_count();
+
 // The screen keys go to, or nullptr when none is open.
 const Screen *top_screen();
 

@@ -172,6 +172,12 @@ void stop_terminal()
 // descriptor no longer shows.
 static bool key_handed_back;
 
+// Whether curses may hold keys it read ahead: only after it has read one.
+static bool keys_may_be_held;
+
+// Set when the last wait saw the terminal neither readable nor hung up.
+static bool input_seen_quiet;
+
 int read_key(int tenths)
 {
     if (follow_requests())
@@ -179,6 +185,8 @@ int read_key(int tenths)
     halfdelay(tenths);
     key_handed_back = false;
     const int key = wgetch(stdscr);
+    if (key != ERR)
+        keys_may_be_held = true;
     if (!follow_requests())
         return key;
     // The key came with the request; it is read again after the redraw.
@@ -196,8 +204,10 @@ int read_key(int tenths)
 // only a terminal lets it, so without one there is no look.
 static bool key_read_ahead()
 {
-    if (input_fd < 0 || !isatty(input_fd))
+    // Each look switches the terminal's mode twice: not on an idle turn.
+    if (input_fd < 0 || !keys_may_be_held || !isatty(input_fd))
         return false;
+    keys_may_be_held = false;
     cbreak();
     nodelay(stdscr, TRUE);
     const int key = wgetch(stdscr);
@@ -212,19 +222,25 @@ static bool key_read_ahead()
 // descriptor shows what is still to be read; once a key is there, the timed
 // read returns it at once, an arrow key's whole sequence included. The screen
 // is brought up to date first, as wgetch would before it waits.
-int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms))
+int read_key_waiting(int tenths, short (*wait)(int input_fd, int timeout_ms))
 {
     if (follow_requests())
         return KEY_RESIZE;
     if (key_handed_back)
         return read_key(tenths);
-    wrefresh(stdscr);
+    // An idle turn draws nothing: curses need not look the screen over.
+    if (is_wintouched(stdscr))
+        wrefresh(stdscr);
     if (key_read_ahead())
         return read_key(tenths);
-    wait(input_fd, tenths * 100);
+    const short seen = wait(input_fd, tenths * 100);
     // A suspend or a resize asked for meanwhile is followed at once.
     if (follow_requests())
         return KEY_RESIZE;
+    if (seen == 0 && input_fd >= 0) {
+        input_seen_quiet = true;
+        return NO_KEY;
+    }
     pollfd p = {input_fd, POLLIN, 0};
     if (input_fd < 0 || poll(&p, 1, 0) != 1 || (p.revents & POLLIN) == 0)
         return NO_KEY;
@@ -233,7 +249,9 @@ int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms))
 
 bool terminal_lost()
 {
-    if (input_fd < 0)
+    const bool quiet = input_seen_quiet;
+    input_seen_quiet = false;
+    if (input_fd < 0 || quiet)
         return false;
     pollfd p = {input_fd, POLLIN, 0};
     return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;

@@ -31,8 +31,9 @@ inline constexpr int NO_KEY = -1;
 
 // Like read_key, but the waiting is wait's: it gets the descriptor keys come
 // from and tenths/10 seconds, and may return early for reasons of its own
-// (NO_KEY then, unless a key came too).
-int read_key_waiting(int tenths, void (*wait)(int input_fd, int timeout_ms));
+// (NO_KEY then, unless a key came too). It returns the descriptor's poll
+// revents when it polled it, else -1, and the terminal is looked at again.
+int read_key_waiting(int tenths, short (*wait)(int input_fd, int timeout_ms));
 
 // Puts the terminal back in the idle input mode: half-delay of half a second,
 // no echo, keypad and leaveok on.

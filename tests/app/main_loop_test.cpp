@@ -362,3 +362,67 @@ TEST_F(MainLoop, TheEditorAndTheGoToPromptHoldTheDrive)
         EXPECT_EQ(top_screen(), nullptr) << "a screen was left open";
     }
 }
+
+namespace
+{
+
+timespec test_now{};
+
+int test_clock(clockid_t, timespec *now)
+{
+    *now = test_now;
+    return 0;
+}
+
+void let_seconds_pass(int seconds) { test_now.tv_sec += seconds; }
+
+const Screen dialog = {"dialog", [] {}, [](int) {}, nullptr, 0};
+
+} // namespace
+
+// An idle turn leaves the player screen as it was drawn, but anything it shows
+// that changes, a key or news has the next turn draw it, and a dialog is drawn
+// on every turn.
+TEST_F(MainLoop, AnUnchangedPlayerScreenIsNotDrawnAgain)
+{
+    struct Case {
+        const char *what;
+        void (*before)();
+        void (*change)();
+    } cases[] = {
+        {"a new frame", [] {}, [] { player.drive.frame++; }},
+        {"a new state", [] {}, [] { player.drive.state = DRIVE_PAUSED; }},
+        {"the play mode", [] {}, [] { player.play_mode = MODE_REPEAT_CD; }},
+        {"a message", [] {}, [] { show_message("Saved"); }},
+        {"a message's end", [] { show_message("Saved"); }, [] { let_seconds_pass(6); }},
+        {"the cursor", [] {}, [] { move_track_cursor(CURSOR_DOWN, player.drive); }},
+        {"the cursor's rest",
+         [] { move_track_cursor(CURSOR_DOWN, player.drive); },
+         [] { let_seconds_pass(6); }},
+        {"edited titles", [] {}, [] { player.db.dirty = 1; }},
+        {"a key or news", [] {}, [] { note_loop_news(); }},
+        {"a new size", [] {}, [] { open_test_screen(30, 100); }},
+        {"a dialog closed", [] { open_screen(dialog); }, [] { close_screen(dialog); }},
+    };
+    set_message_clock(test_clock);
+    set_track_cursor_clock(test_clock);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        open_test_screen(24, 80);
+        insert_fake_disc({3000, 4000, 5000});
+        poll_drive();
+        clear_message();
+        follow_playing_track();
+        open_screen(player_screen);
+        c.before();
+        screens_need_drawing();
+        EXPECT_EQ(screens_need_drawing(), top_screen() != &player_screen) << "an idle turn";
+        c.change();
+        EXPECT_TRUE(screens_need_drawing());
+        EXPECT_FALSE(screens_need_drawing()) << "drawn once, the screen is as it shows";
+        close_screen(player_screen);
+    }
+    set_message_clock(nullptr);
+    set_track_cursor_clock(nullptr);
+}

@@ -411,6 +411,8 @@ def main():
     parser.add_argument("--players", default="mivo,cmus,mpv")
     parser.add_argument("--kinds", default="flac,wav")
     parser.add_argument("--disc", help="a folder to keep the disc in from run to run")
+    parser.add_argument("--wake-floor", default="",
+                        help="a program that only waits half a second at a time (mivo_wake_floor)")
     args = parser.parse_args()
     args.mivo = os.path.abspath(args.mivo)
     harness.CONFIG.update(mivo=args.mivo, standin_dir=args.standin_dir)
@@ -450,6 +452,15 @@ def main():
                         print(f"note: {label} on {kind} failed: {e}")
                         continue
                     columns.append((f"{label} {kind}", fig))
+        if args.wake_floor:
+            floor = Mivo(drive="none", args=[], binary=os.path.abspath(args.wake_floor))
+            try:
+                time.sleep(1)
+                cpu, wakes = rates(floor.pid, args.seconds)
+            finally:
+                floor.close()
+            print(f"(a program that only wakes twice a second costs {cpu:.1f} ms CPU per minute, "
+                  f"{wakes:.1f} wake-ups per second, on this machine)")
         rows = []
         for _, fig in columns:
             for key in fig:

@@ -25,6 +25,11 @@ add_executable(mivo_digital_bench ${CMAKE_CURRENT_LIST_DIR}/digital_bench.cpp)
 target_link_libraries(mivo_digital_bench PRIVATE mivo_lib PkgConfig::SDL12)
 set_target_properties(mivo_digital_bench PROPERTIES EXCLUDE_FROM_ALL ON)
 
+# The cost of waking twice a second and nothing else (sink_bench.py).
+add_executable(mivo_wake_floor ${CMAKE_CURRENT_LIST_DIR}/wake_floor.c)
+set_target_properties(mivo_wake_floor PROPERTIES C_STANDARD 11 EXCLUDE_FROM_ALL ON)
+target_link_libraries(mivo_wake_floor PRIVATE mivo_warnings)
+
 # Figures for a drive read through libcdio and paranoia (scripts/bench.sh).
 add_executable(mivo_cdio_bench ${CMAKE_CURRENT_LIST_DIR}/cdio_bench.cpp
                                ${CMAKE_CURRENT_LIST_DIR}/../support/bin_cue_image.cpp)

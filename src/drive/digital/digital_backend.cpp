@@ -262,9 +262,11 @@ static int digital_refresh(DriveStatus &status)
     if (!main_loop.is_open)
         return -1;
     // The news is taken by this refresh; what comes after it wakes the next wait.
-    uint64_t news = 0;
-    ssize_t taken = read(reader.news_fd, &news, sizeof news);
-    (void)taken;
+    if (reader.news_written.exchange(false, std::memory_order_acq_rel)) {
+        uint64_t news = 0;
+        ssize_t taken = read(reader.news_fd, &news, sizeof news);
+        (void)taken;
+    }
     // Read before the report: once reading is over its report is there to take.
     bool reading = reader.reading_disc.load(std::memory_order_acquire);
     take_report();

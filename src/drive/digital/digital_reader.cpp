@@ -76,6 +76,7 @@ int prepare_reader(char *error)
     reader.tick_handed = 0;
     reader.tray_open = false;
     reader.tick_heard = 0;
+    reader.news_written.store(false, std::memory_order_relaxed);
     reader.news_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (reader.news_fd < 0) {
         copy_error(error, "could not create the reader's descriptor");
@@ -128,6 +129,8 @@ static void tell_main_loop()
     // Only a full counter refuses, and that already says there is news.
     ssize_t written = write(reader.news_fd, &one, sizeof one);
     (void)written;
+    // After the write: a refresh that sees the flag finds the counter set.
+    reader.news_written.store(true, std::memory_order_release);
 }
 
 // Hands the source's notice to the main loop once it took the last one.

@@ -163,6 +163,9 @@ struct ReaderState {
     // over, or the callback past the end of a play. The main loop creates it
     // at open and drains it at each refresh.
     int news_fd = -1;
+    // Set after each write to news_fd, so that a refresh with no news makes
+    // no system call: the counter is read only when this was set.
+    std::atomic<bool> news_written;
     // Posted once the source is open; open_result and open_error say how
     // that went.
     sem_t started;
