@@ -104,14 +104,61 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-# The shared libraries' own packages, as dpkg-shlibdeps finds them, are the
-# dependencies; the virtual disc needs sdl12-compat's library beside them.
+# libcurl is opened when the first lookup needs it, not linked, so
+# dpkg-shlibdeps cannot see it: its dependency is the one the shlibs file of
+# the package holding the build's libcurl gives for its SONAME, as
+# dpkg-shlibdeps would have found it.
+function(mivo_curl_dependency out)
+  set(${out} "" PARENT_SCOPE)
+  find_program(MIVO_DPKG_QUERY dpkg-query)
+  if(NOT MIVO_DPKG_QUERY OR NOT MIVO_CURL_SONAME MATCHES "^(.+)\\.so\\.([^/]+)$")
+    return()
+  endif()
+  set(library "${CMAKE_MATCH_1}")
+  set(soversion "${CMAKE_MATCH_2}")
+  execute_process(COMMAND ${MIVO_DPKG_QUERY} -S ${MIVO_CURL_LIBRARY_FILE}
+                  OUTPUT_VARIABLE owner RESULT_VARIABLE status ERROR_QUIET)
+  if(NOT status EQUAL 0 OR NOT owner MATCHES "^([^:, ]+)(:[^:, ]+)?: ")
+    return()
+  endif()
+  set(package "${CMAKE_MATCH_1}")
+  execute_process(COMMAND ${MIVO_DPKG_QUERY} --control-show "${CMAKE_MATCH_1}${CMAKE_MATCH_2}" shlibs
+                  OUTPUT_VARIABLE shlibs RESULT_VARIABLE status ERROR_QUIET)
+  string(REPLACE "\n" ";" lines "${shlibs}")
+  foreach(line IN LISTS lines)
+    # "libcurl 4 libcurl4 (>= 7.88.1)": library, version, dependency.
+    string(REGEX MATCH "^([^ ]+) +([^ ]+) +(.+)$" fields "${line}")
+    if(fields AND CMAKE_MATCH_1 STREQUAL library AND CMAKE_MATCH_2 STREQUAL soversion)
+      string(STRIP "${CMAKE_MATCH_3}" dependency)
+      set(${out} "${dependency}" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set(${out} "${package}" PARENT_SCOPE)
+endfunction()
+
+mivo_curl_dependency(MIVO_CURL_DEPENDENCY)
+if(MIVO_CURL_DEPENDENCY STREQUAL "" AND MIVO_CURL_SONAME STREQUAL "libcurl.so.4")
+  set(MIVO_CURL_DEPENDENCY libcurl4)
+endif()
+if(MIVO_CURL_DEPENDENCY STREQUAL "")
+  message(WARNING "The Debian package of ${MIVO_CURL_SONAME} was not found: "
+                  "the package will not depend on it")
+endif()
+
+# The shared libraries' own packages, as dpkg-shlibdeps finds them, and
+# libcurl's are the dependencies; the virtual disc needs sdl12-compat's
+# library beside them.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${MIVO_CURL_DEPENDENCY}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6, libgcc-s1, libstdc++6, libncursesw6, libtinfo6, libsdl1.2debian")
+  if(NOT MIVO_CURL_DEPENDENCY STREQUAL "")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${MIVO_CURL_DEPENDENCY}")
+  endif()
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libsdl1.2-compat)
 include(CPack)

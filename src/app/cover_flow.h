@@ -4,7 +4,8 @@
 // fetched and cached; followed as the disc and its titles change.
 #pragma once
 
-// Reads the settings once the lookups have started the network library.
+// Reads the settings, once the lookups have read theirs; the network library
+// is loaded by the first fetch or lookup.
 void start_covers();
 
 // Part of every turn: notices a new disc or new titles and moves a fetch on.

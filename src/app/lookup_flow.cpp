@@ -26,7 +26,8 @@ static struct {
     // The disc the running lookup is for, as the disc id the texts are filed
     // under; results are stored only while this disc is in the drive.
     uint64_t looked_up_disc;
-    bool ready;
+    // The settings are read: before that, L would ask a server of no address.
+    bool started;
     // The disc found at start-up still waits for its first look.
     bool first_disc_pending;
     // The user asked (L): the results are offered, never applied unasked.
@@ -39,7 +40,8 @@ static struct {
 
 void start_lookups(int argc, char **argv)
 {
-    flow.ready = lookup_init(MIVO_VERSION);
+    lookup_init(MIVO_VERSION);
+    flow.started = true;
     editor_lookup = choose_titles;
     // --no-lookup as the command line read it, or among arguments handed to
     // start-up directly.
@@ -54,9 +56,9 @@ void start_lookups(int argc, char **argv)
 
 void stop_lookups()
 {
-    if (flow.ready)
+    if (flow.started)
         lookup_shutdown();
-    flow.ready = false;
+    flow.started = false;
 }
 
 // True when the disc in the drive has a title file, readable or not, that
@@ -259,8 +261,8 @@ void choose_titles()
         show_message("No disc to look up.");
         return;
     }
-    if (!flow.ready) {
-        show_message("Lookup: the network library could not start.");
+    if (!flow.started) {
+        show_message("Lookup: lookups are not set up.");
         return;
     }
     look_up_current_disc();

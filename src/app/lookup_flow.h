@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
-// Reads the settings (the command line's --no-lookup among them) and starts
-// the network library, which is released at exit. The disc in the drive at
-// start-up is looked up from the main loop's first turn.
+// Reads the settings (the command line's --no-lookup among them); the network
+// library is loaded by the first lookup and released at exit. The disc in the
+// drive at start-up is looked up from the main loop's first turn.
 void start_lookups(int argc, char **argv);
 
 // Ends any lookup and releases the network library.

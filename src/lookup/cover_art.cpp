@@ -2,10 +2,10 @@
 #include "lookup/cover_art.h"
 
 #include "common/directory.h"
+#include "lookup/curl_library.h"
 #include "lookup/http.h"
 #include "lookup/lookup.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +42,8 @@ static void copy_setting(char *out, size_t size, const char *name, const char *f
     snprintf(out, size, "%s", value != nullptr && value[0] != '\0' ? value : fallback);
 }
 
+static void transfers_closing();
+
 static void transfer_done(void *handle, int result)
 {
     if (handle == easy && attached)
@@ -67,7 +69,7 @@ void cover_init()
     if (n < 0 || n >= static_cast<int>(sizeof s.cache_dir))
         s.cache_dir[0] = '\0';
     s.cache_bytes = COVER_CACHE_BYTES;
-    http_share(transfer_done);
+    http_share(transfer_done, transfers_closing);
 }
 
 int cover_make_dirs(const char *dir)
@@ -190,9 +192,18 @@ static bool in_cache(const char *mbid, const char *suffix)
 static void detach()
 {
     if (attached)
-        curl_multi_remove_handle(static_cast<CURLM *>(http_shared_multi()), easy);
+        libcurl.multi_remove_handle(static_cast<CURLM *>(http_shared_multi()), easy);
     attached = false;
     finished_result = -1;
+}
+
+// libcurl shuts down: the handle goes with it, and a fetch with the handle.
+static void transfers_closing()
+{
+    cover_cancel();
+    if (easy != nullptr)
+        libcurl.easy_cleanup(easy);
+    easy = nullptr;
 }
 
 void cover_cancel()
@@ -229,32 +240,32 @@ static bool start_transfer()
     if (multi == nullptr)
         return false;
     if (easy == nullptr)
-        easy = curl_easy_init();
+        easy = libcurl.easy_init();
     if (easy == nullptr)
         return false;
-    curl_easy_reset(easy);
+    libcurl.easy_reset(easy);
     char url[COVER_URL_SIZE + 64];
     snprintf(url, sizeof url, "%s/release/%s/front-500", cover_settings.base_url, mbid_fetched);
     body_length = 0;
     oversized = false;
     error_text[0] = '\0';
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 0L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
-    curl_easy_setopt(easy, CURLOPT_URL, url);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, lookup_settings.user_agent);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    libcurl.easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    libcurl.easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+    libcurl.easy_setopt(easy, CURLOPT_VERBOSE, 0L);
+    libcurl.easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
+    libcurl.easy_setopt(easy, CURLOPT_URL, url);
+    libcurl.easy_setopt(easy, CURLOPT_USERAGENT, lookup_settings.user_agent);
+    libcurl.easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     // The archive answers with a redirect to where the image is kept.
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(COVER_MAX_BYTES));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(lookup_settings.timeout_ms));
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lookup_settings.timeout_ms));
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
+    libcurl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    libcurl.easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+    libcurl.easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    libcurl.easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(COVER_MAX_BYTES));
+    libcurl.easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(lookup_settings.timeout_ms));
+    libcurl.easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lookup_settings.timeout_ms));
+    libcurl.easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
     finished_result = -1;
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+    if (libcurl.multi_add_handle(multi, easy) != CURLM_OK)
         return false;
     attached = true;
     return true;
@@ -272,6 +283,8 @@ CoverState cover_fetch(const char *mbid)
     state = COVER_NONE;
     if (in_cache(mbid, NONE_SUFFIX) || strcmp(mbid, failed_mbid) == 0)
         return state;
+    if (!http_open())
+        return give_up(http_library_error());
     if (!start_transfer())
         return give_up("the network library could not start the transfer");
     state = COVER_FETCHING;
@@ -282,7 +295,7 @@ CoverState cover_fetch(const char *mbid)
 static CoverState take_reply(int result)
 {
     long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    libcurl.easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     detach();
     const char *dir = cover_settings.cache_dir;
     if (result == CURLE_OK && status == 404) {
@@ -296,7 +309,7 @@ static CoverState take_reply(int result)
     if (oversized || result == CURLE_FILESIZE_EXCEEDED)
         return give_up("the cover is larger than mivo takes");
     if (result != CURLE_OK)
-        return give_up(error_text[0] != '\0' ? error_text : curl_easy_strerror(static_cast<CURLcode>(result)));
+        return give_up(error_text[0] != '\0' ? error_text : libcurl.easy_strerror(static_cast<CURLcode>(result)));
     if (status != 200)
         return give_up("the archive did not answer with the cover");
     const char *kind = cover_image_kind(body, body_length);

@@ -26,7 +26,8 @@ struct CoverSettings {
 
 extern CoverSettings cover_settings;
 
-// Reads the settings; the network library is the lookups' (lookup_init).
+// Reads the settings; the network library is the lookups', loaded by
+// whichever of them or of the fetches comes first (http_open).
 void cover_init();
 
 enum CoverState : int32_t {

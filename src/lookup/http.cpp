@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lookup/http.h"
 
-#include <curl/curl.h>
+#include "lookup/curl_library.h"
 
+#include <cstdio>
 #include <cstring>
 
 static CURLM *multi;
@@ -30,42 +31,87 @@ static size_t receive(char *data, size_t size, size_t count, void *)
     return length;
 }
 
-bool http_init()
+// Told of the end of a transfer that is not the lookups' own, and of the
+// shutdown that ends them.
+static void (*other_done)(void *easy, int result);
+static void (*others_closing)();
+
+static const char *library_name = CURL_LIBRARY_NAME;
+static bool library_failed;
+static bool started; // curl_global_init succeeded and awaits its cleanup
+static char library_error[160];
+
+bool http_open()
 {
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+    if (multi != nullptr)
+        return true;
+    if (library_failed)
         return false;
-    multi = curl_multi_init();
-    easy = curl_easy_init();
-    return multi != nullptr && easy != nullptr;
+    if (!curl_library_open(library_name, libcurl, library_error, sizeof library_error)) {
+        library_failed = true;
+        return false;
+    }
+    if (libcurl.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        snprintf(library_error, sizeof library_error, "%s could not start", library_name);
+        library_failed = true;
+        return false;
+    }
+    started = true;
+    multi = libcurl.multi_init();
+    easy = libcurl.easy_init();
+    if (multi == nullptr || easy == nullptr) {
+        snprintf(library_error, sizeof library_error, "%s could not start", library_name);
+        http_shutdown();
+        library_failed = true;
+        return false;
+    }
+    return true;
 }
+
+const char *http_library_error() { return library_error; }
 
 static void detach()
 {
     if (attached) {
-        curl_multi_remove_handle(multi, easy);
+        libcurl.multi_remove_handle(multi, easy);
         attached = false;
     }
 }
 
 void http_shutdown()
 {
+    if (multi != nullptr && others_closing != nullptr)
+        others_closing();
     detach();
     if (easy != nullptr)
-        curl_easy_cleanup(easy);
+        libcurl.easy_cleanup(easy);
     if (multi != nullptr)
-        curl_multi_cleanup(multi);
+        libcurl.multi_cleanup(multi);
+    if (started)
+        libcurl.global_cleanup();
+    started = false;
     easy = nullptr;
     multi = nullptr;
-    curl_global_cleanup();
     state = HTTP_IDLE;
+}
+
+void http_use_library(const char *name)
+{
+    http_shutdown();
+    library_name = name;
+    library_failed = false;
+    library_error[0] = '\0';
 }
 
 bool http_start(const char *url, const char *user_agent, long timeout_ms)
 {
-    if (multi == nullptr || easy == nullptr)
+    if (!http_open()) {
+        snprintf(error_text, sizeof error_text, "%s", library_error);
+        state = HTTP_FAILED;
         return false;
+    }
     detach();
-    curl_easy_reset(easy);
+    libcurl.easy_reset(easy);
     body_length = 0;
     body[0] = '\0';
     oversized = false;
@@ -73,18 +119,18 @@ bool http_start(const char *url, const char *user_agent, long timeout_ms)
     error_text[0] = '\0';
     // No signals (the loop must not be interrupted for DNS time-outs), no
     // progress meter and no verbose output: the screen belongs to curses.
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 0L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
-    curl_easy_setopt(easy, CURLOPT_URL, url);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout_ms);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+    libcurl.easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    libcurl.easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+    libcurl.easy_setopt(easy, CURLOPT_VERBOSE, 0L);
+    libcurl.easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
+    libcurl.easy_setopt(easy, CURLOPT_URL, url);
+    libcurl.easy_setopt(easy, CURLOPT_USERAGENT, user_agent);
+    libcurl.easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    libcurl.easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout_ms);
+    libcurl.easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
+    libcurl.easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    libcurl.easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
+    if (libcurl.multi_add_handle(multi, easy) != CURLM_OK) {
         state = HTTP_FAILED;
         return false;
     }
@@ -93,10 +139,11 @@ bool http_start(const char *url, const char *user_agent, long timeout_ms)
     return true;
 }
 
-// Told of the end of a transfer that is not the lookups' own.
-static void (*other_done)(void *easy, int result);
-
-void http_share(void (*done)(void *easy, int result)) { other_done = done; }
+void http_share(void (*done)(void *easy, int result), void (*closing)())
+{
+    other_done = done;
+    others_closing = closing;
+}
 
 void *http_shared_multi() { return multi; }
 
@@ -104,10 +151,10 @@ void *http_shared_multi() { return multi; }
 static bool pump()
 {
     int running = 0;
-    if (multi == nullptr || curl_multi_perform(multi, &running) != CURLM_OK)
+    if (multi == nullptr || libcurl.multi_perform(multi, &running) != CURLM_OK)
         return false;
     int queued = 0;
-    while (CURLMsg *message = curl_multi_info_read(multi, &queued)) {
+    while (CURLMsg *message = libcurl.multi_info_read(multi, &queued)) {
         if (message->msg != CURLMSG_DONE)
             continue;
         if (message->easy_handle != easy) {
@@ -116,9 +163,9 @@ static bool pump()
             continue;
         }
         CURLcode result = message->data.result;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        libcurl.easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         if (error_text[0] == '\0')
-            strncpy(error_text, curl_easy_strerror(result), sizeof error_text - 1);
+            strncpy(error_text, libcurl.easy_strerror(result), sizeof error_text - 1);
         detach();
         state = result == CURLE_OK ? HTTP_DONE : HTTP_FAILED;
     }
@@ -151,7 +198,7 @@ void http_wait_shared(const int *extra_fds, int count, int timeout_ms)
         if (extra_fds[i] >= 0)
             extra[n++] = {extra_fds[i], CURL_WAIT_POLLIN, 0};
     int ready = 0;
-    curl_multi_poll(multi, n > 0 ? extra : nullptr, n, timeout_ms, &ready);
+    libcurl.multi_poll(multi, n > 0 ? extra : nullptr, n, timeout_ms, &ready);
 }
 
 void http_cancel()

@@ -12,11 +12,20 @@ inline constexpr unsigned HTTP_MAX_EXTRA_FDS = 4;
 
 enum HttpState { HTTP_IDLE, HTTP_RUNNING, HTTP_DONE, HTTP_FAILED };
 
-// Sets libcurl up; false when it cannot start (lookups then stay off).
-bool http_init();
+// Loads libcurl and sets it up the first time a transfer needs it, so that
+// a run without lookups never maps it; true at once after that. False when
+// it cannot: http_library_error then names the library and says why, and a
+// library that failed to load is not looked for again.
+bool http_open();
+const char *http_library_error();
 
-// Ends any transfer and releases libcurl.
+// Ends any transfer and releases what http_open set up; libcurl stays mapped.
 void http_shutdown();
+
+// Ends libcurl's set-up, if any, and names the library the next http_open
+// loads instead of the one mivo was built with (for the tests); name is kept,
+// not copied.
+void http_use_library(const char *name);
 
 // Starts a GET of url, ending any transfer still running; it fails once
 // timeout_ms have passed. False when the transfer could not be set up.
@@ -35,9 +44,11 @@ void http_wait(const int *extra_fds, int count, int timeout_ms);
 
 // Other transfers (the cover art's) run on the same libcurl handle as the
 // lookups', so one wait serves them all. http_shared_multi gives that handle
-// (a CURLM *, nullptr before http_init); done is told of each other
-// transfer's end, with its easy handle and libcurl's result code.
-void http_share(void (*done)(void *easy, int result));
+// (a CURLM *, nullptr until http_open succeeded); done is told of each other
+// transfer's end, with its easy handle and libcurl's result code, and closing
+// is called by http_shutdown while libcurl is still up, to release their
+// handles.
+void http_share(void (*done)(void *easy, int result), void (*closing)());
 void *http_shared_multi();
 
 // Moves every transfer on the shared handle on without waiting, the lookups'

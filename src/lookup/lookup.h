@@ -26,9 +26,10 @@ struct LookupSettings {
 extern LookupSettings lookup_settings;
 
 // Reads MIVO_MUSICBRAINZ_URL, MIVO_GNUDB_URL, MIVO_GNUDB_EMAIL and
-// MIVO_NO_LOOKUP into lookup_settings and starts libcurl. False when libcurl
-// could not start; lookups then fail with a message.
-bool lookup_init(const char *version);
+// MIVO_NO_LOOKUP into lookup_settings. libcurl is loaded by the first lookup
+// (start_lookup); when it cannot be, each lookup fails with a message naming
+// the library and why.
+void lookup_init(const char *version);
 
 // Ends any lookup and releases libcurl.
 void lookup_shutdown();

@@ -3,9 +3,12 @@
 against the project's own stand-in for the title services on 127.0.0.1."""
 
 import os
+import shutil
+import tempfile
 import time
 
 import harness
+import pcm_image
 import xmcd
 from lookup_support import FAMILY_JEWELS, PRIVATEERING_2, UNKNOWN, LookupServer, disc_line
 from pending import needs
@@ -24,6 +27,52 @@ class Lookup(E2E):
 
     def disc_file(self, m, offsets):
         return os.path.join(m.home, ".kel", harness.disc_file_name(offsets))
+
+    @staticmethod
+    def mapped(m, name):
+        """The mappings of files whose name holds name in the running mivo."""
+        with open(f"/proc/{m.pid}/maps", encoding="utf-8") as f:
+            return [line.split()[-1] for line in f if name in line]
+
+    def test_libcurl_is_loaded_by_the_first_lookup_not_at_start(self):
+        """With lookups off a disc image plays without libcurl in memory; L
+        loads it and the lookup goes through it."""
+        s = self.server()
+        scratch = tempfile.mkdtemp(prefix="mivo-image-")
+        self.addCleanup(shutil.rmtree, scratch, True)
+        sheet = pcm_image.write_image(scratch, [225, 150])
+        m = self.start(drive="image-classic", args=["--no-lookup", sheet], control=[],
+                       env={"MIVO_NO_LOOKUP": "", "MIVO_MUSICBRAINZ_URL": s.url("mb")})
+        wait_status(m, "Stopped", 10)
+        # A key answered is a whole turn of the loop after the first, which
+        # is where a lookup of the disc by itself would have started.
+        m.send("c")
+        m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
+        self.assertEqual(self.mapped(m, "libcurl"), [], "libcurl mapped with lookups off")
+        self.assertEqual(s.requests(), [])
+        m.send("L")
+        m.wait_for(lambda m: s.requests(), 10, "the request")
+        self.assertNotEqual(self.mapped(m, "libcurl"), [], "the lookup went without libcurl")
+        m.wait_text("No titles found", 10)
+        self.quit_cleanly(m)
+
+    def test_without_libcurl_a_lookup_says_why_and_the_player_goes_on(self):
+        s = self.server()
+        missing = "libmivo-missing.so.0"
+        reason = f"Lookup: {missing} could not be loaded: cannot open shared object file"
+        m = self.start_looking(s, PRIVATEERING_2, cols=132,
+                               env={"MIVO_TEST_CURL_LIBRARY": missing})
+        m.wait_text(reason, 10)  # the lookup of the disc by itself
+        m.send("c")
+        m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
+        m.wait_no_text(reason)
+        m.send("L")  # asked for: the same reason, at once
+        m.wait_text(reason, 5)
+        m.send("p")
+        wait_status(m, "Playing")
+        self.assertEqual(s.requests(), [], "a request without the library")
+        self.assertEqual(self.mapped(m, "libcurl"), [])
+        self.quit_cleanly(m)
 
     def test_agreeing_results_are_stored_and_shown(self):
         s = self.server()

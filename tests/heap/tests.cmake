@@ -17,8 +17,8 @@ if(NOT MIVO_SANITIZE)
   target_include_directories(mivo_heap_probe PRIVATE ${JSMN_INCLUDE_DIR})
   target_link_libraries(mivo_heap_probe PUBLIC PkgConfig::NCURSESW PkgConfig::SNDFILE PkgConfig::FLAC
                                               PkgConfig::WAVPACK Threads::Threads
-                                              PkgConfig::CDIO PkgConfig::CURL PkgConfig::SYSTEMD
-                                              PkgConfig::COVER_IMAGES
+                                              PkgConfig::CDIO PkgConfig::SYSTEMD
+                                              PkgConfig::COVER_IMAGES ${CMAKE_DL_LIBS}
                                               mivo_flags)
   add_executable(heap_tests ${CMAKE_CURRENT_LIST_DIR}/heap_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/support/fake_sdl.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/test_screen.cpp)
