@@ -220,22 +220,24 @@ def proc_figures(pid):
                         switches += int(line.split()[1])
         except OSError:
             pass
-    rss = private = 0
+    rss = private = dirty = 0
     with open(f"/proc/{pid}/smaps_rollup") as f:
         for line in f:
             if line.startswith("Rss:"):
                 rss = int(line.split()[1])
             elif line.startswith(("Private_Clean:", "Private_Dirty:")):
                 private += int(line.split()[1])
-    return cpu, switches, rss, private
+                if line.startswith("Private_Dirty:"):
+                    dirty = int(line.split()[1])
+    return cpu, switches, rss, private, dirty
 
 
 def rates(pid, seconds):
     """CPU seconds per minute and wake-ups per second over the next seconds."""
-    cpu0, sw0, _, _ = proc_figures(pid)
+    cpu0, sw0, _, _, _ = proc_figures(pid)
     t0 = time.monotonic()
     time.sleep(seconds)
-    cpu1, sw1, _, _ = proc_figures(pid)
+    cpu1, sw1, _, _, _ = proc_figures(pid)
     t1 = time.monotonic()
     return (cpu1 - cpu0) / (t1 - t0) * 60, (sw1 - sw0) / (t1 - t0)
 
@@ -374,9 +376,12 @@ def bench_player(name, args, kind, disc, pulse, rec, folder, sdl=None):
         fig["shown minus heard (ms, median)"] = statistics.median(diffs) if diffs else None
         fig["shown minus heard (ms, range)"] = (f"{min(diffs):.0f}..{max(diffs):.0f}"
                                                 if diffs else None)
-        _, _, rss, private = proc_figures(p.m.pid)
+        _, _, rss, private, dirty = proc_figures(p.m.pid)
         fig["resident memory (MiB)"] = rss / 1024
+        # A library's clean page is private only while no other process maps
+        # it, so that figure moves with what else runs; the dirty part does not.
         fig["private memory (MiB)"] = private / 1024
+        fig["private dirty memory (MiB)"] = dirty / 1024
         t = time.monotonic()
         p.act("pause")
         silent = rec.wait(t, lambda b: b[1])
