@@ -469,7 +469,7 @@ def main():
                 cpu, wakes = rates(floor.pid, args.seconds)
             finally:
                 floor.close()
-            print(f"(a program that only wakes twice a second costs {cpu:.1f} ms CPU per minute, "
+            print(f"(a program that only wakes twice a second costs {cpu * 1000:.1f} ms CPU per minute, "
                   f"{wakes:.1f} wake-ups per second, on this machine)")
         rows = []
         for _, fig in columns:
