@@ -104,19 +104,19 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-# libcurl is opened when the first lookup needs it, not linked, so
-# dpkg-shlibdeps cannot see it: its dependency is the one the shlibs file of
-# the package holding the build's libcurl gives for its SONAME, as
-# dpkg-shlibdeps would have found it.
-function(mivo_curl_dependency out)
+# libcurl (opened when the first lookup needs it) and libchafa (when a cover
+# is first drawn) are not linked, so dpkg-shlibdeps cannot see them: the
+# dependency on each is the one the shlibs file of the package holding the
+# build's library gives for its SONAME, as dpkg-shlibdeps would have found it.
+function(mivo_library_dependency out soname file)
   set(${out} "" PARENT_SCOPE)
   find_program(MIVO_DPKG_QUERY dpkg-query)
-  if(NOT MIVO_DPKG_QUERY OR NOT MIVO_CURL_SONAME MATCHES "^(.+)\\.so\\.([^/]+)$")
+  if(NOT MIVO_DPKG_QUERY OR NOT soname MATCHES "^(.+)\\.so\\.([^/]+)$")
     return()
   endif()
   set(library "${CMAKE_MATCH_1}")
   set(soversion "${CMAKE_MATCH_2}")
-  execute_process(COMMAND ${MIVO_DPKG_QUERY} -S ${MIVO_CURL_LIBRARY_FILE}
+  execute_process(COMMAND ${MIVO_DPKG_QUERY} -S ${file}
                   OUTPUT_VARIABLE owner RESULT_VARIABLE status ERROR_QUIET)
   if(NOT status EQUAL 0 OR NOT owner MATCHES "^([^:, ]+)(:[^:, ]+)?: ")
     return()
@@ -137,27 +137,37 @@ function(mivo_curl_dependency out)
   set(${out} "${package}" PARENT_SCOPE)
 endfunction()
 
-mivo_curl_dependency(MIVO_CURL_DEPENDENCY)
+mivo_library_dependency(MIVO_CURL_DEPENDENCY ${MIVO_CURL_SONAME} ${MIVO_CURL_LIBRARY_FILE})
 if(MIVO_CURL_DEPENDENCY STREQUAL "" AND MIVO_CURL_SONAME STREQUAL "libcurl.so.4")
   set(MIVO_CURL_DEPENDENCY libcurl4)
 endif()
-if(MIVO_CURL_DEPENDENCY STREQUAL "")
-  message(WARNING "The Debian package of ${MIVO_CURL_SONAME} was not found: "
-                  "the package will not depend on it")
+mivo_library_dependency(MIVO_CHAFA_DEPENDENCY ${MIVO_CHAFA_SONAME} ${MIVO_CHAFA_LIBRARY_FILE})
+if(MIVO_CHAFA_DEPENDENCY STREQUAL "" AND MIVO_CHAFA_SONAME STREQUAL "libchafa.so.0")
+  set(MIVO_CHAFA_DEPENDENCY libchafa0)
 endif()
+set(MIVO_OPENED_DEPENDENCIES "")
+foreach(opened CURL CHAFA)
+  if(MIVO_${opened}_DEPENDENCY STREQUAL "")
+    message(WARNING "The Debian package of ${MIVO_${opened}_SONAME} was not found: "
+                    "the package will not depend on it")
+  else()
+    list(APPEND MIVO_OPENED_DEPENDENCIES "${MIVO_${opened}_DEPENDENCY}")
+  endif()
+endforeach()
+list(JOIN MIVO_OPENED_DEPENDENCIES ", " MIVO_OPENED_DEPENDENCIES)
 
 # The shared libraries' own packages, as dpkg-shlibdeps finds them, and
-# libcurl's are the dependencies; the virtual disc needs sdl12-compat's
-# library beside them.
+# those of the libraries opened on first use are the dependencies; the
+# virtual disc needs sdl12-compat's library beside them.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${MIVO_CURL_DEPENDENCY}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${MIVO_OPENED_DEPENDENCIES}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6, libgcc-s1, libstdc++6, libncursesw6, libtinfo6, libsdl1.2debian")
-  if(NOT MIVO_CURL_DEPENDENCY STREQUAL "")
-    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${MIVO_CURL_DEPENDENCY}")
+  if(NOT MIVO_OPENED_DEPENDENCIES STREQUAL "")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${MIVO_OPENED_DEPENDENCIES}")
   endif()
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libsdl1.2-compat)

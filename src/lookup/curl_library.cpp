@@ -1,12 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lookup/curl_library.h"
 
+#include "common/shared_library.h"
 #include "curl_library_name.h"
-
-#include <dlfcn.h>
-
-#include <cstdio>
-#include <cstring>
 
 CurlLibrary libcurl;
 
@@ -14,25 +10,8 @@ const char CURL_LIBRARY_NAME[] = MIVO_CURL_SONAME;
 
 bool curl_library_open(const char *name, CurlLibrary &out, char *error, size_t size)
 {
-    void *handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        // The loader's text starts with the file it could not open, which is
-        // the name itself unless one of the library's own dependencies is
-        // missing; only the repeat is left out.
-        const char *why = dlerror();
-        if (why == nullptr)
-            why = "unknown reason";
-        size_t length = strlen(name);
-        if (strncmp(why, name, length) == 0 && strncmp(why + length, ": ", 2) == 0)
-            why += length + 2;
-        snprintf(error, size, "%s could not be loaded: %s", name, why);
-        return false;
-    }
     CurlLibrary found;
-    const struct {
-        const char *symbol;
-        void *slot;
-    } functions[] = {
+    const LibraryFunction functions[] = {
         {"curl_global_init", &found.global_init},
         {"curl_global_cleanup", &found.global_cleanup},
         {"curl_easy_init", &found.easy_init},
@@ -51,19 +30,8 @@ bool curl_library_open(const char *name, CurlLibrary &out, char *error, size_t s
     };
     static_assert(sizeof functions / sizeof functions[0] == sizeof(CurlLibrary) / sizeof(void (*)()),
                   "every function of the record is looked up");
-    for (const auto &f : functions) {
-        void *address = dlsym(handle, f.symbol);
-        if (address == nullptr) {
-            // An older libcurl than the one mivo was built with, or another
-            // library under its name.
-            snprintf(error, size, "%s could not be loaded: it has no %s", name, f.symbol);
-            dlclose(handle);
-            return false;
-        }
-        // POSIX gives function addresses as data pointers of the same size.
-        static_assert(sizeof address == sizeof(void (*)()));
-        memcpy(f.slot, &address, sizeof address);
-    }
+    if (!open_shared_library(name, functions, sizeof functions / sizeof functions[0], error, size))
+        return false;
     out = found;
     return true;
 }

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/cover_view.h"
 
+#include "ui/chafa_library.h"
+#include "ui/message_line.h"
 #include "ui/player_screen.h"
 
-#include <chafa.h>
 #include <curses.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -45,6 +46,49 @@ static bool write_all(int fd, const char *data, size_t size, long &total)
     return true;
 }
 
+static const char *library_name = CHAFA_LIBRARY_NAME;
+static bool library_loaded;
+static bool library_failed;
+static char library_error[160];
+
+bool cover_library_load()
+{
+    if (library_loaded)
+        return true;
+    if (library_failed)
+        return false;
+#if MIVO_TEST_HOOKS
+    // Test hook: the end-to-end tests name a library that is not there to
+    // see the player go on as it would without chafa.
+    static bool hook_read;
+    const char *hooked = getenv("MIVO_TEST_CHAFA_LIBRARY");
+    if (!hook_read && hooked != nullptr && hooked[0] != '\0')
+        library_name = hooked;
+    hook_read = true;
+#endif
+    if (!chafa_library_open(library_name, libchafa, library_error, sizeof library_error)) {
+        library_failed = true;
+        return false;
+    }
+    // One picture now and then needs no pool of threads kept waiting.
+    libchafa.set_n_threads(1);
+    library_loaded = true;
+    return true;
+}
+
+const char *cover_library_error() { return library_error; }
+
+static bool library_reported;
+
+void cover_use_library(const char *name)
+{
+    library_name = name;
+    library_loaded = false;
+    library_failed = false;
+    library_reported = false;
+    library_error[0] = '\0';
+}
+
 static ChafaPixelMode chafa_mode(CoverPixelMode mode)
 {
     switch (mode) {
@@ -65,7 +109,7 @@ static ChafaTermInfo *term_info()
 {
     static ChafaTermInfo *info;
     if (info == nullptr)
-        info = chafa_term_db_detect(chafa_term_db_get_default(), environ);
+        info = libchafa.term_db_detect(libchafa.term_db_get_default(), environ);
     return info;
 }
 
@@ -75,11 +119,11 @@ static ChafaTermInfo *printing_info()
 {
     static ChafaTermInfo *info;
     if (info == nullptr) {
-        info = chafa_term_info_copy(term_info());
+        info = libchafa.term_info_copy(term_info());
         // The fallback comes as a reference of the caller's own.
-        ChafaTermInfo *fallback = chafa_term_db_get_fallback_info(chafa_term_db_get_default());
-        chafa_term_info_supplement(info, fallback);
-        chafa_term_info_unref(fallback);
+        ChafaTermInfo *fallback = libchafa.term_db_get_fallback_info(libchafa.term_db_get_default());
+        libchafa.term_info_supplement(info, fallback);
+        libchafa.term_info_unref(fallback);
     }
     return info;
 }
@@ -96,12 +140,14 @@ CoverPixelMode detect_cover_mode()
             return PIXELS_ITERM;
         return PIXELS_SYMBOLS;
     }
+    if (!cover_library_load())
+        return PIXELS_SYMBOLS;
     ChafaTermInfo *info = term_info();
-    if (chafa_term_info_have_seq(info, CHAFA_TERM_SEQ_BEGIN_KITTY_IMMEDIATE_IMAGE_V1))
+    if (libchafa.term_info_have_seq(info, CHAFA_TERM_SEQ_BEGIN_KITTY_IMMEDIATE_IMAGE_V1))
         return PIXELS_KITTY;
-    if (chafa_term_info_have_seq(info, CHAFA_TERM_SEQ_BEGIN_ITERM2_IMAGE))
+    if (libchafa.term_info_have_seq(info, CHAFA_TERM_SEQ_BEGIN_ITERM2_IMAGE))
         return PIXELS_ITERM;
-    if (chafa_term_info_have_seq(info, CHAFA_TERM_SEQ_BEGIN_SIXELS))
+    if (libchafa.term_info_have_seq(info, CHAFA_TERM_SEQ_BEGIN_SIXELS))
         return PIXELS_SIXELS;
     return PIXELS_SYMBOLS;
 }
@@ -110,9 +156,9 @@ CoverPixelMode detect_cover_mode()
 static ChafaCanvasMode canvas_mode()
 {
     ChafaTermInfo *info = term_info();
-    if (chafa_term_info_have_seq(info, CHAFA_TERM_SEQ_SET_COLOR_FGBG_DIRECT))
+    if (libchafa.term_info_have_seq(info, CHAFA_TERM_SEQ_SET_COLOR_FGBG_DIRECT))
         return CHAFA_CANVAS_MODE_TRUECOLOR;
-    if (chafa_term_info_have_seq(info, CHAFA_TERM_SEQ_SET_COLOR_FGBG_256))
+    if (libchafa.term_info_have_seq(info, CHAFA_TERM_SEQ_SET_COLOR_FGBG_256))
         return CHAFA_CANVAS_MODE_INDEXED_240;
     return CHAFA_CANVAS_MODE_INDEXED_16;
 }
@@ -120,10 +166,8 @@ static ChafaCanvasMode canvas_mode()
 long render_cover(const CoverPixels &pixels, const CoverRegion &region, CoverPixelMode mode,
                   int cell_width, int cell_height, int fd)
 {
-    if (pixels.rgba == nullptr || region.rows <= 0 || region.cols <= 0)
+    if (pixels.rgba == nullptr || region.rows <= 0 || region.cols <= 0 || !cover_library_load())
         return -1;
-    // One picture now and then needs no pool of threads kept waiting.
-    chafa_set_n_threads(1);
     if (cell_width <= 0 || cell_height <= 0) {
         cell_width = 10;
         cell_height = 20;
@@ -131,23 +175,23 @@ long render_cover(const CoverPixels &pixels, const CoverRegion &region, CoverPix
     // The largest picture of the cover's shape that fits the region.
     gint cols = region.cols;
     gint rows = region.rows;
-    chafa_calc_canvas_geometry(pixels.width, pixels.height, &cols, &rows,
+    libchafa.calc_canvas_geometry(pixels.width, pixels.height, &cols, &rows,
                                static_cast<gfloat>(cell_width) / static_cast<gfloat>(cell_height),
                                FALSE, FALSE);
-    ChafaSymbolMap *symbols = chafa_symbol_map_new();
-    chafa_symbol_map_add_by_tags(symbols, static_cast<ChafaSymbolTags>(
+    ChafaSymbolMap *symbols = libchafa.symbol_map_new();
+    libchafa.symbol_map_add_by_tags(symbols, static_cast<ChafaSymbolTags>(
                                               CHAFA_SYMBOL_TAG_BLOCK | CHAFA_SYMBOL_TAG_BORDER |
                                               CHAFA_SYMBOL_TAG_SPACE));
-    ChafaCanvasConfig *config = chafa_canvas_config_new();
-    chafa_canvas_config_set_geometry(config, cols, rows);
-    chafa_canvas_config_set_cell_geometry(config, cell_width, cell_height);
-    chafa_canvas_config_set_pixel_mode(config, chafa_mode(mode));
-    chafa_canvas_config_set_canvas_mode(config, canvas_mode());
-    chafa_canvas_config_set_symbol_map(config, symbols);
-    ChafaCanvas *canvas = chafa_canvas_new(config);
-    chafa_canvas_draw_all_pixels(canvas, CHAFA_PIXEL_RGBA8_UNASSOCIATED, pixels.rgba,
+    ChafaCanvasConfig *config = libchafa.canvas_config_new();
+    libchafa.canvas_config_set_geometry(config, cols, rows);
+    libchafa.canvas_config_set_cell_geometry(config, cell_width, cell_height);
+    libchafa.canvas_config_set_pixel_mode(config, chafa_mode(mode));
+    libchafa.canvas_config_set_canvas_mode(config, canvas_mode());
+    libchafa.canvas_config_set_symbol_map(config, symbols);
+    ChafaCanvas *canvas = libchafa.canvas_new(config);
+    libchafa.canvas_draw_all_pixels(canvas, CHAFA_PIXEL_RGBA8_UNASSOCIATED, pixels.rgba,
                                  pixels.width, pixels.height, pixels.width * 4);
-    GString *text = chafa_canvas_print(canvas, printing_info());
+    GString *text = libchafa.canvas_print(canvas, printing_info());
 
     long total = 0;
     char move[32];
@@ -170,10 +214,10 @@ long render_cover(const CoverPixels &pixels, const CoverRegion &region, CoverPix
              write_all(fd, text->str, text->len, total);
     }
     ok = ok && write_all(fd, "\033[0m\0338", 6, total);
-    g_string_free(text, TRUE);
-    chafa_canvas_unref(canvas);
-    chafa_canvas_config_unref(config);
-    chafa_symbol_map_unref(symbols);
+    libchafa.string_free(text, TRUE);
+    libchafa.canvas_unref(canvas);
+    libchafa.canvas_config_unref(config);
+    libchafa.symbol_map_unref(symbols);
     return ok ? total : -1;
 }
 
@@ -256,6 +300,13 @@ void draw_cover_view()
     }
     if (!will_draw)
         return;
+    if (!cover_library_load()) {
+        // Nothing else needs chafa: the player goes on without the picture.
+        if (!library_reported)
+            show_message("Cover: %s.", library_error);
+        library_reported = true;
+        return;
+    }
     winsize size{};
     int cell_width = 0;
     int cell_height = 0;

@@ -5,7 +5,9 @@
 // (as chafa's terminal database tells from the environment), in Unicode
 // block symbols otherwise. curses does not know those cells: the picture is
 // written after curses' refresh, and only when the cover, the size or what
-// was drawn over it changed, so an idle screen writes nothing.
+// was drawn over it changed, so an idle screen writes nothing. chafa is
+// opened when a picture is first to be drawn, not at start-up; without it
+// no cover is drawn and the message line says why, once.
 #pragma once
 
 #include "desktop/cover_image.h"
@@ -26,9 +28,20 @@ enum CoverPixelMode : int32_t { PIXELS_SYMBOLS, PIXELS_SIXELS, PIXELS_KITTY, PIX
 // Writes the picture to fd for the region, in the mode, with its cursor
 // saved and restored around it; cell_width and cell_height are the
 // terminal's cell size in pixels (0 when unknown). Returns the bytes written,
-// -1 on failure.
+// -1 on failure (chafa among them).
 long render_cover(const CoverPixels &pixels, const CoverRegion &region, CoverPixelMode mode,
                   int cell_width, int cell_height, int fd);
+
+// Opens chafa the first time it is called; true at once after that. False
+// when it cannot: cover_library_error then names the library and says why,
+// and a library that failed to load is not looked for again.
+bool cover_library_load();
+const char *cover_library_error();
+
+// Names the library the next cover_library_load opens instead of the one
+// mivo was built with, and forgets an earlier failure and its message (for
+// the tests); name is kept, not copied.
+void cover_use_library(const char *name);
 
 // The mode chafa's terminal database finds for the environment, or the one
 // MIVO_COVER_MODE (symbols, sixels, kitty, iterm) names.

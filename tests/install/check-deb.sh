@@ -48,9 +48,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = sound ] || fail "Section is '$(field Section)', not sound"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 [ -n "$(field Description)" ] || fail "no Description"
-# libcurl is opened at run time, where dpkg-shlibdeps does not see it: the
-# build names its package (MIVO_CURL_PACKAGE).
-for dep in libc6 libncursesw6 libtinfo6 libsdl1.2debian ${MIVO_CURL_PACKAGE:-}; do
+# libcurl and libchafa are opened at run time, where dpkg-shlibdeps does not
+# see them: the build names their packages (MIVO_CURL_PACKAGE, MIVO_CHAFA_PACKAGE).
+for dep in libc6 libncursesw6 libtinfo6 libsdl1.2debian ${MIVO_CURL_PACKAGE:-} ${MIVO_CHAFA_PACKAGE:-}; do
   field Depends | grep -Eq "(^|, )$dep( |,|$)" || fail "Depends lacks $dep: $(field Depends)"
 done
 field Recommends | grep -q 'libsdl1\.2-compat' || fail "Recommends lacks libsdl1.2-compat"

@@ -11,9 +11,10 @@ add_test(NAME debian_package
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-deb.sh ${PROJECT_BINARY_DIR} ${MIVO_DEB_VERSION}
     ${CMAKE_COMMAND} ${CMAKE_CPACK_COMMAND})
 string(REGEX REPLACE " .*" "" curl_package "${MIVO_CURL_DEPENDENCY}")
+string(REGEX REPLACE " .*" "" chafa_package "${MIVO_CHAFA_DEPENDENCY}")
 set_tests_properties(debian_package PROPERTIES
   LABELS install SKIP_RETURN_CODE 77 TIMEOUT 900 RESOURCE_LOCK mivo_package
-  ENVIRONMENT "MIVO_CURL_PACKAGE=${curl_package}")
+  ENVIRONMENT "MIVO_CURL_PACKAGE=${curl_package};MIVO_CHAFA_PACKAGE=${chafa_package}")
 
 # The package as it is shipped (a hardened release build) passes lintian. The
 # sanitized build would package the same release build, so only one runs it.
