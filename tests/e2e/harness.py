@@ -596,3 +596,10 @@ def disc_id(offsets):
 
 def disc_file_name(offsets):
     return "%08x" % disc_id(offsets)
+
+
+def mapped(m, name):
+    """The mappings of files whose name holds name in the running mivo: the
+    libraries opened on first use are not among them until then."""
+    with open(f"/proc/{m.pid}/maps", encoding="utf-8") as f:
+        return [line.split()[-1] for line in f if name in line]

@@ -28,12 +28,6 @@ class Lookup(E2E):
     def disc_file(self, m, offsets):
         return os.path.join(m.home, ".kel", harness.disc_file_name(offsets))
 
-    @staticmethod
-    def mapped(m, name):
-        """The mappings of files whose name holds name in the running mivo."""
-        with open(f"/proc/{m.pid}/maps", encoding="utf-8") as f:
-            return [line.split()[-1] for line in f if name in line]
-
     def test_libcurl_is_loaded_by_the_first_lookup_not_at_start(self):
         """With lookups off a disc image plays without libcurl in memory; L
         loads it and the lookup goes through it."""
@@ -48,11 +42,11 @@ class Lookup(E2E):
         # is where a lookup of the disc by itself would have started.
         m.send("c")
         m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
-        self.assertEqual(self.mapped(m, "libcurl"), [], "libcurl mapped with lookups off")
+        self.assertEqual(harness.mapped(m, "libcurl"), [], "libcurl mapped with lookups off")
         self.assertEqual(s.requests(), [])
         m.send("L")
         m.wait_for(lambda m: s.requests(), 10, "the request")
-        self.assertNotEqual(self.mapped(m, "libcurl"), [], "the lookup went without libcurl")
+        self.assertNotEqual(harness.mapped(m, "libcurl"), [], "the lookup went without libcurl")
         m.wait_text("No titles found", 10)
         self.quit_cleanly(m)
 
@@ -71,7 +65,7 @@ class Lookup(E2E):
         m.send("p")
         wait_status(m, "Playing")
         self.assertEqual(s.requests(), [], "a request without the library")
-        self.assertEqual(self.mapped(m, "libcurl"), [])
+        self.assertEqual(harness.mapped(m, "libcurl"), [])
         self.quit_cleanly(m)
 
     def test_agreeing_results_are_stored_and_shown(self):

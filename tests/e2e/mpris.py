@@ -501,6 +501,9 @@ class Covers(E2E):
         wait_status(m, "Stopped", 10)
         shown = m.wait_for(lambda m: self.picture_cells(m) >= 200, 5, "the cover")
         self.assertTrue(shown)
+        # Opened for the picture, with the glib it needs.
+        self.assertNotEqual(harness.mapped(m, "libchafa"), [], "a cover drawn without libchafa")
+        self.assertNotEqual(harness.mapped(m, "libglib"), [])
         # The keys and the frame are as they were.
         self.assertIn("[-] - Previous track", m.text())
         self.assertEqual(m.cell(2, 109).data, "│")
@@ -525,6 +528,48 @@ class Covers(E2E):
         m.wait_for(lambda m: self.picture_cells(m) == 0, 3, "no cover at 80 columns")
         m.resize(30, 110)
         m.wait_for(lambda m: self.picture_cells(m) >= 200, 3, "the cover after the resize")
+        self.quit_cleanly(m)
+
+    def test_chafa_is_not_loaded_while_no_cover_is_shown(self):
+        """A disc without a cover, with room for one: neither chafa nor glib
+        is mapped, nor after the cover is hidden and shown again."""
+        folder = os.path.join(self.scratch, "rip")
+        sheet = pcm_image.write_image(folder, [750, 750])
+        m = self.start(drive="image-classic", args=["--no-lookup", sheet], control=[],
+                       rows=30, cols=110, env=self.env())
+        wait_status(m, "Stopped", 10)
+        m.send("a")
+        m.send("A")
+        # A key answered is a whole turn of the loop after the ones above.
+        m.send("c")
+        m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
+        self.assertEqual(harness.mapped(m, "libchafa"), [], "libchafa mapped with no cover")
+        self.assertEqual(harness.mapped(m, "libglib"), [], "libglib mapped with no cover")
+        self.quit_cleanly(m)
+
+    def test_without_chafa_no_cover_one_message_and_the_player_goes_on(self):
+        import shutil
+        folder = os.path.join(self.scratch, "rip")
+        sheet = pcm_image.write_image(folder, [750, 750])
+        shutil.copy(os.path.join(COVERS, "front.jpg"), os.path.join(folder, "cover.jpg"))
+        missing = "libmivo-missing.so.0"
+        reason = f"Cover: {missing} could not be loaded: cannot open shared object file"
+        m = self.start(drive="image-classic", args=["--no-lookup", sheet], control=[],
+                       rows=30, cols=110, env=self.env(MIVO_TEST_CHAFA_LIBRARY=missing))
+        wait_status(m, "Stopped", 10)
+        m.wait_text(reason, 5)
+        self.assertEqual(self.picture_cells(m), 0)
+        m.send("c")
+        m.wait_for(lambda m: "Repeat CD" in m.row(3), 2, "Repeat CD")
+        m.wait_no_text(reason)
+        # Hidden and shown again: the reason is not repeated.
+        m.send("a")
+        m.send("A")
+        m.send("p")
+        wait_status(m, "Playing")
+        self.assertNotIn(reason, m.text())
+        self.assertEqual(self.picture_cells(m), 0)
+        self.assertEqual(harness.mapped(m, "libchafa"), [])
         self.quit_cleanly(m)
 
     def test_cover_in_the_terminals_image_protocol_where_it_has_one(self):
