@@ -3,20 +3,11 @@
 // from the bus so that the fuzz targets need no bus library.
 #include "desktop/mpris.h"
 
+#include "common/hex.h"
+
 #include <strings.h>
 
 #include <cstring>
-
-static int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool mpris_uri_to_path(const char *uri, char *path, int size)
 {
@@ -33,8 +24,8 @@ bool mpris_uri_to_path(const char *uri, char *path, int size)
     for (; *p != '\0'; p++) {
         char c = *p;
         if (c == '%') {
-            int high = hex_value(p[1]);
-            int low = high < 0 ? -1 : hex_value(p[2]);
+            int high = hex_digit_value(p[1]);
+            int low = high < 0 ? -1 : hex_digit_value(p[2]);
             if (low < 0)
                 return false;
             c = static_cast<char>(high * 16 + low);

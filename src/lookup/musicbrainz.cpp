@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lookup/musicbrainz.h"
 
+#include "common/hex.h"
+
 #define JSMN_STATIC
 #define JSMN_STRICT
 #define JSMN_PARENT_LINKS
@@ -65,22 +67,11 @@ static int member(int i, const char *key)
 // callers step with skip() instead when they go through a whole array.
 static int first_element(int i) { return is(i, JSMN_ARRAY) && tokens[i].size > 0 ? i + 1 : -1; }
 
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 static uint32_t read_hex4(const char *p)
 {
     uint32_t v = 0;
     for (int k = 0; k < 4; k++)
-        v = v << 4 | static_cast<uint32_t>(hex_digit(p[k]));
+        v = v << 4 | static_cast<uint32_t>(hex_digit_value(p[k]));
     return v;
 }
 
