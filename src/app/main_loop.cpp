@@ -197,7 +197,8 @@ static short poll_descriptors(const int *fds, int count, int timeout_ms)
             watched[n++] = {fds[i], POLLIN, 0};
     if (poll(watched, static_cast<nfds_t>(n), timeout_ms) != 0)
         loop.news = true;
-    return fds[0] >= 0 ? watched[0].revents : NO_KEY;
+    // The input, when there is one, is the first descriptor polled.
+    return fds[0] >= 0 ? watched[0].revents : static_cast<short>(-1);
 }
 
 // Waits for a key, a lookup's servers, the drive's news, the session bus or
